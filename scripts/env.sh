@@ -1,0 +1,56 @@
+# Shared settings of the build and test scripts; sourced, not run.
+# Everything can be overridden from the environment, so that several
+# checkouts can build and test side by side on one machine.
+
+CV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export CV_ROOT
+export BUILD_DIR="${BUILD_DIR:-$CV_ROOT/build}"
+
+# The shipped program is 32-bit. Some hosts' kernels cannot execute i386
+# code at all (32-bit Wine then fails with "Exec format error"); there the
+# Windows tiers run the 64-bit twin of the same sources under 64-bit Wine.
+if [ -z "${CV_WIN_ARCH:-}" ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    CV_WIN_ARCH=i686
+  else
+    CV_WIN_ARCH=x86_64
+  fi
+fi
+export CV_WIN_ARCH
+if [ "$CV_WIN_ARCH" = i686 ]; then
+  export CV_WIN_TREE="$BUILD_DIR/win32"
+  export WINEARCH=win32
+  export CV_WINE=/usr/lib/wine/wine
+  export WINESERVER=/usr/lib/wine/wineserver32
+else
+  export CV_WIN_TREE="$BUILD_DIR/win64"
+  export WINEARCH=win64
+  export CV_WINE=/usr/lib/wine/wine64
+  export WINESERVER=/usr/lib/wine/wineserver64
+fi
+export WINELOADER="$CV_WINE"
+export WINEPREFIX="${WINEPREFIX:-$BUILD_DIR/wineprefix-$CV_WIN_ARCH}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export DISPLAY="${CV_DISPLAY:-:97}"
+
+# Loopback services of the test tier. Ports derive from one base so that
+# side-by-side runs can take different ranges.
+export CV_PORT_BASE="${CV_PORT_BASE:-18000}"
+export CV_HTTP_PORT=$((CV_PORT_BASE + 80))        # nginx
+export CV_SCRIPTED_HTTP_PORT=$((CV_PORT_BASE + 81)) # our scripted HTTP server
+export CV_PROXY_PORT=$((CV_PORT_BASE + 88))       # tinyproxy without credentials
+export CV_PROXY_AUTH_PORT=$((CV_PORT_BASE + 89))  # tinyproxy with BasicAuth
+export CV_PROXY_USER="${CV_PROXY_USER:-proxyuser}"
+export CV_PROXY_PASSWORD="${CV_PROXY_PASSWORD:-proxypass}"
+# FTP is on port 21 by design, so each FTP server gets an address of its own.
+export CV_FTP_ADDR="${CV_FTP_ADDR:-127.0.0.21}"          # vsftpd, passive allowed
+export CV_FTP_ACTIVE_ADDR="${CV_FTP_ACTIVE_ADDR:-127.0.0.22}" # vsftpd, pasv_enable=NO
+export CV_FTP_SCRIPTED_ADDR="${CV_FTP_SCRIPTED_ADDR:-127.0.0.23}" # scripted FTP server
+export CV_SRV_DIR="$BUILD_DIR/srv"                  # servers' roots, logs, pids
+export CV_WWW_DIR="$CV_SRV_DIR/www"                 # nginx document root
+export CV_FTP_DIR="$CV_SRV_DIR/ftp"                 # vsftpd anonymous root
+export CV_RESULTS_DIR_NATIVE="$BUILD_DIR/native/test-results"
+
+# Unix path -> the same file as a Windows program under Wine sees it.
+cv_winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }

@@ -1,0 +1,30 @@
+// Process-wide state shared by the subsystems, and the registered window
+// messages through which transports and the download dialog talk.
+#pragma once
+#include <windows.h>
+
+// 1 while a download session runs, 0 while waiting in the tray.
+extern int sessionActive;
+// 1 when started with "-run2" beside a running instance.
+extern int secondInstance;
+// Set when Windows ends the user's session during a download.
+extern int restartPending;
+// The "-is" / "/is" switch: "ispackage" actions only unpack.
+extern int deferPackageSetup;
+// The command line as the system passed it, program name excluded.
+extern const char* commandLine;
+
+// Registered by name before any window exists; equal names give equal ids.
+extern const UINT msgDl1;     // "dl1": result of Open
+extern const UINT msgDl2;     // "dl2": transfer starts (size) or is refused
+extern const UINT msgDl3;     // "dl3": progress, bytes so far
+extern const UINT msgDl4;     // "dl4": end of Fetch
+extern const UINT msgDl5;     // "dl5": registered only
+extern const UINT msgDli1;    // "dli1": asynchronous host lookup finished
+extern const UINT msgDlftp1;  // "dlftp1": FTP control connection events
+extern const UINT msgDlftp2;  // "dlftp2": FTP listening socket events
+extern const UINT msgDlftp3;  // "dlftp3": FTP data connection events
+extern const UINT msgDldone;  // "dldone": the fetch phase is over
+
+// Shows a message box without owner: caption string 16, text string `id`.
+int ShowMessage(UINT id, UINT type);

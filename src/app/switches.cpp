@@ -1,0 +1,63 @@
+// Switch parsing and the relaunch command line.
+#include "app/switches.h"
+
+#include <cstring>
+
+namespace {
+bool Has(const char* text, const char* what) { return std::strstr(text, what) != nullptr; }
+
+// Appends `piece` to `out` (capacity `size`), cutting it to fit.
+void Append(char* out, int size, const char* piece) {
+    if (size <= 0) return;
+    size_t used = std::strlen(out);
+    size_t room = static_cast<size_t>(size) - 1 - used;
+    size_t n = std::strlen(piece);
+    if (n > room) n = room;
+    std::memcpy(out + used, piece, n);
+    out[used + n] = 0;
+}
+}  // namespace
+
+void ParseSwitches(const char* commandLine, Switches* out) {
+    const char* cl = commandLine ? commandLine : "";
+    *out = Switches();
+    out->mode = RunSession;
+    out->run2 = Has(cl, "-run2");
+    if (const char* inf = std::strstr(cl, "-inf ")) out->setupPath = inf + 5;
+    if (Has(cl, "-is") || Has(cl, "/is")) out->deferPackageSetup = 1;
+    if (Has(cl, "-SaveProxySettings") || Has(cl, "/SaveProxySettings")) out->saveProxySettings = 1;
+    if (Has(cl, "-tray") || Has(cl, "/tray")) {
+        out->mode = TrayWait;
+        out->unattended = 1;
+    }
+    if (Has(cl, "-NoIntervention") || Has(cl, "/NoIntervention")) {
+        out->mode = RunSession;
+        out->resumed = 1;
+        out->unattended = 1;
+    }
+    if (Has(cl, "-AskForRestart") || Has(cl, "/AskForRestart")) {
+        out->mode = RunSession;
+        out->askForRestart = 1;
+    }
+}
+
+void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
+                            char* out, int size) {
+    if (size <= 0) return;
+    out[0] = 0;
+    if (allowIntervention) {
+        Append(out, size, " /tray");
+        if (restartPending) Append(out, size, " /AskForRestart");
+    } else {
+        Append(out, size, " /NoIntervention");
+    }
+    if (saveProxySettings) Append(out, size, " /SaveProxySettings");
+}
+
+void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size) {
+    if (size <= 0) return;
+    out[0] = 0;
+    Append(out, size, folder);
+    const char* name = std::strrchr(moduleFileName, '\\');
+    Append(out, size, name ? name : moduleFileName);
+}

@@ -1,0 +1,29 @@
+// Command-line switches and the relaunch command line of a suspended
+// download. Portable: no Windows header.
+#pragma once
+
+enum RunMode { Exit = 0, TrayWait = 1, RunSession = 2 };
+
+struct Switches {
+    int run2;               // "-run2"
+    const char* setupPath;  // text after "-inf " (points into the command line), or null
+    int deferPackageSetup;  // "-is" / "/is"
+    int saveProxySettings;  // "-SaveProxySettings" / "/SaveProxySettings"
+    int unattended;         // "/tray" or "/NoIntervention" given
+    int resumed;            // "/NoIntervention"
+    int askForRestart;      // "/AskForRestart"
+    RunMode mode;
+};
+
+// Finds each switch by a case-sensitive substring search, in the order the
+// switches are documented; no tokenising, so a switch inside a longer word
+// still counts.
+void ParseSwitches(const char* commandLine, Switches* out);
+
+// Arguments of the resume shortcut, each with its leading blank, cut to fit
+// `size` (260 in the program).
+void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
+                            char* out, int size);
+// The program's copy in the download folder: folder followed by the module
+// file name from its last backslash.
+void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size);

@@ -1,0 +1,43 @@
+// The transport base: an object that owns a hidden "Downloader" window,
+// reports to a notify window with the registered messages "dl1" to "dl4",
+// and can resolve a host name asynchronously ("dli1").
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+#include "ui/window_win.h"
+
+class Downloader : public WindowBase {
+public:
+    Downloader();
+    // Destroys the hidden window, so that nothing queued for it reaches a
+    // transport that no longer exists.
+    ~Downloader();
+
+    // Slot 1: handles "dli1", everything else goes to the default procedure.
+    LRESULT HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Slot 2..6.
+    virtual int Open(const char* site, const char* proxy, const char* port) = 0;
+    virtual int Close() = 0;
+    virtual int Fetch(const char* remotePath, const char* localFile) = 0;
+    virtual void SetCredentials(const char* user, const char* password) {}
+    virtual void SetProxyCredentials(const char* user, const char* password) {}
+
+    // Registers the class "Downloader" (once) and makes the hidden window;
+    // true when the window exists.
+    bool CreateMessageWindow(HWND notify);
+    // Starts WSAAsyncGetHostByName for `name`; 1 when started, 0 when not.
+    int ResolveHost(const char* name);
+
+    HWND notifyWindow;
+    char hostEntry[MAXGETHOSTSTRUCT];
+    HANDLE lookupHandle;
+    int hostResolved;
+
+protected:
+    // Sends a report to the notify window (when there is one) and waits
+    // until it has been handled.
+    LRESULT Notify(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// WSAStartup for version 1.1 exactly; 0 on success, -1 otherwise.
+int StartSockets();

@@ -1,0 +1,7 @@
+// Subcommands of cvpack; each returns the process exit status.
+#pragma once
+
+int CmdPack(int argc, char** argv);      // pack OUT BASE NAME=PATH...
+int CmdList(int argc, char** argv);      // list FILE
+int CmdSplit(int argc, char** argv);     // split FILE DIR [--part-size BYTES]
+int CmdScramble(int argc, char** argv);  // scramble TEXT [--seed N]
