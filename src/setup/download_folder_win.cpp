@@ -1,0 +1,135 @@
+// The download folder: found through its registry record or made fresh in
+// the temporary directory, removed together with the record, and the path
+// helpers used when files are written into it.
+#include "setup/download_folder_win.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/process_win.h"
+#include "resources/resource.h"
+
+namespace {
+
+const UINT kRecordKeyString = IDS_FOLDER_KEY;
+const char kRecordKeyFallback[] = "Software\\Corvane\\CvGet";
+const char kPathValue[] = "Path";
+
+// The record's key name from the string table; the built-in name when the
+// table lacks it, so that a folder is never recorded under an empty key
+// (which would be HKEY_CURRENT_USER itself).
+void LoadRecordKey(HINSTANCE instance, char* key, int size) {
+    if (LoadStringA(instance, kRecordKeyString, key, size) <= 0) {
+        std::snprintf(key, static_cast<size_t>(size), "%s", kRecordKeyFallback);
+    }
+}
+
+// Reads the recorded folder; false when there is no usable record.
+bool ReadRecordedPath(const char* key, char* path) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
+    DWORD size = MAX_PATH;
+    LONG status = RegQueryValueExA(handle, kPathValue, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(path), &size);
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+    // The stored value need not carry its terminator.
+    path[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
+    // An empty record would name no folder at all; make a new one instead.
+    return path[0] != '\0';
+}
+
+bool MakeTemporaryName(char* path) {
+    char tempDir[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof tempDir, tempDir);
+    if (n == 0 || n >= sizeof tempDir) return false;
+    if (!GetTempFileNameA(tempDir, "inst", 0, path)) return false;
+    // The system made an empty file of that name; the folder takes its place.
+    DeleteFileA(path);
+    return true;
+}
+
+}  // namespace
+
+int OpenDownloadFolder(DownloadFolder* folder) {
+    char key[200];
+    LoadRecordKey(folder->instance, key, sizeof key);
+    if (!ReadRecordedPath(key, folder->path)) {
+        if (!MakeTemporaryName(folder->path)) return 0;
+    }
+    if (GetFileAttributesA(folder->path) != INVALID_FILE_ATTRIBUTES) return 1;
+    if (!CreateDirectoryA(folder->path, nullptr)) return 0;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &handle, nullptr) == ERROR_SUCCESS) {
+        RegSetValueExA(handle, kPathValue, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(folder->path),
+                       static_cast<DWORD>(std::strlen(folder->path) + 1));
+        RegCloseKey(handle);
+    }
+    return 1;
+}
+
+int RemoveDownloadFolder(DownloadFolder* folder) {
+    if (secondInstance) return 0;
+    // An empty path or a drive root is never deleted.
+    if (std::strlen(folder->path) <= 5) return 0;
+    DeleteTree(folder->path);
+    char key[200];
+    LoadRecordKey(folder->instance, key, sizeof key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    return 1;
+}
+
+void DeleteTree(const char* path) {
+    char pattern[MAX_PATH];
+    if (std::snprintf(pattern, sizeof pattern, "%s\\*.*", path) >= static_cast<int>(sizeof pattern))
+        return;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!std::strcmp(entry.cFileName, ".") || !std::strcmp(entry.cFileName, "..")) continue;
+            char child[MAX_PATH];
+            // A cut path would name some other file: such entries are left alone.
+            if (std::snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName) >=
+                static_cast<int>(sizeof child))
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                // Attributes beside the directory bit (hidden, system,
+                // read-only...) must not turn a directory into a "file".
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                    SetFileAttributesA(child, entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                // A link is removed itself; what it points to is not ours.
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                    RemoveDirectoryA(child);
+                else
+                    DeleteTree(child);
+            } else {
+                DeleteFileA(child);
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path);
+}
+
+int CreateParentDirectories(const char* path) {
+    char copy[MAX_PATH];
+    std::snprintf(copy, sizeof copy, "%s", path);
+    for (char* p = copy; *p; ++p) {
+        if (*p != '\\' && *p != '/') continue;
+        *p = '\0';
+        if (copy[0] && GetFileAttributesA(copy) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryA(copy, nullptr);
+        *p = '\\';
+    }
+    return 1;
+}
+
+char* JoinPath(const char* directory, const char* name, char* out) {
+    std::snprintf(out, MAX_PATH, "%s\\%s", directory, name);
+    return out;
+}

@@ -1,0 +1,130 @@
+// The list tokenizer, the cache of string sections and the %name%
+// substitution that every text value of a setup description goes through.
+#include "setup/profile.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// One loaded section: its entries as the profile reader returned them,
+// closed by an empty text. Blocks are never merged, so a section loaded
+// later hides the same keys of earlier ones.
+struct ProfileBlock {
+    ProfileBlock* next;
+    unsigned length;  // bytes of `entries`, both closing NULs included
+    char entries[1];
+};
+
+ProfileBlock* cacheHead = nullptr;
+
+// Names longer than this never match: cutting them could select another
+// variable whose name happens to be the cut prefix.
+const int kMaxVariableName = 127;
+
+int LowerAscii(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+// True when `key` (length keyLength) equals `name` without regard to ASCII case.
+bool KeyMatches(const char* key, size_t keyLength, const char* name) {
+    size_t i = 0;
+    for (; i < keyLength; ++i) {
+        if (!name[i]) return false;
+        if (LowerAscii(static_cast<unsigned char>(key[i])) !=
+            LowerAscii(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    return name[i] == '\0';
+}
+
+}  // namespace
+
+char* NextToken(char** cursor, const char* separators) {
+    if (!cursor || !*cursor) return nullptr;
+    char* p = *cursor;
+    while (*p && std::strchr(separators, *p)) ++p;
+    if (!*p) {
+        *cursor = p;
+        return nullptr;
+    }
+    char* token = p;
+    while (*p && !std::strchr(separators, *p)) ++p;
+    if (*p) {
+        *p = '\0';
+        ++p;
+    }
+    *cursor = p;
+    return token;
+}
+
+void AddProfileSection(const char* entries, unsigned length) {
+    if (!entries || length == 0) return;
+    // Two closing NULs whatever the reader counted: the last entry's own
+    // terminator and the empty text that ends the block.
+    ProfileBlock* block =
+        static_cast<ProfileBlock*>(std::malloc(sizeof(ProfileBlock) + length + 2));
+    if (!block) return;
+    std::memcpy(block->entries, entries, length);
+    block->entries[length] = '\0';
+    block->entries[length + 1] = '\0';
+    block->length = length + 2;
+    block->next = cacheHead;
+    cacheHead = block;
+}
+
+const char* FindVariable(const char* name) {
+    if (!name) return nullptr;
+    for (const ProfileBlock* block = cacheHead; block; block = block->next) {
+        const char* end = block->entries + block->length;
+        for (const char* entry = block->entries; entry < end && *entry;
+             entry += std::strlen(entry) + 1) {
+            if (*entry == ';') continue;
+            const char* equals = std::strchr(entry, '=');
+            if (!equals) continue;
+            if (KeyMatches(entry, static_cast<size_t>(equals - entry), name)) return equals + 1;
+        }
+    }
+    return nullptr;
+}
+
+void ExpandVariables(const char* text, char* out, int size) {
+    if (!out || size <= 0) return;
+    const int limit = size - 1;
+    int written = 0;
+    const char* p = text ? text : "";
+    while (*p) {
+        if (*p != '%') {
+            if (written >= limit) break;
+            out[written++] = *p++;
+            continue;
+        }
+        if (p[1] == '%') {
+            if (written >= limit) break;
+            out[written++] = '%';
+            p += 2;
+            continue;
+        }
+        const char* nameStart = p + 1;
+        const char* close = std::strchr(nameStart, '%');
+        if (!close) break;  // unfinished reference: dropped, expansion ends
+        const size_t nameLength = static_cast<size_t>(close - nameStart);
+        if (nameLength <= static_cast<size_t>(kMaxVariableName)) {
+            char name[kMaxVariableName + 1];
+            std::memcpy(name, nameStart, nameLength);
+            name[nameLength] = '\0';
+            const char* value = FindVariable(name);
+            if (value) {
+                while (*value && written < limit) out[written++] = *value++;
+            }
+        }
+        p = close + 1;
+    }
+    out[written] = '\0';
+}
+
+void ClearProfileCache() {
+    while (cacheHead) {
+        ProfileBlock* next = cacheHead->next;
+        std::free(cacheHead);
+        cacheHead = next;
+    }
+}
