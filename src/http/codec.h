@@ -18,6 +18,12 @@ public:
 // 4-byte header).
 int descramble(const char* text, int length, unsigned char* out, int capacity, int* plainLength);
 
+// The publisher's side of descramble: writes the variant-alphabet Base64 of
+// the header (key, rotation 0..7, subtrahend 0..31) and the scrambled bytes.
+// Returns characters written (no terminator), or -1 when out is too small.
+int scramble(const unsigned char* plain, int length, unsigned key, unsigned rotation, unsigned subtrahend,
+             char* out, int capacity);
+
 class IAD_MD5 {
 public:
     void init();
