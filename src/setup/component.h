@@ -1,5 +1,7 @@
-// The component record of one list row, its states and protocol codes.
+// The component record of one list row, its states and protocol codes, and
+// the portable rules the catalogue applies to a component's settings.
 #pragma once
+#include <stdint.h>
 
 enum ComponentState {
     AlreadyInstalled = 0,
@@ -28,4 +30,26 @@ struct Component {
     int displayOrder;
     int installOrder;
     ComponentState state;
+    int addedOrder;  // position among the components as they were added
 };
+
+// The protocol code of a "Protocol" value: "copy", "cdrom" and "ftp" in any
+// case, "http" only in lower case, anything else the package ("selfext").
+int ProtocolFromName(const char* value);
+
+// A version requirement of "NoDownloadIfFilesExist": "a.b.c.d" compared with
+// the product version, "#a.b.c.d" with the file version; missing numbers
+// count as 0, each number is at most 65535.
+struct VersionRequirement {
+    int useFileVersion;
+    uint32_t high;  // (a << 16) | b
+    uint32_t low;   // (c << 16) | d
+};
+void ParseVersionRequirement(const char* text, VersionRequirement* out);
+// True when the version (high, low) is at least the required one.
+int VersionAtLeast(uint32_t high, uint32_t low, const VersionRequirement* required);
+
+// The directory of a program file: the part before its last "". For a
+// program in the root of a drive ("D:\setup.exe") that is the drive ("D:"),
+// to which "" and a file name are appended to name files beside it.
+void ProgramDirectory(const char* programPath, char* out, int size);
