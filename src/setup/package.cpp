@@ -1,0 +1,152 @@
+// The package reader: trailer, record walk and the checks that keep a
+// damaged or hostile package from being misread or written outside the
+// download folder.
+#include "setup/package.h"
+
+#include <cstring>
+
+const char kPackageMagic[12] = {'R', 'a', 'r', 'O', 'r', 'u', 'r', ' ', 'D', 'a', 't', 'a'};
+
+void StoreU32(unsigned char* at, uint32_t value) {
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+    at[2] = static_cast<unsigned char>(value >> 16);
+    at[3] = static_cast<unsigned char>(value >> 24);
+}
+
+void StoreU16(unsigned char* at, uint16_t value) {
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+
+uint32_t LoadU32(const unsigned char* at) {
+    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+uint16_t LoadU16(const unsigned char* at) {
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+void MakeRecordHeader(unsigned char header[8], uint32_t dataLength, uint16_t nameLength) {
+    StoreU32(header, dataLength);
+    StoreU16(header + 4, nameLength);
+    StoreU16(header + 6, 0xFFFF);
+}
+
+void MakeTrailer(unsigned char trailer[16], uint32_t firstRecordOffset) {
+    StoreU32(trailer, firstRecordOffset);
+    std::memcpy(trailer + 4, kPackageMagic, sizeof kPackageMagic);
+}
+
+namespace {
+
+bool ReadExactly(PackageStream* stream, void* buffer, uint32_t size) {
+    uint32_t done = 0;
+    return stream->Read(buffer, size, &done) && done == size;
+}
+
+void MarkTrailerMissing(PackageFile* package, uint32_t size) {
+    MakeTrailer(package->trailer, size);
+    package->recordsEnd = size;
+    package->trailerMissing = 1;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A part made of dots and blanks with at least two dots: the system drops
+// trailing dots and blanks, so ". ." and "..." may come out as "..".
+bool IsParentPart(const char* part, size_t length) {
+    int dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (part[i] == '.')
+            ++dots;
+        else if (part[i] != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+}  // namespace
+
+int IsSafeRecordName(const char* name) {
+    if (!name || !*name) return 0;
+    if (IsSeparator(name[0])) return 0;
+    if (std::strchr(name, ':')) return 0;
+    const char* part = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\0' || IsSeparator(*p)) {
+            if (IsParentPart(part, static_cast<size_t>(p - part))) return 0;
+            if (*p == '\0') break;
+            part = p + 1;
+        }
+    }
+    return 1;
+}
+
+int AttachPackage(PackageFile* package, PackageStream* stream, uint64_t fileSize, int writable) {
+    package->file = stream;
+    package->writable = writable;
+    package->trailerMissing = 0;
+    std::memset(package->trailer, 0, sizeof package->trailer);
+    // Offsets are 32-bit: a larger file cannot hold a package we can address.
+    if (fileSize > 0xFFFFFFFFu) {
+        MarkTrailerMissing(package, 0xFFFFFFFFu);
+        return 1;
+    }
+    const uint32_t size = static_cast<uint32_t>(fileSize);
+    if (size < kTrailerSize || !stream->Seek(size - kTrailerSize) ||
+        !ReadExactly(stream, package->trailer, kTrailerSize) ||
+        std::memcmp(package->trailer + 4, kPackageMagic, sizeof kPackageMagic) != 0) {
+        MarkTrailerMissing(package, size);
+        return 1;
+    }
+    package->recordsEnd = size - kTrailerSize;
+    return 1;
+}
+
+uint32_t FirstRecordOffset(const PackageFile* package) { return LoadU32(package->trailer); }
+
+int ReadRecord(PackageFile* package, uint32_t* offset, char* name, unsigned nameSize,
+               uint32_t* dataLength) {
+    if (!package->file || *offset >= package->recordsEnd) return RecordEnd;
+    const uint32_t available = package->recordsEnd - *offset;
+    // A header cut off by the trailer ends the walk like the end of the package.
+    if (available < kRecordHeaderSize) return RecordEnd;
+    unsigned char header[kRecordHeaderSize];
+    if (!package->file->Seek(*offset) || !ReadExactly(package->file, header, sizeof header))
+        return RecordDamaged;
+    const uint32_t length = LoadU32(header);
+    const uint16_t nameLength = LoadU16(header + 4);
+    if (nameLength == 0 || nameLength > nameSize || nameLength > kPackageNameMax)
+        return RecordDamaged;
+    const uint64_t needed = static_cast<uint64_t>(nameLength) + length;
+    if (needed > available - kRecordHeaderSize) return RecordDamaged;
+    if (!ReadExactly(package->file, name, nameLength)) return RecordDamaged;
+    // The name is one text filling its whole length: a missing terminator or
+    // an early one means the lengths do not describe this record.
+    if (name[nameLength - 1] != '\0' || std::strlen(name) != static_cast<size_t>(nameLength - 1)) {
+        name[nameLength - 1] = '\0';
+        return RecordDamaged;
+    }
+    if (!IsSafeRecordName(name)) return RecordDamaged;
+    *dataLength = length;
+    *offset += kRecordHeaderSize + static_cast<uint32_t>(needed);
+    return RecordRead;
+}
+
+int ReadRecordData(PackageFile* package, void* buffer, uint32_t size) {
+    if (!package->file) return 0;
+    return ReadExactly(package->file, buffer, size) ? 1 : 0;
+}
+
+void DetachPackage(PackageFile* package) {
+    if (!package->file) return;
+    if (package->writable && package->trailerMissing) {
+        unsigned char trailer[kTrailerSize];
+        MakeTrailer(trailer, package->recordsEnd);
+        package->file->Append(trailer, sizeof trailer);
+    }
+    package->file->Release();
+    package->file = nullptr;
+}

@@ -1,0 +1,206 @@
+// The package reader over packages built byte by byte, including damaged
+// and hostile ones.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "setup/package.h"
+
+namespace {
+
+// A package held in memory; `shortReadsFrom` makes reads that reach that
+// offset come back one byte short, as a failing disk would (the trailer
+// still reads whole).
+class MemoryStream final : public PackageStream {
+public:
+    explicit MemoryStream(std::string* bytes) : bytes(bytes) {}
+    int Seek(uint32_t offset) override {
+        if (offset > bytes->size()) return 0;
+        position = offset;
+        return 1;
+    }
+    int Read(void* buffer, uint32_t size, uint32_t* done) override {
+        size_t n = std::min<size_t>(size, bytes->size() - position);
+        if (position + n > shortReadsFrom && position + 16 < bytes->size() && n > 0) --n;
+        std::memcpy(buffer, bytes->data() + position, n);
+        position += n;
+        *done = static_cast<uint32_t>(n);
+        return 1;
+    }
+    int Append(const void* data, uint32_t size) override {
+        bytes->append(static_cast<const char*>(data), size);
+        return 1;
+    }
+    void Release() override { released = true; }
+
+    std::string* bytes;
+    size_t position = 0;
+    size_t shortReadsFrom = SIZE_MAX;
+    bool released = false;
+};
+
+std::string Record(const std::string& name, const std::string& data) {
+    unsigned char header[8];
+    MakeRecordHeader(header, static_cast<uint32_t>(data.size()),
+                     static_cast<uint16_t>(name.size() + 1));
+    return std::string(reinterpret_cast<char*>(header), 8) + name + std::string(1, '\0') + data;
+}
+
+// A header with any lengths, followed by `rest`.
+std::string RawRecord(uint32_t dataLength, uint16_t nameLength, const std::string& rest) {
+    unsigned char header[8];
+    MakeRecordHeader(header, dataLength, nameLength);
+    return std::string(reinterpret_cast<char*>(header), 8) + rest;
+}
+
+std::string Trailer(uint32_t first) {
+    unsigned char t[16];
+    MakeTrailer(t, first);
+    return std::string(reinterpret_cast<char*>(t), 16);
+}
+
+const std::string kImage = "MZ-program-image-bytes";
+
+std::string Package(const std::string& records) {
+    return kImage + records + Trailer(static_cast<uint32_t>(kImage.size()));
+}
+
+struct Walk {
+    std::vector<std::string> names;
+    std::vector<std::string> data;
+    int last = RecordEnd;
+};
+
+Walk WalkPackage(std::string bytes, size_t shortReadsFrom = SIZE_MAX) {
+    MemoryStream stream(&bytes);
+    stream.shortReadsFrom = shortReadsFrom;
+    PackageFile package;
+    EXPECT_EQ(1, AttachPackage(&package, &stream, bytes.size(), 0));
+    Walk walk;
+    uint32_t offset = FirstRecordOffset(&package);
+    for (;;) {
+        char name[kPackageNameMax];
+        uint32_t length = 0;
+        walk.last = ReadRecord(&package, &offset, name, sizeof name, &length);
+        if (walk.last != RecordRead) break;
+        std::string data(length, '\0');
+        if (!ReadRecordData(&package, &data[0], length)) {
+            walk.last = RecordDamaged;
+            break;
+        }
+        walk.names.push_back(name);
+        walk.data.push_back(data);
+    }
+    DetachPackage(&package);
+    EXPECT_TRUE(stream.released);
+    return walk;
+}
+
+}  // namespace
+
+TEST(PackageReaderTest, WalksRecordsInOrderUpToTheTrailer) {
+    const Walk walk = WalkPackage(Package(Record("setup.inf", "[defs]") +
+                                          Record("sub\\dir\\a.bin", std::string(5000, 'a')) +
+                                          Record("empty", "") + Record("last.inf", "end")));
+    EXPECT_EQ(RecordEnd, walk.last);
+    ASSERT_EQ(4u, walk.names.size());
+    EXPECT_EQ("setup.inf", walk.names[0]);
+    EXPECT_EQ("[defs]", walk.data[0]);
+    EXPECT_EQ("sub\\dir\\a.bin", walk.names[1]);
+    EXPECT_EQ(std::string(5000, 'a'), walk.data[1]);
+    EXPECT_EQ("", walk.data[2]);
+    EXPECT_EQ("end", walk.data[3]);  // ends exactly at the trailer
+}
+
+TEST(PackageReaderTest, FilesWithoutTrailerHaveNoRecords) {
+    for (const std::string& bytes :
+         {std::string(), std::string("short"), kImage + Record("a", "b"),
+          Package(Record("a", "b")).substr(0, kImage.size() + 12)}) {
+        std::string copy = bytes;
+        MemoryStream stream(&copy);
+        PackageFile package;
+        AttachPackage(&package, &stream, copy.size(), 0);
+        EXPECT_EQ(1, package.trailerMissing);
+        EXPECT_EQ(copy.size(), package.recordsEnd);
+        EXPECT_EQ(copy.size(), FirstRecordOffset(&package));
+        EXPECT_TRUE(WalkPackage(bytes).names.empty());
+        DetachPackage(&package);
+    }
+}
+
+TEST(PackageReaderTest, WritableWithoutTrailerGetsOneOnClose) {
+    std::string bytes = kImage;
+    MemoryStream stream(&bytes);
+    PackageFile package;
+    AttachPackage(&package, &stream, bytes.size(), 1);
+    DetachPackage(&package);
+    EXPECT_EQ(kImage + Trailer(static_cast<uint32_t>(kImage.size())), bytes);
+    // With a trailer, or opened read-only, nothing is appended.
+    std::string packed = Package(Record("a", "b"));
+    const std::string before = packed;
+    MemoryStream second(&packed);
+    AttachPackage(&package, &second, packed.size(), 1);
+    DetachPackage(&package);
+    EXPECT_EQ(before, packed);
+}
+
+TEST(PackageReaderTest, TruncatedHeaderEndsTheWalkKeepingEarlierRecords) {
+    const Walk walk = WalkPackage(Package(Record("a", "1") + std::string(7, '\x01')));
+    EXPECT_EQ(RecordEnd, walk.last);
+    EXPECT_EQ(std::vector<std::string>{"a"}, walk.names);
+    // A first-record offset beyond the records' end: nothing to walk.
+    EXPECT_TRUE(WalkPackage(kImage + Record("a", "1") + Trailer(0x7FFFFFF0)).names.empty());
+}
+
+TEST(PackageReaderTest, LengthsThatDoNotFitAreDamage) {
+    const std::string good = Record("a", "1");
+    const struct {
+        const char* what;
+        std::string record;
+    } cases[] = {
+        {"data past trailer", RawRecord(2, 2, std::string("b\0", 2) + "1")},
+        {"huge data length", RawRecord(0xFFFFFFFF, 2, std::string("b\0", 2) + "1")},
+        {"name past trailer", RawRecord(0, 200, "bb")},
+        {"name length 0", RawRecord(0, 0, "x")},
+        {"name length 261", RawRecord(0, 261, std::string(260, 'n') + std::string(1, '\0'))},
+        {"name without NUL", RawRecord(1, 2, "bc1")},
+        {"name with early NUL", RawRecord(1, 3, std::string("b\0c", 3) + "1")},
+    };
+    for (const auto& c : cases) {
+        const Walk walk = WalkPackage(Package(good + c.record));
+        EXPECT_EQ(RecordDamaged, walk.last) << c.what;
+        EXPECT_EQ(std::vector<std::string>{"a"}, walk.names) << c.what;
+    }
+    // The longest name that fits: 259 characters and the NUL.
+    const std::string longest(259, 'n');
+    const Walk walk = WalkPackage(Package(Record(longest, "x")));
+    EXPECT_EQ(RecordEnd, walk.last);
+    EXPECT_EQ(std::vector<std::string>{longest}, walk.names);
+}
+
+TEST(PackageReaderTest, NamesLeavingTheFolderAreDamage) {
+    for (const char* name : {"\\abs.inf", "/abs.inf", "C:\\x.inf", "C:x.inf", "a:stream",
+                             "..\\up.inf", "../up.inf", "a\\..\\..\\up", "a\\..", "..",
+                             "a\\...\\b", "a\\. .\\b", "a/.. /b"}) {
+        const Walk walk = WalkPackage(Package(Record(name, "x")));
+        EXPECT_EQ(RecordDamaged, walk.last) << name;
+        EXPECT_TRUE(walk.names.empty()) << name;
+        EXPECT_EQ(0, IsSafeRecordName(name)) << name;
+    }
+    for (const char* name : {"a", "a.inf", "sub\\dir\\f", ".\\a", "a..b", ".hidden", "a\\.b\\c"})
+        EXPECT_EQ(1, IsSafeRecordName(name)) << name;
+    EXPECT_EQ(0, IsSafeRecordName(""));
+}
+
+TEST(PackageReaderTest, ShortReadsAreDamage) {
+    const std::string bytes = Package(Record("a", "1") + Record("big", std::string(3000, 'z')));
+    const size_t secondRecord = kImage.size() + Record("a", "1").size();
+    // Inside the second header, inside its name, inside its data.
+    for (size_t at : {secondRecord + 4, secondRecord + 9, secondRecord + 2000}) {
+        const Walk walk = WalkPackage(bytes, at);
+        EXPECT_EQ(RecordDamaged, walk.last) << at;
+        EXPECT_EQ(std::vector<std::string>{"a"}, walk.names) << at;
+    }
+}
