@@ -7,16 +7,18 @@
 
 namespace {
 
-// One loaded section: its entries as the profile reader returned them,
-// closed by an empty text. Blocks are never merged, so a section loaded
-// later hides the same keys of earlier ones.
-struct ProfileBlock {
-    ProfileBlock* next;
-    unsigned length;  // bytes of `entries`, both closing NULs included
-    char entries[1];
+// One loaded section; its entries follow the block in the same allocation,
+// as the profile reader returned them and closed by an empty text. Blocks
+// are never merged, so a section loaded later hides the same keys of
+// earlier ones.
+struct ProfileCacheBlock {
+    ProfileCacheBlock* next;
+    unsigned length;  // bytes of the entries, both closing NULs included
 };
 
-ProfileBlock* cacheHead = nullptr;
+char* Entries(ProfileCacheBlock* block) { return reinterpret_cast<char*>(block + 1); }
+
+ProfileCacheBlock* profileCache = nullptr;
 
 // Names longer than this never match: cutting them could select another
 // variable whose name happens to be the cut prefix.
@@ -57,25 +59,26 @@ char* NextToken(char** cursor, const char* separators) {
 }
 
 void AddProfileSection(const char* entries, unsigned length) {
-    if (!entries || length == 0) return;
+    if (!entries || length == 0 || length > 0x100000u) return;  // sections are 2 KB at most
     // Two closing NULs whatever the reader counted: the last entry's own
     // terminator and the empty text that ends the block.
-    ProfileBlock* block =
-        static_cast<ProfileBlock*>(std::malloc(sizeof(ProfileBlock) + length + 2));
+    ProfileCacheBlock* block =
+        static_cast<ProfileCacheBlock*>(std::malloc(sizeof(ProfileCacheBlock) + length + 2));
     if (!block) return;
-    std::memcpy(block->entries, entries, length);
-    block->entries[length] = '\0';
-    block->entries[length + 1] = '\0';
+    char* copy = Entries(block);
+    std::memcpy(copy, entries, length);
+    copy[length] = '\0';
+    copy[length + 1] = '\0';
     block->length = length + 2;
-    block->next = cacheHead;
-    cacheHead = block;
+    block->next = profileCache;
+    profileCache = block;
 }
 
 const char* FindVariable(const char* name) {
     if (!name) return nullptr;
-    for (const ProfileBlock* block = cacheHead; block; block = block->next) {
-        const char* end = block->entries + block->length;
-        for (const char* entry = block->entries; entry < end && *entry;
+    for (ProfileCacheBlock* block = profileCache; block; block = block->next) {
+        const char* end = Entries(block) + block->length;
+        for (const char* entry = Entries(block); entry < end && *entry;
              entry += std::strlen(entry) + 1) {
             if (*entry == ';') continue;
             const char* equals = std::strchr(entry, '=');
@@ -122,9 +125,9 @@ void ExpandVariables(const char* text, char* out, int size) {
 }
 
 void ClearProfileCache() {
-    while (cacheHead) {
-        ProfileBlock* next = cacheHead->next;
-        std::free(cacheHead);
-        cacheHead = next;
+    while (profileCache) {
+        ProfileCacheBlock* next = profileCache->next;
+        std::free(profileCache);
+        profileCache = next;
     }
 }
