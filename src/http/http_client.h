@@ -2,14 +2,20 @@
 // with Basic authentication and redirects, into a local file. Portable code
 // over the small socket layer of net.h.
 #pragma once
+#include <cstdint>
 
 struct HttpTimeouts {
     int connectSeconds = 15;  // per connection attempt
     int ioSeconds = 40;       // per send or receive wait
     int retrySleepMs = 1000;  // after a receive that would block
+    // When above 0, these take the place of the seconds above, so that
+    // tests of time-outs run in a fraction of a second.
+    int connectMs = 0;
+    int ioMs = 0;
 };
 
 class IAD_URL;
+struct NetAddress;
 
 class IAD_HTTPClient {
 public:
@@ -24,6 +30,30 @@ public:
     // 0 when the body was received to the end and written; -1 otherwise.
     int GetFile(const char* path, const char* localPath);
 
-    // The remaining operations of the client are declared in the
-    // implementation's own header, for its tests.
+    // The steps of GetFile, public for the tests of the client itself.
+    static const int kRequestSize = 1024;
+    static const int kHeaderBlock = 2048;    // the header must end within it
+    static const int kBodyBlock = 64 * 1024;  // later blocks of the body
+    int resolve_host_name(NetAddress* address);
+    intptr_t connect_host(const NetAddress& address);  // socket, or -1
+    // Writes the request text (NUL-terminated) and returns its length, or
+    // -1 when it would not fit kRequestSize bytes.
+    int build_request(char* request, const char* path);
+    int full_send(intptr_t socket, const char* bytes, int length);
+    int full_recv(intptr_t socket, char* buffer, int size);
+    int recv_file(intptr_t socket, const char* localPath);
+
+    const IAD_URL* current_url() const { return url; }
+    const IAD_URL* current_proxy() const { return proxy; }
+
+private:
+    void Log(int minLevel, const char* operation, const char* format, ...);
+    int ConnectMs() const;
+    int IoMs() const;
+
+    int level;
+    HttpTimeouts timeouts;
+    IAD_URL* url;
+    IAD_URL* proxy;
+    const char* host_name;
 };

@@ -1,0 +1,521 @@
+// The HTTP/1.0 client: URL texts, the request, bounded waits on a
+// non-blocking socket, the response header and the body written to a file as
+// it arrives. Portable code: the socket calls go through net.h.
+#include "http/http_client.h"
+
+#include <errno.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "http/codec.h"
+#include "http/http_url.h"
+#include "http/net.h"
+
+namespace {
+
+char* CopyText(const char* begin, size_t length) {
+    char* s = static_cast<char*>(std::malloc(length + 1));
+    if (!s) return nullptr;
+    std::memcpy(s, begin, length);
+    s[length] = '\0';
+    return s;
+}
+
+char* CopyText(const char* text) { return text ? CopyText(text, std::strlen(text)) : nullptr; }
+
+// Searches bytes that may hold NULs.
+const char* Find(const char* begin, const char* end, const char* needle) {
+    size_t n = std::strlen(needle);
+    for (const char* p = begin; p + n <= end; ++p)
+        if (std::memcmp(p, needle, n) == 0) return p;
+    return nullptr;
+}
+
+// Copies the value after a header name up to the first CR or LF, cut to the
+// field's size.
+void TakeValue(const char* from, const char* end, char* out, int capacity) {
+    int n = 0;
+    while (from < end && *from != '\r' && *from != '\n' && n < capacity - 1) out[n++] = *from++;
+    out[n] = '\0';
+}
+
+// Appends pieces to the request buffer; remembers when one did not fit.
+struct Request {
+    char* buffer;
+    int size;
+    int length;
+    bool overflow;
+
+    void Add(const char* format, ...) {
+        if (overflow) return;
+        va_list args;
+        va_start(args, format);
+        int n = std::vsnprintf(buffer + length, size_t(size - length), format, args);
+        va_end(args);
+        if (n < 0 || n >= size - length) {
+            overflow = true;
+            buffer[length] = '\0';
+            return;
+        }
+        length += n;
+    }
+};
+
+// "Basic" credentials: the standard Base64 of "user:password".
+bool BasicCredentials(const char* user, const char* password, char* out, int capacity) {
+    size_t u = std::strlen(user), p = std::strlen(password);
+    size_t raw = u + 1 + p;
+    if (raw > size_t(IAD_HTTPClient::kRequestSize)) return false;
+    unsigned char joined[IAD_HTTPClient::kRequestSize + 1];
+    std::memcpy(joined, user, u);
+    joined[u] = ':';
+    std::memcpy(joined + u + 1, password, p);
+    int n = IAD_Base64::encode(joined, int(raw), out, capacity - 1, 0);
+    if (n < 0) return false;
+    out[n] = '\0';
+    return true;
+}
+
+}  // namespace
+
+// ---- IAD_URL ----------------------------------------------------------------
+
+IAD_URL::IAD_URL(const char* text) : user(nullptr), password(nullptr), host(nullptr), path(nullptr), port(80) {
+    if (!text) text = "";
+    const char* rest = text;
+    static const char prefix[] = "http://";
+    bool same = true;
+    for (int i = 0; i < 7 && same; ++i) {
+        char c = rest[i];  // stops at the terminator, which matches nothing
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        same = c == prefix[i];
+    }
+    if (same) rest += 7;
+    const char* at = std::strrchr(rest, '@');
+    const char* hostPart = rest;
+    if (at) {
+        const char* colon = static_cast<const char*>(std::memchr(rest, ':', size_t(at - rest)));
+        if (colon) {
+            user = CopyText(rest, size_t(colon - rest));
+            password = CopyText(colon + 1, size_t(at - colon - 1));
+        } else {
+            user = CopyText(rest, size_t(at - rest));
+        }
+        hostPart = at + 1;
+    }
+    const char* colon = std::strchr(hostPart, ':');
+    const char* slash = std::strchr(hostPart, '/');
+    if (colon) {
+        host = CopyText(hostPart, size_t(colon - hostPart));
+        uint16_t p = 0;
+        for (const char* d = colon + 1; *d >= '0' && *d <= '9'; ++d) p = uint16_t(p * 10 + (*d - '0'));
+        port = p;
+    } else if (slash) {
+        host = CopyText(hostPart, size_t(slash - hostPart));
+    } else {
+        host = CopyText(hostPart);
+    }
+    if (slash) path = CopyText(slash);
+}
+
+IAD_URL::~IAD_URL() {
+    std::free(user);
+    std::free(password);
+    std::free(host);
+    std::free(path);
+}
+
+void IAD_URL::copy_credentials(const IAD_URL& other) {
+    char* u = CopyText(other.user);
+    char* p = CopyText(other.password);
+    std::free(user);
+    std::free(password);
+    user = u;
+    password = p;
+}
+
+// ---- IAD_HTTPHeader -----------------------------------------------------------
+
+void IAD_HTTPHeader::clear() {
+    header_length = 0;
+    status = 0;
+    location[0] = '\0';
+    content_type[0] = '\0';
+}
+
+int IAD_HTTPHeader::parse(const char* bytes, int count) {
+    if (count < 15 || std::memcmp(bytes, "HTTP/", 5) != 0) {
+        status = 1;
+        return -1;
+    }
+    status = (bytes[9] - 48) * 100 + (bytes[10] - 48) * 10 + (bytes[11] - 48);
+    const char* end = bytes + count;
+    // The block ends at whichever blank line comes first: preferring a
+    // CR LF CR LF further on would take body bytes of an LF-only response
+    // for header and cut them from the file.
+    const char* crlf = Find(bytes, end, "\r\n\r\n");
+    const char* lf = Find(bytes, crlf ? crlf : end, "\n\n");
+    if (lf) {
+        header_length = int(lf - bytes) + 2;
+    } else if (crlf) {
+        header_length = int(crlf - bytes) + 4;
+    } else {
+        status = 1;
+        return -1;
+    }
+    char upper[IAD_HTTPClient::kHeaderBlock];
+    int n = header_length < int(sizeof upper) ? header_length : int(sizeof upper);
+    for (int i = 0; i < n; ++i) {
+        char c = bytes[i];
+        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    }
+    const char* found = Find(upper, upper + n, "LOCATION: ");
+    if (found) TakeValue(bytes + (found - upper) + 10, end, location, sizeof location);
+    found = Find(upper, upper + n, "CONTENT-TYPE: ");
+    if (found) TakeValue(bytes + (found - upper) + 14, end, content_type, sizeof content_type);
+    return 0;
+}
+
+// ---- IAD_HTTPClient -------------------------------------------------------------
+
+IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
+    : level(level), timeouts(timeouts), url(nullptr), proxy(nullptr), host_name("") {}
+
+IAD_HTTPClient::~IAD_HTTPClient() {
+    delete url;
+    delete proxy;
+}
+
+void IAD_HTTPClient::Log(int minLevel, const char* operation, const char* format, ...) {
+    if (level < minLevel) return;
+    std::fprintf(stderr, "IAD_HTTPClient::%s: ", operation);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+int IAD_HTTPClient::ConnectMs() const {
+    return timeouts.connectMs > 0 ? timeouts.connectMs : timeouts.connectSeconds * 1000;
+}
+
+int IAD_HTTPClient::IoMs() const { return timeouts.ioMs > 0 ? timeouts.ioMs : timeouts.ioSeconds * 1000; }
+
+int IAD_HTTPClient::set_urls(const char* target, const char* proxyText) {
+    delete url;
+    delete proxy;
+    url = nullptr;
+    proxy = nullptr;
+    host_name = "";
+    url = new (std::nothrow) IAD_URL(target);
+    if (proxyText && *proxyText) {
+        proxy = new (std::nothrow) IAD_URL(proxyText);
+        if (!proxy || !proxy->host) return -1;
+    }
+    if (!url || !url->host) return -1;
+    return 0;
+}
+
+int IAD_HTTPClient::resolve_host_name(NetAddress* address) {
+    const IAD_URL* via = proxy ? proxy : url;
+    if (!via || !via->host) return -1;
+    host_name = via->host;
+    std::memset(address, 0, sizeof *address);
+    uint32_t a = 0;
+    if (NetParseDotted(via->host, &a) == 0) {
+        address->address = a;
+    } else {
+        int error = 0;
+        if (NetLookup(via->host, &a, &error) < 0) {
+            Log(1, "resolve_host_name", "Can't find host %s (err=%d)\n", via->host, error);
+            return -1;
+        }
+        address->address = a;
+    }
+    address->family = NetFamilyInet();
+    address->port = NetPort(via->port);
+    return 0;
+}
+
+intptr_t IAD_HTTPClient::connect_host(const NetAddress& address) {
+    char text[128];
+    for (int attempt = 1;; ++attempt) {
+        NetSocket s = NetTcpSocket();
+        if (s == kNoSocket) {
+            Log(1, "connect_host", "Bad socket(): errno=%d\n", NetLastError());
+            return -1;
+        }
+        if (NetSetNonBlocking(s) < 0) {
+            Log(1, "connect_host", "Bad ioctl(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+            NetClose(s);
+            return -1;
+        }
+        if (NetConnect(s, address) < 0) {
+            int error = NetLastError();
+            if (!NetInProgress(error)) {
+                Log(1, "connect_host", "Bad connect(): (err=%d)\n", error);
+                NetClose(s);
+                return -1;
+            }
+            int waitError = 0;
+            int r = NetWaitConnected(s, ConnectMs(), &waitError);
+            if (r == -1) {
+                Log(1, "connect_host", "Bad select(): (err=%d)\n", waitError);
+                NetClose(s);
+                return -1;
+            }
+            if (r != 1) {
+                // A time-out, or a connection the far side refused: either
+                // way this attempt is over and counts as one of seven.
+                if (r == -2) Log(2, "connect_host", "connection failed (err=%d)\n", waitError);
+                NetClose(s);
+                if (attempt >= 7) {
+                    Log(1, "connect_host", "connect(): Too many time-outs\n");
+                    return -1;
+                }
+                continue;
+            }
+        }
+        Log(2, "connect_host", "connected to %s\n", host_name);
+        return s;
+    }
+}
+
+int IAD_HTTPClient::build_request(char* buffer, const char* path) {
+    Request r = {buffer, kRequestSize, 0, false};
+    buffer[0] = '\0';
+    if (!url || !url->host) return -1;
+    const char* p = path ? path : url->path;
+    // A URL without a path asks for the root.
+    if (!p) p = "/";
+    if (proxy) {
+        if (url->port == 80)
+            r.Add("GET http://%s%s HTTP/1.0\r\n", url->host, p);
+        else
+            r.Add("GET http://%s:%d%s HTTP/1.0\r\n", url->host, int(url->port), p);
+    } else {
+        r.Add("GET %s HTTP/1.0\r\n", p);
+    }
+    char basic[kRequestSize];
+    if (proxy && proxy->user && proxy->password) {
+        if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return -1;
+        r.Add("Proxy-Authorization: Basic %s\r\n", basic);
+    }
+    if (url->user && url->password) {
+        if (!BasicCredentials(url->user, url->password, basic, sizeof basic)) return -1;
+        r.Add("Authorization: Basic %s\r\n", basic);
+    }
+    r.Add("Host: %s\r\n", url->host);
+    r.Add("Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n");
+    // One blank line ends the request, and nothing follows it. Bytes after
+    // the blank line are a body no header announces; a proxy that relays
+    // them (tinyproxy does) cuts the response short, and the body would be
+    // taken as complete.
+    r.Add("\r\n");
+    if (r.overflow) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return r.length;
+}
+
+int IAD_HTTPClient::full_send(intptr_t s, const char* bytes, int length) {
+    char text[128];
+    int done = 0;
+    while (done < length) {
+        int n = NetSend(s, bytes + done, length - done);
+        Log(2, "full_send", "sent %d bytes\n", n);
+        if (n >= 0) {
+            done += n;
+            continue;
+        }
+        int error = NetLastError();
+        if (!NetWouldBlock(error)) {
+            Log(2, "full_send", "Bad write(): %s\n", NetErrorText(error, text, sizeof text));
+            return -1;
+        }
+        int r = NetWaitWritable(s, IoMs());
+        if (r == 0) return -2;
+        if (r < 0) {
+            Log(1, "full_send", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+            return -1;
+        }
+    }
+    return length;
+}
+
+int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
+    char text[128];
+    int done = 0;
+    while (done < size) {
+        int r = NetWaitReadable(s, IoMs());
+        if (r == 0) return -2;
+        if (r < 0) {
+            Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+            return -1;
+        }
+        int n = NetRecv(s, buffer + done, size - done);
+        Log(2, "full_recv", "recved %d bytes\n", n);
+        if (level >= 2) std::fflush(stderr);
+        if (n > 0) {
+            done += n;
+        } else if (n == 0) {
+            Log(1, "full_recv", "Conenction closed by remote host\n");
+            return done;
+        } else {
+            int error = NetLastError();
+            if (NetWouldBlock(error)) {
+                NetSleepMs(timeouts.retrySleepMs);
+                continue;
+            }
+            Log(1, "full_recv", "Bad recv(): %s\n", NetErrorText(error, text, sizeof text));
+            return -1;
+        }
+    }
+    return done;
+}
+
+int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
+    char first[kHeaderBlock];
+    int n = full_recv(s, first, sizeof first);
+    if (n < 0) return n;
+    IAD_HTTPHeader header;
+    header.clear();
+    header.parse(first, n);
+    if (header.status == 200) {
+        FILE* f = std::fopen(localPath, "wb");
+        if (!f) {
+            Log(1, "recv_file", "Can't open %s (errno=%d)\n", localPath, errno);
+            return -1;
+        }
+        int rest = n - header.header_length;
+        if (rest > 0 && std::fwrite(first + header.header_length, 1, size_t(rest), f) != size_t(rest)) {
+            Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);
+            std::fclose(f);
+            return -1;
+        }
+        // The first block was short: the server has closed the connection
+        // and the body is complete.
+        int result = 0;
+        if (n == int(sizeof first)) {
+            char* block = static_cast<char*>(std::malloc(kBodyBlock));
+            if (!block) {
+                std::fclose(f);
+                return -1;
+            }
+            for (;;) {
+                int got = full_recv(s, block, kBodyBlock);
+                if (got == 0) break;
+                if (got == -1) {
+                    Log(1, "recv_file", "Can't read (errno=%d)\n", NetLastError());
+                    result = -1;
+                    break;
+                }
+                if (got == -2) {
+                    Log(1, "recv_file", "Can't read TIME-OUT\n");
+                    result = -2;
+                    break;
+                }
+                Log(3, "recv_file", "full_recv returned %d\n", got);
+                if (std::fwrite(block, 1, size_t(got), f) != size_t(got)) {
+                    Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);
+                    result = -1;
+                    break;
+                }
+                if (got < kBodyBlock) break;  // closed by the server
+            }
+            std::free(block);
+        }
+        if (std::fclose(f) != 0 && result == 0) {
+            Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);
+            result = -1;
+        }
+        return result;
+    }
+    if (header.status == 301 || header.status == 302) {
+        if (!header.location[0]) {
+            Log(1, "recv_file", "Status-Code = %d but no Location: field\n", header.status);
+            return -1;
+        }
+        IAD_URL* next = new (std::nothrow) IAD_URL(header.location);
+        if (!next) return -1;
+        if (url) next->copy_credentials(*url);
+        delete url;
+        url = next;
+        return -3;
+    }
+    Log(2, "recv_file", "Got HTTP code %d\n", header.status);
+    return -1;
+}
+
+int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
+    char text[128];
+    char request[kRequestSize];
+    NetAddress address;
+    int redirects = 0;
+    if (resolve_host_name(&address) < 0) return -1;
+    for (;;) {
+        int sendTimeouts = 0;
+        int recvTimeouts = 0;
+        bool redirected = false;
+        while (!redirected) {
+            // Built before connecting: a request that cannot fit is refused
+            // without a connection and without a byte sent.
+            int length = build_request(request, path);
+            if (length < 0) {
+                Log(1, "GetFile", "Request does not fit %d bytes\n", kRequestSize);
+                return -1;
+            }
+            intptr_t s = connect_host(address);
+            if (s < 0) {
+                Log(1, "GetFile", "Can't connect.\n");
+                return -1;
+            }
+            int sent = full_send(s, request, length);
+            if (sent == -1) {
+                Log(1, "GetFile", "Bad full_send(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+                NetClose(s);
+                return -1;
+            }
+            if (sent == -2) {
+                Log(2, "GetFile", "send timed-out\n");
+                NetClose(s);
+                if (sendTimeouts++ > 5) {
+                    Log(1, "GetFile", "full_send too many time-outs\n");
+                    return -1;
+                }
+                continue;
+            }
+            int r = recv_file(s, localPath);
+            NetClose(s);
+            switch (r) {
+                case 0:
+                    return 0;
+                case -2:
+                    Log(2, "GetFile", "recv timed-out\n");
+                    if (recvTimeouts++ > 5) {
+                        Log(1, "GetFile", "recv_file too many time-outs\n");
+                        return -1;
+                    }
+                    continue;
+                case -3:
+                    if (redirects++ > 5) {
+                        Log(1, "GetFile", "Too many links. (last link is %s/%s)\n", url->host ? url->host : "",
+                            url->path ? url->path : "");
+                        return -1;
+                    }
+                    path = nullptr;
+                    if (resolve_host_name(&address) < 0) return -1;
+                    redirected = true;
+                    break;
+                default:
+                    Log(1, "GetFile", "Bad recv_file(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+                    return -1;
+            }
+        }
+    }
+}

@@ -1,0 +1,35 @@
+// The records of the HTTP client: a parsed URL text and the parsed header
+// block of a response. Portable code.
+#pragma once
+#include <cstdint>
+
+// A URL text "[http://][user[:password]@]host[:port][/path]" taken apart.
+// Absent texts are null; an empty user name or password is an empty text.
+class IAD_URL {
+public:
+    explicit IAD_URL(const char* text);
+    ~IAD_URL();
+    IAD_URL(const IAD_URL&) = delete;
+    IAD_URL& operator=(const IAD_URL&) = delete;
+
+    // Takes over copies of the other record's user name and password
+    // (absent there, absent here).
+    void copy_credentials(const IAD_URL& other);
+
+    char* user;
+    char* password;
+    char* host;  // null only when memory ran out
+    char* path;  // from the first "/" after the host, query included
+    uint16_t port;
+};
+
+struct IAD_HTTPHeader {
+    int header_length;
+    int status;
+    char location[1025];
+    char content_type[41];
+
+    void clear();
+    // 0, or -1 with status 1 when the bytes are not a response header block.
+    int parse(const char* bytes, int count);
+};

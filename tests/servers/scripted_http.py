@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""A scripted HTTP server for the client's tests: it answers what real
+servers will not do on request, and keeps the exact bytes of every request.
+
+Requests name their scenario in the path: /s/TOKEN/SCENARIO[/ARGS...].
+The TOKEN groups the requests of one test; /_req/TOKEN/N returns the raw
+bytes of request N (from 0) of that token, /_count/TOKEN how many there were.
+A request line carrying an absolute URL (the client talking to a proxy) is
+served the same way, so this server can also stand in for a proxy.
+
+Scenarios:
+  body/N            200 with N bytes of the pattern (i * 7 + 3) & 255
+  empty             200 with an empty body
+  lf                200 whose header lines end in LF alone
+  status/CODE       that status, a small body
+  redirect/N/CODE   CODE with a Location to redirect/N-1/CODE; at 0 a 200 "arrived"
+  relocate-creds    302 to a Location carrying other credentials, then body/5
+  nospace           302 with "Location:" and no blank after the colon
+  contentloc        302 with Content-Location (to body/7) ahead of Location
+  mixedcase         302 with "lOcAtIoN: " to body/4
+  nolocation        302 without a Location
+  longheader        200 whose header block runs past 2,048 bytes
+  exact/TEXT        TEXT (URL-quoted) as the whole response, then close
+  close             closes without sending a byte
+  silent            accepts and never answers
+  cut/N/M           200 announcing N bytes of the pattern, sends M, closes
+  stall-once/N      first request: header and half the body, then silence;
+                    later requests: the whole body of N bytes
+  slow/N            200 with N bytes of the pattern sent in small pieces
+"""
+import os
+import select
+import socket
+import socketserver
+import sys
+import threading
+import urllib.parse
+
+LOCK = threading.Lock()
+REQUESTS = {}  # token -> [raw request bytes]
+SEEN = {}  # request path -> how many times it was asked for
+STOP = threading.Event()
+
+
+def pattern(n):
+    return bytes(((i * 7 + 3) & 255) for i in range(n))
+
+
+def read_request(conn):
+    """Reads up to the blank line, then whatever follows at once, so the
+    recorded bytes are exactly what came (nothing may follow the blank line)."""
+    data = b""
+    conn.settimeout(10)
+    while b"\r\n\r\n" not in data and b"\n\n" not in data:
+        try:
+            chunk = conn.recv(4096)
+        except OSError:
+            return data
+        if not chunk:
+            return data
+        data += chunk
+        if len(data) > 65536:
+            return data
+    r, _, _ = select.select([conn], [], [], 0.05)
+    if r:
+        try:
+            data += conn.recv(4096)
+        except OSError:
+            pass
+    return data
+
+
+def response(status, body=b"", headers=(), reason="X", eol=b"\r\n"):
+    lines = [("HTTP/1.0 %d %s" % (status, reason)).encode()]
+    lines += [h.encode() if isinstance(h, str) else h for h in headers]
+    return eol.join(lines) + eol + eol + body
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        conn = self.request
+        raw = read_request(conn)
+        if not raw:
+            return
+        line = raw.split(b"\n", 1)[0].decode("latin-1").strip()
+        parts = line.split(" ")
+        target = parts[1] if len(parts) > 1 else "/"
+        if target.lower().startswith("http://"):
+            rest = target[7:]
+            target = rest[rest.find("/"):] if "/" in rest else "/"
+        segs = [urllib.parse.unquote(s) for s in target.split("/")[1:]]
+        base = "http://127.0.0.1:%d" % self.server.server_address[1]
+        if segs[:1] == ["_req"] and len(segs) >= 3:
+            with LOCK:
+                reqs = REQUESTS.get(segs[1], [])
+                idx = int(segs[2])
+                body = reqs[idx] if idx < len(reqs) else b""
+            status = 200 if idx < len(reqs) else 404
+            conn.sendall(response(status, body, reason="OK"))
+            return
+        if segs[:1] == ["_count"] and len(segs) >= 2:
+            with LOCK:
+                n = len(REQUESTS.get(segs[1], []))
+            conn.sendall(response(200, str(n).encode(), reason="OK"))
+            return
+        if segs[:1] != ["s"] or len(segs) < 3:
+            conn.sendall(response(404, b"no scenario\n", reason="Not Found"))
+            return
+        token, scenario, args = segs[1], segs[2], segs[3:]
+        with LOCK:
+            REQUESTS.setdefault(token, []).append(raw)
+            SEEN[target] = SEEN.get(target, 0) + 1
+            count = SEEN[target]
+        me = "%s/s/%s" % (base, token)
+        try:
+            self.serve(conn, scenario, args, me, count)
+        except OSError:
+            pass
+
+    def serve(self, conn, scenario, args, me, count):
+        if scenario == "body":
+            conn.sendall(response(200, pattern(int(args[0])), ["Content-Type: application/octet-stream"], "OK"))
+        elif scenario == "empty":
+            conn.sendall(response(200, b"", ["Content-Type: text/plain"], "OK"))
+        elif scenario == "lf":
+            conn.sendall(response(200, b"lf body", ["Content-Type: text/plain", "Server: s"], "OK", eol=b"\n"))
+        elif scenario == "status":
+            code = int(args[0])
+            conn.sendall(response(code, b"status page\n", ["Content-Type: text/plain"]))
+        elif scenario == "redirect":
+            n, code = int(args[0]), int(args[1])
+            if n <= 0:
+                conn.sendall(response(200, b"arrived", reason="OK"))
+            else:
+                conn.sendall(response(code, b"", ["Location: %s/redirect/%d/%d" % (me, n - 1, code)]))
+        elif scenario == "relocate-creds":
+            loc = me.replace("http://", "http://other:wrong@") + "/body/5"
+            conn.sendall(response(302, b"", ["Location: " + loc]))
+        elif scenario == "nospace":
+            conn.sendall(response(302, b"", ["Location:%s/body/3" % me]))
+        elif scenario == "contentloc":
+            conn.sendall(response(302, b"", ["Content-Location: %s/body/7" % me, "Location: %s/status/404" % me]))
+        elif scenario == "mixedcase":
+            conn.sendall(response(302, b"", ["lOcAtIoN: %s/body/4" % me]))
+        elif scenario == "nolocation":
+            conn.sendall(response(302, b"", ["Server: s"]))
+        elif scenario == "longheader":
+            filler = ["X-Filler-%02d: %s" % (i, "f" * 60) for i in range(40)]
+            conn.sendall(response(200, b"body", filler, "OK"))
+        elif scenario == "exact":
+            conn.sendall(args[0].encode("latin-1"))
+        elif scenario == "close":
+            pass
+        elif scenario == "silent":
+            self.wait_for_close(conn)
+        elif scenario == "cut":
+            n, m = int(args[0]), int(args[1])
+            whole = response(200, pattern(n), ["Content-Length: %d" % n], "OK")
+            conn.sendall(whole[: len(whole) - n + m])
+        elif scenario == "stall-once":
+            n = int(args[0])
+            whole = response(200, pattern(n), ["Content-Length: %d" % n], "OK")
+            if count == 1:
+                conn.sendall(whole[: len(whole) - n + n // 2])
+                self.wait_for_close(conn)
+            else:
+                conn.sendall(whole)
+        elif scenario == "slow":
+            n = int(args[0])
+            whole = response(200, pattern(n), [], "OK")
+            for i in range(0, len(whole), 1000):
+                conn.sendall(whole[i:i + 1000])
+        else:
+            conn.sendall(response(404, b"unknown scenario\n", reason="Not Found"))
+
+    def wait_for_close(self, conn):
+        conn.settimeout(None)
+        while not STOP.is_set():
+            r, _, _ = select.select([conn], [], [], 1.0)
+            if r:
+                try:
+                    if not conn.recv(4096):
+                        return
+                except OSError:
+                    return
+
+
+class Server(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+    request_queue_size = 64
+
+
+def main():
+    port = int(sys.argv[1])
+    server = Server(("127.0.0.1", port), Handler)
+    pidfile = sys.argv[2] if len(sys.argv) > 2 else None
+    if pidfile:
+        with open(pidfile, "w") as f:
+            f.write(str(os.getpid()))
+    try:
+        server.serve_forever()
+    finally:
+        STOP.set()
+
+
+if __name__ == "__main__":
+    main()
