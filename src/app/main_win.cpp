@@ -1,10 +1,8 @@
 // Entry point of cvget.exe.
 #include <windows.h>
-#include "app/process_win.h"
-#include "ui/window_win.h"
+
+#include "app/startup_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int) {
-    SetModuleInstance(instance);
-    commandLine = cmdLine;
-    return 0;
+    return StartProgram(instance, cmdLine);
 }

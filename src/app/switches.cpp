@@ -61,3 +61,25 @@ void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* 
     const char* name = std::strrchr(moduleFileName, '\\');
     Append(out, size, name ? name : moduleFileName);
 }
+
+void SetupFolderOf(const char* setupPath, char* out, int size, bool (*isLeadByte)(unsigned char)) {
+    if (size <= 0) return;
+    out[0] = 0;
+    const char* cut = nullptr;
+    for (const char* p = setupPath; *p;) {
+        if (isLeadByte && isLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
+            p += 2;
+            continue;
+        }
+        if (*p == '\\' || *p == ':') cut = p;
+        ++p;
+    }
+    if (!cut) {
+        Append(out, size, ".");
+        return;
+    }
+    size_t n = static_cast<size_t>(cut - setupPath);
+    if (n > static_cast<size_t>(size) - 1) n = static_cast<size_t>(size) - 1;
+    std::memcpy(out, setupPath, n);
+    out[n] = 0;
+}

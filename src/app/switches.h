@@ -24,6 +24,14 @@ void ParseSwitches(const char* commandLine, Switches* out);
 // `size` (260 in the program).
 void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
                             char* out, int size);
+// The download folder of a "-inf " run: the setup path up to its last "\"
+// or ":" (walked by characters: a trail byte of a double-byte character is
+// never taken for a separator). A path without either gives ".", the
+// current directory, where such a bare file name is found too.
+// `isLeadByte` tells the first byte of a double-byte character; null for a
+// single-byte code page.
+void SetupFolderOf(const char* setupPath, char* out, int size, bool (*isLeadByte)(unsigned char));
+
 // The program's copy in the download folder: folder followed by the module
 // file name from its last backslash.
 void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size);

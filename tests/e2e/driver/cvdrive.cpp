@@ -151,8 +151,9 @@ void Describe(HWND w) {
     DWORD tid = GetWindowThreadProcessId(w, &pid);
     char title[512] = "";
     GetWindowTextA(w, title, sizeof title);
-    std::fprintf(out, "hwnd=%p\tpid=%lu\ttid=%lu\tvisible=%d\tclass=%s\ttitle=%s\n",
-                 static_cast<void*>(w), static_cast<unsigned long>(pid),
+    std::fprintf(out, "hwnd=0x%llx\tpid=%lu\ttid=%lu\tvisible=%d\tclass=%s\ttitle=%s\n",
+                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(w)),
+                 static_cast<unsigned long>(pid),
                  static_cast<unsigned long>(tid), IsWindowVisible(w) ? 1 : 0, ClassOf(w).c_str(),
                  Escape(title).c_str());
 }

@@ -1,0 +1,67 @@
+// The download session around the download dialog.
+#include "app/session_win.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "app/process_win.h"
+#include "app/switches.h"
+#include "app/tray_win.h"
+#include "download/download_dialog_win.h"
+#include "setup/download_folder_win.h"
+#include "ui/window_win.h"
+
+namespace {
+const INT_PTR kResultOver = 1003;
+const INT_PTR kResultSuspended = 1004;
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dialog) {
+    char module[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, module, sizeof module);
+    char program[260];
+    BuildRelaunchProgram(folder.path, module, program, sizeof program);
+    char arguments[260];
+    BuildRelaunchArguments(dialog.allowIntervention, restartPending, dialog.saveProxySettings,
+                           arguments, sizeof arguments);
+    SetResumeShortcut(1, program, arguments);
+}
+}  // namespace
+
+int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings) {
+    WSADATA sockets;
+    if (WSAStartup(MAKEWORD(1, 1), &sockets) != 0) {
+        ShowMessage(17, MB_ICONERROR);
+        return 0;
+    }
+    DownloadFolder folder = {};
+    folder.instance = GetModuleInstance();
+    if (setupPath) {
+        SetupFolderOf(setupPath, folder.path, sizeof folder.path, IsLeadByte);
+    } else if (!OpenDownloadFolder(&folder)) {
+        ShowMessage(18, MB_ICONERROR);
+        WSACleanup();
+        return 0;
+    }
+
+    DownloadDialog dialog(folder.path, showIntro, resuming, setupPath, saveProxySettings);
+    INT_PTR result = dialog.ShowModal(nullptr);
+    if (result == kResultOver) {
+        if (!setupPath) RemoveDownloadFolder(&folder);
+        SetResumeShortcut(0, nullptr, nullptr);
+    }
+    if (result != kResultSuspended) {
+        WSACleanup();
+        return 0;
+    }
+    WriteResumeShortcut(folder, dialog);
+    // A session ended by Windows itself resumes after the next log-on;
+    // there is nobody to read a message now.
+    if (restartPending) {
+        restartPending = 0;
+    } else {
+        ShowMessage(592, MB_OK);
+    }
+    return 1;
+}

@@ -1,0 +1,7 @@
+// One download session: Windows Sockets, the download folder, the modal
+// download dialog and what its result asks for afterwards.
+#pragma once
+
+// Returns 1 when the user suspended the session (the caller then waits in
+// the tray) and 0 in every other case.
+int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings);

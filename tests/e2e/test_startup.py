@@ -1,0 +1,176 @@
+"""Start-up of the real program: one instance at a time with the hand-over
+to the running one, "-run2", the resume prompt of "/AskForRestart", and
+switches found inside longer words."""
+import os
+import unittest
+
+import cvtest
+from cvtest import TRAY_CLASS
+
+FOLDER_KEY = r'HKEY_CURRENT_USER\Software\Corvane\CvGet'
+NO_COMPONENTS = '[defs]\ncomponents=\n'
+
+
+def wait_tray(count=1, timeout=30):
+    """Waits until `count` tray windows exist; returns them."""
+    cvtest.wait_window(title=TRAY_CLASS, cls=TRAY_CLASS, timeout=timeout)
+    found = []
+
+    def enough():
+        found[:] = cvtest.windows(title=TRAY_CLASS, cls=TRAY_CLASS)
+        return len(found) >= count
+    cvtest.wait_until(enough, timeout, '%d tray windows' % count)
+    return found
+
+
+def recorded_folder(name):
+    """A download folder with a file in it, recorded in the registry as a
+    suspended download would have left it."""
+    folder = os.path.join(cvtest.temp_dir(), name)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, 'part.bin'), 'wb') as f:
+        f.write(b'x' * 100)
+    cvtest.reg_add(FOLDER_KEY, 'Path', cvtest.win_path('temp') + '\\' + name)
+    return folder
+
+
+def place_shortcut():
+    """A resume shortcut as a suspension leaves it (contents do not matter
+    for its removal)."""
+    d = cvtest.unix_path(cvtest.win_path('csidl:%d' % cvtest.CSIDL_COMMON_STARTUP))
+    os.makedirs(d, exist_ok=True)
+    path = os.path.join(d, cvtest.SHORTCUT_NAME)
+    open(path, 'wb').close()
+    return path
+
+
+class SingleInstance(unittest.TestCase):
+    def setUp(self):
+        cvtest.reset()
+        self.work = cvtest.scratch_dir(self.id().split('.')[-1])
+        self.setup = cvtest.write_setup(self.work, NO_COMPONENTS)
+
+    def tearDown(self):
+        cvtest.kill_started()
+
+    def test_second_start_brings_the_first_back_and_ends_with_1(self):
+        first = cvtest.start('/tray', '-inf', self.setup)
+        wait_tray()
+        self.assertTrue(first.running())
+        second = cvtest.start()
+        self.assertEqual(1, second.wait(30))
+        # The first left the tray for a session, which ends on its own with
+        # no components to fetch.
+        self.assertEqual(0, first.wait(60))
+        self.assertIsNone(cvtest.find_window(cls='#32770', text='multiple instances'))
+
+    def test_second_start_without_a_tray_window_is_refused(self):
+        first = cvtest.start('/AskForRestart', '-inf', self.setup)
+        cvtest.wait_window(cls='#32770', text='ready to resume downloading', timeout=30)
+        second = cvtest.start()
+        caption, lines = cvtest.answer('multiple instances', 'ok')
+        self.assertEqual('Corvane Lite Installer', caption)
+        self.assertIn('You may not run multiple instances of this application.', lines)
+        self.assertEqual(1, second.wait(30))
+        cvtest.answer('ready to resume downloading', 'cancel')
+        self.assertEqual(0, first.wait(30))
+
+    def test_run2_runs_a_second_copy_that_keeps_the_download_folder(self):
+        folder = recorded_folder('instE2E1.tmp')
+        first = cvtest.start('/tray')
+        first_tray = wait_tray(1)[0]['hwnd']
+        second = cvtest.start('-run2', '/tray')
+        trays = wait_tray(2)
+        self.assertEqual(2, len({t['pid'] for t in trays}))
+        second_tray = [t['hwnd'] for t in trays if t['hwnd'] != first_tray][0]
+        # Quitting the second copy never deletes the download folder.
+        cvtest.post('WM_COMMAND', 40002, 0, hwnd=second_tray)
+        self.assertEqual(0, second.wait(30))
+        self.assertTrue(first.running())
+        self.assertTrue(os.path.isdir(folder))
+        self.assertIsNotNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
+        # The first one does.
+        cvtest.post('WM_COMMAND', 40002, 0, hwnd=first_tray)
+        self.assertEqual(0, first.wait(30))
+        self.assertFalse(os.path.exists(folder))
+        self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
+
+
+class ResumePrompt(unittest.TestCase):
+    def setUp(self):
+        cvtest.reset()
+
+    def tearDown(self):
+        cvtest.kill_started()
+
+    def test_no_waits_in_the_tray(self):
+        p = cvtest.start('/tray', '/AskForRestart')
+        caption, lines = cvtest.answer('ready to resume downloading', 'no', timeout=30)
+        self.assertEqual('Corvane Lite Installer', caption)
+        self.assertIn('Corvane Lite Installer is now ready to resume downloading.\nClick Yes to '
+                      'resume downloading now, No to postpone downloading, or Cancel to '
+                      'terminate the downloading process.', lines)
+        wait_tray()
+        self.assertTrue(p.running())
+        cvtest.quit_tray()
+        self.assertEqual(0, p.wait(30))
+
+    def test_cancel_removes_shortcut_and_download_folder(self):
+        folder = recorded_folder('instE2E2.tmp')
+        shortcut = place_shortcut()
+        p = cvtest.start('/tray', '/AskForRestart')
+        cvtest.answer('ready to resume downloading', 'cancel', timeout=30)
+        self.assertEqual(0, p.wait(30))
+        self.assertFalse(os.path.exists(shortcut))
+        self.assertFalse(os.path.exists(folder))
+        self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
+
+    def test_cancel_with_a_setup_file_keeps_its_folder(self):
+        work = cvtest.scratch_dir('prompt-inf')
+        setup = cvtest.write_setup(work, NO_COMPONENTS)
+        shortcut = place_shortcut()
+        p = cvtest.start('/tray', '/AskForRestart', '-inf', setup)
+        cvtest.answer('ready to resume downloading', 'cancel', timeout=30)
+        self.assertEqual(0, p.wait(30))
+        self.assertFalse(os.path.exists(shortcut))
+        self.assertTrue(os.path.exists(os.path.join(work, 'setup.inf')))
+        # Nothing was made in the temporary directory for it either.
+        self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
+
+    def test_yes_runs_the_session(self):
+        work = cvtest.scratch_dir('prompt-yes')
+        setup = cvtest.write_setup(work, NO_COMPONENTS)
+        p = cvtest.start('/tray', '/AskForRestart', '-inf', setup)
+        cvtest.answer('ready to resume downloading', 'yes', timeout=30)
+        self.assertEqual(0, p.wait(60))
+        self.assertEqual([], cvtest.windows(title=TRAY_CLASS, cls=TRAY_CLASS))
+
+
+class SwitchInsideAWord(unittest.TestCase):
+    def setUp(self):
+        cvtest.reset()
+
+    def tearDown(self):
+        cvtest.kill_started()
+
+    def test_traylater_waits_in_the_tray_and_quit_cleans_up(self):
+        folder = recorded_folder('instE2E3.tmp')
+        shortcut = place_shortcut()
+        p = cvtest.start('-traylater')
+        wait_tray()
+        self.assertTrue(os.path.isdir(folder))
+        cvtest.quit_tray()
+        self.assertEqual(0, p.wait(30))
+        self.assertFalse(os.path.exists(shortcut))
+        self.assertFalse(os.path.exists(folder))
+        self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
+
+    def test_closing_the_tray_window_is_a_quit(self):
+        p = cvtest.start('/tray')
+        wait_tray()
+        cvtest.post('WM_CLOSE', title=TRAY_CLASS, cls=TRAY_CLASS)
+        self.assertEqual(0, p.wait(30))
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)

@@ -1,0 +1,177 @@
+// Command-line switches, the relaunch command line and the folder of a
+// "-inf " run.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/switches.h"
+
+namespace {
+Switches Parse(const char* commandLine) {
+    Switches s;
+    std::memset(&s, 0x5A, sizeof s);  // nothing may survive from before
+    ParseSwitches(commandLine, &s);
+    return s;
+}
+}  // namespace
+
+TEST(Switches, PlainStartRunsAFirstSession) {
+    for (const char* cl : {"", "   ", "setup.exe", static_cast<const char*>(nullptr)}) {
+        Switches s = Parse(cl);
+        EXPECT_EQ(RunSession, s.mode);
+        EXPECT_EQ(0, s.run2);
+        EXPECT_EQ(nullptr, s.setupPath);
+        EXPECT_EQ(0, s.deferPackageSetup);
+        EXPECT_EQ(0, s.saveProxySettings);
+        EXPECT_EQ(0, s.unattended);
+        EXPECT_EQ(0, s.resumed);
+        EXPECT_EQ(0, s.askForRestart);
+    }
+}
+
+TEST(Switches, BothFormsOfEachSwitch) {
+    EXPECT_EQ(TrayWait, Parse("/tray").mode);
+    EXPECT_EQ(TrayWait, Parse("-tray").mode);
+    EXPECT_EQ(1, Parse("-tray").unattended);
+    EXPECT_EQ(1, Parse("/is").deferPackageSetup);
+    EXPECT_EQ(1, Parse("-is").deferPackageSetup);
+    EXPECT_EQ(1, Parse("/SaveProxySettings").saveProxySettings);
+    EXPECT_EQ(1, Parse("-SaveProxySettings").saveProxySettings);
+    for (const char* cl : {"/NoIntervention", "-NoIntervention"}) {
+        Switches s = Parse(cl);
+        EXPECT_EQ(RunSession, s.mode);
+        EXPECT_EQ(1, s.resumed);
+        EXPECT_EQ(1, s.unattended);
+    }
+    for (const char* cl : {"/AskForRestart", "-AskForRestart"}) {
+        Switches s = Parse(cl);
+        EXPECT_EQ(RunSession, s.mode);
+        EXPECT_EQ(1, s.askForRestart);
+        EXPECT_EQ(0, s.unattended);
+    }
+    // "-run2" and "-inf " have the dash form only.
+    EXPECT_EQ(1, Parse("-run2").run2);
+    EXPECT_EQ(0, Parse("/run2").run2);
+    EXPECT_EQ(nullptr, Parse("/inf C:\\a.inf").setupPath);
+}
+
+TEST(Switches, LaterSwitchesOverrideTheTrayInTheDocumentedOrder) {
+    // Whatever order they are written in, the tray is tested first and the
+    // session switches after it.
+    EXPECT_EQ(RunSession, Parse("/NoIntervention /tray").mode);
+    EXPECT_EQ(RunSession, Parse("/tray /NoIntervention").mode);
+    Switches s = Parse(" /AskForRestart /tray /SaveProxySettings");
+    EXPECT_EQ(RunSession, s.mode);
+    EXPECT_EQ(1, s.askForRestart);
+    EXPECT_EQ(1, s.unattended);
+    EXPECT_EQ(1, s.saveProxySettings);
+}
+
+TEST(Switches, FoundInsideLongerWordsAndCaseSensitive) {
+    EXPECT_EQ(TrayWait, Parse("-traylater").mode);
+    EXPECT_EQ(TrayWait, Parse("C:\\my-tray\\x.exe").mode);
+    // "/is" hides in any path with a directory starting with "is".
+    EXPECT_EQ(1, Parse("-inf D:/isos/a.inf").deferPackageSetup);
+    EXPECT_EQ(RunSession, Parse("/TRAY").mode);
+    EXPECT_EQ(0, Parse("/noIntervention").resumed);
+    EXPECT_EQ(0, Parse("-IS").deferPackageSetup);
+}
+
+TEST(Switches, InfTakesTheRestVerbatim) {
+    const char* cl = "-run2 -inf \"C:\\my setup\\cv.inf\" /tray";
+    Switches s = Parse(cl);
+    ASSERT_NE(nullptr, s.setupPath);
+    EXPECT_STREQ("\"C:\\my setup\\cv.inf\" /tray", s.setupPath);
+    EXPECT_EQ(cl + 11, s.setupPath);  // points into the command line
+    EXPECT_EQ(1, s.run2);
+    EXPECT_EQ(TrayWait, s.mode);
+    // Without the blank there is no setup path.
+    EXPECT_EQ(nullptr, Parse("-inf").setupPath);
+    EXPECT_STREQ("", Parse("-inf ").setupPath);
+}
+
+TEST(RelaunchArguments, TheThreeTypicalForms) {
+    char out[260];
+    BuildRelaunchArguments(1, 0, 1, out, sizeof out);
+    EXPECT_STREQ(" /tray /SaveProxySettings", out);
+    BuildRelaunchArguments(1, 1, 1, out, sizeof out);
+    EXPECT_STREQ(" /tray /AskForRestart /SaveProxySettings", out);
+    BuildRelaunchArguments(0, 0, 0, out, sizeof out);
+    EXPECT_STREQ(" /NoIntervention", out);
+    // A session ended by Windows without intervention allowed does not ask.
+    BuildRelaunchArguments(0, 1, 0, out, sizeof out);
+    EXPECT_STREQ(" /NoIntervention", out);
+    BuildRelaunchArguments(1, 0, 0, out, sizeof out);
+    EXPECT_STREQ(" /tray", out);
+}
+
+TEST(RelaunchArguments, CutToTheBuffer) {
+    char out[12];
+    std::memset(out, 'x', sizeof out);
+    BuildRelaunchArguments(1, 1, 1, out, 10);
+    EXPECT_STREQ(" /tray /A", out);
+    EXPECT_EQ('x', out[10]);  // nothing written past the given size
+}
+
+TEST(RelaunchProgram, FolderPlusOwnFileName) {
+    char out[260];
+    BuildRelaunchProgram("C:\\T\\inst12.tmp", "D:\\x\\setup.exe", out, sizeof out);
+    EXPECT_STREQ("C:\\T\\inst12.tmp\\setup.exe", out);
+}
+
+TEST(RelaunchProgram, BoundedBy260Characters) {
+    std::string folder = "C:\\" + std::string(250, 'f');
+    char out[262];
+    std::memset(out, 'x', sizeof out);
+    BuildRelaunchProgram(folder.c_str(), "D:\\x\\setup.exe", out, 260);
+    EXPECT_EQ(259u, std::strlen(out));
+    EXPECT_EQ(folder + "\\setup", std::string(out));
+    EXPECT_EQ('x', out[260]);
+    // A folder that already fills the buffer leaves no room for the name.
+    std::string full(300, 'g');
+    BuildRelaunchProgram(full.c_str(), "D:\\x\\setup.exe", out, 260);
+    EXPECT_EQ(std::string(259, 'g'), std::string(out));
+}
+
+namespace {
+// Shift-JIS style lead bytes; their trail bytes may be 0x5C, the backslash.
+bool ShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+}  // namespace
+
+TEST(SetupFolder, CutAtTheLastSeparator) {
+    char out[260];
+    SetupFolderOf("C:\\setup\\cv.inf", out, sizeof out, nullptr);
+    EXPECT_STREQ("C:\\setup", out);
+    SetupFolderOf("C:cv.inf", out, sizeof out, nullptr);
+    EXPECT_STREQ("C", out);
+    SetupFolderOf("\\\\server\\share\\a.inf", out, sizeof out, nullptr);
+    EXPECT_STREQ("\\\\server\\share", out);
+    SetupFolderOf("cv.inf", out, sizeof out, nullptr);
+    EXPECT_STREQ(".", out);
+    SetupFolderOf("", out, sizeof out, nullptr);
+    EXPECT_STREQ(".", out);
+}
+
+TEST(SetupFolder, DoubleByteTrailIsNoSeparator) {
+    // 0x95 0x5C is one character whose second byte is a backslash.
+    const char path[] = "C:\\dir\x95\x5C\\cv.inf";
+    char out[260];
+    SetupFolderOf(path, out, sizeof out, ShiftJisLead);
+    EXPECT_STREQ("C:\\dir\x95\x5C", out);
+    const char inside[] = "C:\\dir\x95\x5C" "cv.inf";
+    SetupFolderOf(inside, out, sizeof out, ShiftJisLead);
+    EXPECT_STREQ("C:", out);
+    // Read as single bytes, the trail byte would have been the cut.
+    SetupFolderOf(inside, out, sizeof out, nullptr);
+    EXPECT_STREQ("C:\\dir\x95", out);
+}
+
+TEST(SetupFolder, CutToTheBuffer) {
+    std::string path = "C:\\" + std::string(300, 'd') + "\\cv.inf";
+    char out[262];
+    std::memset(out, 'x', sizeof out);
+    SetupFolderOf(path.c_str(), out, 260, nullptr);
+    EXPECT_EQ(259u, std::strlen(out));
+    EXPECT_EQ('x', out[260]);
+}
