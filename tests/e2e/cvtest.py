@@ -1,9 +1,10 @@
 """Helpers of the end-to-end scenarios: the real cvget.exe under Wine,
 started as a user would and checked from outside.
 
-Environment (set by ctest, see CMakeLists.txt): CV_CVGET, CV_CVDRIVE,
-CV_CVPACK, CV_BIN_DIR, CV_SOURCE_DIR, and Wine's CV_WINE, WINEPREFIX,
-DISPLAY from scripts/env.sh.
+Environment (set by ctest, see CMakeLists.txt): CV_CVGET (the program the
+scenarios run), CV_SHIPPED_CVGET (the 32-bit build), CV_CVDRIVE, CV_CVPACK,
+CV_BIN_DIR, CV_SOURCE_DIR, CV_RESULTS_DIR (logs go to its e2e/), and Wine's
+CV_WINE, WINEPREFIX, DISPLAY from scripts/env.sh.
 
   Program(args)          start cvget.exe (or another exe=) in the background;
     .wait(timeout)       its exit code, AssertionError after the bound
@@ -17,12 +18,17 @@ DISPLAY from scripts/env.sh.
   reg_query(key, value), reg_add(key, value, data, kind), reg_delete(key, value)
   win_path('windows'|'temp'|'csidl:N'), unix_path(winpath), to_win(unixpath)
   windows_dir(), temp_dir(), startup_dirs(), shortcut_files(), read_shortcut(p)
+  reg_key_exists(key), find_window(...) (None when absent)
+  state_file()           Unix path of tessark.ini in the Windows directory
   reset()                clear what the program leaves in the prefix
   scratch_dir(name)      an empty Unix directory for one scenario
+  write_setup(dir, text) a setup description (CRLF); returns its Windows path
+  wait_until(pred, timeout)  poll an outside condition with a bound
 
 Window options of the helpers: title= (exact), title_part=, cls=, text=
 (a child's text contains it), pid= (Windows process id), hwnd=, visible=.
-Waiting is always bounded; nothing here sleeps for a fixed time.
+Every wait is for a condition and has a bound; nothing waits a fixed time
+in the hope that something happened meanwhile.
 """
 import json
 import os

@@ -35,6 +35,18 @@ class Infrastructure(unittest.TestCase):
         self.assertEqual('Z:\\tmp\\x y', cvtest.to_win('/tmp/x y'))
         self.assertEqual(os.path.realpath('/tmp'), cvtest.unix_path('Z:\\tmp'))
 
+    def test_list_view_rows_of_another_process(self):
+        # The system's registry editor lists the values of a key; the key's
+        # default value row is always there.
+        editor = cvtest.Program([], exe='regedit', name='regedit')
+        try:
+            w = cvtest.wait_window(title='Registry Editor', timeout=30)
+            header, rows = cvtest.listview('class=SysListView32', hwnd=w['hwnd'])
+            self.assertGreaterEqual(len(header), 3)
+            self.assertTrue(all(len(r) == len(header) for r in rows))
+        finally:
+            editor.kill()
+
     def test_missing_window_ends_in_time(self):
         with self.assertRaises(AssertionError):
             cvtest.wait_window(title='no such window here', timeout=0.5)

@@ -18,12 +18,13 @@
 //   windows               print every matching window (no waiting)
 //   texts                 print the window and each child: id, class, text,
 //                         visible, enabled (tab separated)
-//   click ID|TEXT         press a button: WM_COMMAND with BN_CLICKED to its
-//                         parent, found by id or by its exact text
-//   clickbm ID|TEXT       the same through BM_CLICK
+//   click CONTROL         press a button: WM_COMMAND with BN_CLICKED to its
+//                         parent. CONTROL is an id, an exact text or
+//                         class=NAME, searched among all descendants
+//   clickbm CONTROL       the same through BM_CLICK
 //   post MSG [W [L]]      post a message (number, WM_ name or reg:NAME)
 //   send MSG [W [L]]      send it (bounded) and print the result
-//   listview ID           print "header" and "row" lines of a list view
+//   listview CONTROL      print "header" and "row" lines of a list view
 //   answer BUTTON         answer a message box: ok, cancel, yes, no, retry,
 //                         abort, ignore or a number
 //   path WHAT             print a path: windows, temp, system, csidl:N
@@ -191,16 +192,38 @@ UINT MessageId(const char* name) {
 // WPARAM / LPARAM: numbers, or a message name (for lParam WM_LBUTTONDBLCLK).
 unsigned long long Param(const char* s) { return IsNumber(s) ? Number(s) : MessageId(s); }
 
+struct ControlSearch {
+    const char* what;
+    HWND found;
+};
+
+BOOL CALLBACK MatchControl(HWND c, LPARAM p) {
+    ControlSearch* s = reinterpret_cast<ControlSearch*>(p);
+    bool match;
+    if (std::strncmp(s->what, "class=", 6) == 0) {
+        match = _stricmp(ClassOf(c).c_str(), s->what + 6) == 0;
+    } else if (IsNumber(s->what)) {
+        match = GetDlgCtrlID(c) == static_cast<int>(Number(s->what));
+    } else {
+        match = TextOf(c) == s->what;
+    }
+    if (match) {
+        s->found = c;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A control anywhere below `parent`: by id, by exact text, or by class
+// written as "class=NAME".
 HWND FindControl(HWND parent, const char* what) {
     if (IsNumber(what)) {
-        int id = static_cast<int>(Number(what));
-        HWND c = GetDlgItem(parent, id);
+        HWND c = GetDlgItem(parent, static_cast<int>(Number(what)));
         if (c) return c;
     }
-    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        if (TextOf(c) == what) return c;
-    }
-    return nullptr;
+    ControlSearch s{what, nullptr};
+    EnumChildWindows(parent, MatchControl, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 void PrintTexts(HWND w) {
