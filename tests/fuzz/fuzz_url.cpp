@@ -1,0 +1,35 @@
+// Fuzzes the URL text parser and the request built from it: any text as the
+// target and, after a NUL, as the proxy. The request must fit its buffer and
+// its length must match the text written.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "http/http_client.h"
+#include "http/http_url.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string input(reinterpret_cast<const char*>(data), size);
+    size_t nul = input.find('\0');
+    std::string target = input.substr(0, nul);
+    std::string proxy = nul == std::string::npos ? std::string() : input.substr(nul + 1);
+    proxy = proxy.substr(0, proxy.find('\0'));
+
+    IAD_URL url(target.c_str());
+    if (!url.host) __builtin_trap();
+    if (url.path && url.path[0] != '/') __builtin_trap();
+    if (url.password && !url.user) __builtin_trap();
+    IAD_URL other(proxy.c_str());
+    url.copy_credentials(other);
+
+    IAD_HTTPClient client(0);
+    if (client.set_urls(target.c_str(), proxy.c_str()) != 0) return 0;
+    char request[IAD_HTTPClient::kRequestSize + 8];
+    std::memset(request, 0x5a, sizeof request);
+    int n = client.build_request(request, nullptr);
+    for (size_t i = IAD_HTTPClient::kRequestSize; i < sizeof request; ++i)
+        if (request[i] != 0x5a) __builtin_trap();
+    if (n >= 0 && (n >= IAD_HTTPClient::kRequestSize || std::strlen(request) != size_t(n))) __builtin_trap();
+    return 0;
+}
