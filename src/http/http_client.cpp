@@ -351,16 +351,25 @@ int IAD_HTTPClient::full_send(intptr_t s, const char* bytes, int length) {
 int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
     char text[128];
     int done = 0;
+    // Each receive is tried before any wait, and the bounded wait comes only
+    // when nothing is there yet: while the body streams in this saves a
+    // select per block, the dearest socket call under some platforms.
+    bool waited = false;
     while (done < size) {
-        int r = NetWaitReadable(s, IoMs());
-        if (r == 0) return -2;
-        if (r < 0) {
-            Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
-            return -1;
-        }
         int n = NetRecv(s, buffer + done, size - done);
+        if (n < 0 && !waited && NetWouldBlock(NetLastError())) {
+            int r = NetWaitReadable(s, IoMs());
+            if (r == 0) return -2;
+            if (r < 0) {
+                Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+                return -1;
+            }
+            waited = true;
+            continue;
+        }
         Log(2, "full_recv", "recved %d bytes\n", n);
         if (level >= 2) std::fflush(stderr);
+        waited = false;
         if (n > 0) {
             done += n;
         } else if (n == 0) {
@@ -369,6 +378,7 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
         } else {
             int error = NetLastError();
             if (NetWouldBlock(error)) {
+                // Readable, yet nothing to take: pause before waiting again.
                 NetSleepMs(timeouts.retrySleepMs);
                 continue;
             }
@@ -392,6 +402,8 @@ int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
             Log(1, "recv_file", "Can't open %s (errno=%d)\n", localPath, errno);
             return -1;
         }
+        // Blocks are large already; a stream buffer would only copy them.
+        std::setvbuf(f, nullptr, _IONBF, 0);
         int rest = n - header.header_length;
         if (rest > 0 && std::fwrite(first + header.header_length, 1, size_t(rest), f) != size_t(rest)) {
             Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);

@@ -519,3 +519,30 @@ TEST_F(HttpTest, NginxBasicAuthentication) {
     EXPECT_EQ(-1, Fetch("http://127.0.0.1:" + nginx + "/" + name));
     std::remove(LocalPath(www + "/" + name).c_str());
 }
+
+// ---- Log -------------------------------------------------------------------------
+
+TEST_F(HttpTest, LogLinesFollowTheLevel) {
+    auto run = [&](int level, const std::string& url) {
+        IAD_HTTPClient c(level, Quick());
+        EXPECT_EQ(0, c.set_urls(url.c_str(), nullptr));
+        ::testing::internal::CaptureStderr();
+        c.GetFile(nullptr, out.c_str());
+        return ::testing::internal::GetCapturedStderr();
+    };
+    EXPECT_EQ("", run(0, Scripted("body/3000")));
+    EXPECT_EQ("", run(0, Scripted("status/404")));
+    std::string l1 = run(1, Scripted("status/404"));
+    EXPECT_EQ(std::string::npos, l1.find("Got HTTP code")) << l1;
+    EXPECT_NE(std::string::npos, l1.find("IAD_HTTPClient::GetFile: Bad recv_file(): ")) << l1;
+    std::string l2 = run(2, Scripted("status/404"));
+    EXPECT_NE(std::string::npos, l2.find("IAD_HTTPClient::recv_file: Got HTTP code 404\n")) << l2;
+    EXPECT_NE(std::string::npos, l2.find("IAD_HTTPClient::connect_host: connected to 127.0.0.1\n")) << l2;
+    std::string l3 = run(3, Scripted("body/70000"));
+    EXPECT_NE(std::string::npos, l3.find("IAD_HTTPClient::full_send: sent ")) << l3;
+    EXPECT_NE(std::string::npos, l3.find("IAD_HTTPClient::recv_file: full_recv returned ")) << l3;
+    EXPECT_NE(std::string::npos, l3.find("IAD_HTTPClient::full_recv: Conenction closed by remote host\n")) << l3;
+    std::string nohost = run(1, "http://no-such-host.invalid/x");
+    EXPECT_EQ(0u, nohost.find("IAD_HTTPClient::resolve_host_name: Can't find host no-such-host.invalid (err="))
+        << nohost;
+}
