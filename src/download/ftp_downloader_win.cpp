@@ -315,7 +315,8 @@ bool FtpDownloader::OpenActiveData(FtpAddress* local) {
 }
 
 int FtpDownloader::ReceiveData(char* buffer, int size) {
-    if (dataSocket == INVALID_SOCKET) return kFtpReceiveError;
+    // In active mode the server may announce the file before it connects.
+    if (dataSocket == INVALID_SOCKET) return listenSocket != INVALID_SOCKET ? kFtpWouldBlock : kFtpReceiveError;
     int n = recv(dataSocket, buffer, size, 0);
     if (n >= 0) return n;
     return WSAGetLastError() == WSAEWOULDBLOCK ? kFtpWouldBlock : kFtpReceiveError;
