@@ -24,6 +24,12 @@ void MakeParentDirectories(const char* path) {
     }
 }
 
+// Room for several blocks, so that each receive finds a whole block.
+void WidenReceiveBuffer(SOCKET s) {
+    int size = 1 << 20;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+}
+
 }  // namespace
 
 FtpDownloader::FtpDownloader(unsigned timeoutMs)
@@ -268,6 +274,7 @@ bool FtpDownloader::OpenPassiveData(const FtpAddress& address) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return false;
     dataSocket = s;
+    WidenReceiveBuffer(s);
     sockaddr_in local;
     memset(&local, 0, sizeof local);
     local.sin_family = AF_INET;
@@ -292,6 +299,7 @@ bool FtpDownloader::OpenActiveData(FtpAddress* local) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return false;
     listenSocket = s;
+    WidenReceiveBuffer(s);  // inherited by the accepted connection
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;

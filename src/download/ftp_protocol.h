@@ -83,7 +83,10 @@ class FtpProtocol {
 public:
     static const int kReplySize = 1024;      // control text kept at most
     static const int kBlockSize = 65536;     // one receive from the data connection
-    static const int kBlocksPerEvent = 32;   // then the message loop gets a turn
+    // One receive per read event: the socket posts another event while data
+    // remains, and a second receive at once mostly finds nothing yet, which
+    // costs more than the event under Wine.
+    static const int kBlocksPerEvent = 1;
     static const int kTextSize = 100;        // user and password
     static const int kPathSize = 260;        // remote path
 
