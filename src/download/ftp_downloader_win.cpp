@@ -5,24 +5,11 @@
 #include <cstring>
 
 #include "app/process_win.h"
+#include "setup/download_folder_win.h"
 
 namespace {
 
 const UINT_PTR kTimerId = 1;
-
-// Creates every missing directory along `path` up to its last backslash.
-void MakeParentDirectories(const char* path) {
-    char partial[MAX_PATH];
-    int length = lstrlenA(path);
-    if (length >= MAX_PATH) return;
-    for (int i = 1; i < length; ++i) {
-        if (path[i] != '\\' && path[i] != '/') continue;
-        if (path[i - 1] == ':') continue;  // the drive's root
-        memcpy(partial, path, i);
-        partial[i] = 0;
-        CreateDirectoryA(partial, nullptr);
-    }
-}
 
 // Room for several blocks, so that each receive finds a whole block.
 void WidenReceiveBuffer(SOCKET s) {
@@ -79,7 +66,7 @@ int FtpDownloader::Close() {
 
 int FtpDownloader::Fetch(const char* remotePath, const char* localFile) {
     if (!protocol.CanFetch() || !localFile) return 0;
-    if (strchr(localFile, '\\') || strchr(localFile, '/')) MakeParentDirectories(localFile);
+    if (strchr(localFile, '\\') || strchr(localFile, '/')) CreateParentDirectories(localFile);
     HANDLE file = CreateFileA(localFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
