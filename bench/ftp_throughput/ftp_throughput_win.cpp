@@ -34,17 +34,16 @@ double Now() {
     return static_cast<double>(t.QuadPart) / frequency.QuadPart;
 }
 
+// Runs the message loop the way a modal dialog does (GetMessage), until
+// `counter` moves or `limitMs` have passed (a timer wakes the loop).
 bool PumpUntil(const int& counter, DWORD limitMs) {
     DWORD start = GetTickCount();
-    while (!counter) {
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-        if (counter) break;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= limitMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, limitMs - elapsed, QS_ALLINPUT);
-    }
-    return true;
+    UINT_PTR watchdog = SetTimer(nullptr, 0, 500, nullptr);
+    MSG m;
+    while (!counter && GetTickCount() - start < limitMs && GetMessageA(&m, nullptr, 0, 0) > 0)
+        DispatchMessageA(&m);
+    KillTimer(nullptr, watchdog);
+    return counter != 0;
 }
 
 }  // namespace
