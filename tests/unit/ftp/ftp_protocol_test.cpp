@@ -316,6 +316,36 @@ TEST_F(FtpProtocolTest, OverlongReplyLineFailsTheStepSafely) {
     EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl1, 3, 0}}), link.reports);
 }
 
+TEST_F(FtpProtocolTest, ReplyLengthsAroundTheBufferSize) {
+    // A reply that fits the 1024 bytes with its line feed is taken as it
+    // is; one byte more fails the step. Both ways the next reply is framed.
+    for (int length = 1020; length <= 1028; ++length) {
+        SCOPED_TRACE(length);
+        link.commands.clear();
+        link.reports.clear();
+        Connect();
+        Receive("220 hi\r\n");
+        Receive("331 " + std::string(length - 6, 'p') + "\r\n");
+        if (length <= FtpProtocol::kReplySize) {
+            ASSERT_EQ(2u, link.commands.size());
+            EXPECT_EQ(FtpState::SEND_BIN, ftp.state());
+        } else {
+            EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl1, 3, 0}}), link.reports);
+        }
+        // A multi-line reply whose first line has this length.
+        link.commands.clear();
+        link.reports.clear();
+        Connect();
+        Receive("220-" + std::string(length - 6, 'g') + "\r\n220 end\r\n331 pw\r\n");
+        if (length <= FtpProtocol::kReplySize) {
+            EXPECT_EQ(2u, link.commands.size());
+            EXPECT_TRUE(link.reports.empty());
+        } else {
+            EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl1, 3, 0}}), link.reports);
+        }
+    }
+}
+
 TEST_F(FtpProtocolTest, OverlongLineInsideMultiLineReplyIsDroppedToItsEnd) {
     Connect();
     std::string banner = "220-Welcome\r\n";
