@@ -128,6 +128,7 @@ protected:
     void TearDown() override {
         ftp.reset();
         DeleteFileA(localFile.c_str());
+        RemoveDirectoryA(localDir.c_str());
     }
 
     // A transport reporting to `notify`, with the given time-out.

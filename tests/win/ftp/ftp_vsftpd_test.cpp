@@ -57,6 +57,20 @@ TEST_F(FtpVsftpdTest, AnonymousFetchReportsSizeProgressAndOneEnd) {
     EXPECT_EQ(0, ftp->Close());
 }
 
+TEST_F(FtpVsftpdTest, EmptyFileInBothModes) {
+    ASSERT_TRUE(WriteWholeFile(ServerFile("empty.bin"), ""));
+    for (const std::string& host : {site, activeSite}) {
+        SCOPED_TRACE(host);
+        ASSERT_TRUE(WriteWholeFile(localFile, "old content"));
+        Make();
+        ASSERT_EQ(0, OpenAndWait(host));
+        ASSERT_EQ(0, FetchAndWait("empty.bin", localFile));
+        EXPECT_EQ(0, notify.Last(msgDl2)->value);
+        EXPECT_EQ(0, notify.Count(msgDl3));
+        EXPECT_EQ("", ReadWholeFile(localFile));
+    }
+}
+
 TEST_F(FtpVsftpdTest, LargeFileIsIdenticalInPassiveAndActiveMode) {
     std::string name = BigFile(ftpDir);
     std::string original = ReadWholeFile(ServerFile(name));
@@ -155,6 +169,7 @@ TEST_F(FtpVsftpdTest, FetchMakesMissingDirectoriesAndRefusesUnwritableFiles) {
     ASSERT_EQ(0, FetchAndWait("hello.txt", nested));
     EXPECT_EQ("hello from vsftpd\n", ReadWholeFile(nested));
     DeleteFileA(nested.c_str());
+    for (const char* dir : {"\\a\\b\\c", "\\a\\b", "\\a"}) RemoveDirectoryA((localDir + dir).c_str());
     // A file cannot be created below another file.
     std::string blocked = localFile + "\\below.tmp";
     ASSERT_TRUE(WriteWholeFile(localFile, "x"));
