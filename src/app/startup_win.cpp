@@ -25,6 +25,9 @@ public:
     void SetSessionActive(int active) override { sessionActive = active; }
     void RemoveShortcut() override { SetResumeShortcut(0, nullptr, nullptr); }
     void RemoveRecordedFolder() override {
+        // A second instance never removes the folder; opening it would only
+        // make and record a new empty one when none is recorded yet.
+        if (secondInstance) return;
         DownloadFolder folder = {};
         folder.instance = GetModuleInstance();
         OpenDownloadFolder(&folder);

@@ -96,6 +96,20 @@ class SingleInstance(unittest.TestCase):
         self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
 
 
+    def test_run2_copy_leaves_no_folder_behind_when_none_was_recorded(self):
+        first = cvtest.start('/tray')
+        first_tray = wait_tray(1)[0]['hwnd']
+        second = cvtest.start('-run2', '/tray')
+        second_tray = [t['hwnd'] for t in wait_tray(2) if t['hwnd'] != first_tray][0]
+        cvtest.post('WM_COMMAND', 40002, 0, hwnd=second_tray)
+        self.assertEqual(0, second.wait(30))
+        self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
+        self.assertEqual([], [n for n in os.listdir(cvtest.temp_dir())
+                              if n.lower().startswith('inst') and n.lower().endswith('.tmp')])
+        cvtest.post('WM_COMMAND', 40002, 0, hwnd=first_tray)
+        self.assertEqual(0, first.wait(30))
+
+
 class ResumePrompt(unittest.TestCase):
     def setUp(self):
         cvtest.reset()
