@@ -160,7 +160,7 @@ class ResumePrompt(unittest.TestCase):
         self.assertEqual([], cvtest.windows(title=TRAY_CLASS, cls=TRAY_CLASS))
 
 
-class SwitchInsideAWord(unittest.TestCase):
+class TrayStarts(unittest.TestCase):
     def setUp(self):
         cvtest.reset()
 
@@ -178,6 +178,15 @@ class SwitchInsideAWord(unittest.TestCase):
         self.assertFalse(os.path.exists(shortcut))
         self.assertFalse(os.path.exists(folder))
         self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
+
+    def test_double_click_on_the_icon_resumes(self):
+        work = cvtest.scratch_dir('double-click')
+        setup = cvtest.write_setup(work, NO_COMPONENTS)
+        p = cvtest.start('/tray', '-inf', setup)
+        tray = wait_tray()[0]
+        # What the shell sends for a double-click on the icon.
+        cvtest.post(0x411, 1, 'WM_LBUTTONDBLCLK', hwnd=tray['hwnd'])
+        self.assertEqual(0, p.wait(60))
 
     def test_closing_the_tray_window_is_a_quit(self):
         p = cvtest.start('/tray')
