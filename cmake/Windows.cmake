@@ -55,4 +55,16 @@ foreach(area ${CV_WIN_AREAS})
   if(EXISTS ${PROJECT_SOURCE_DIR}/tests/win/${area}/CMakeLists.txt)
     add_subdirectory(${PROJECT_SOURCE_DIR}/tests/win/${area} ${CMAKE_BINARY_DIR}/tests-win-${area})
   endif()
+  # Test data an area makes at test time (archives and the like): its
+  # make_test_data.sh runs natively before the area's tests, with the data
+  # folder and the bin folder as arguments; the tests find the folder in
+  # CV_TEST_DATA.
+  if(EXISTS ${PROJECT_SOURCE_DIR}/tests/win/${area}/make_test_data.sh)
+    set(data ${CMAKE_BINARY_DIR}/test-data/${area})
+    add_test(NAME win_${area}_data
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/win/${area}/make_test_data.sh ${data} ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(win_${area}_data PROPERTIES LABELS win FIXTURES_SETUP win_${area}_data)
+    set_tests_properties(win_${area} PROPERTIES FIXTURES_REQUIRED win_${area}_data)
+    set_property(TEST win_${area} APPEND PROPERTY ENVIRONMENT "CV_TEST_DATA=${data}")
+  endif()
 endforeach()
