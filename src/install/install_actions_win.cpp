@@ -1,0 +1,335 @@
+// Carries out one install action of a component (unpack, start and wait,
+// copy, queue a COM server, shell verb), imports registry sections, and
+// finds the installed client's folders. The rules themselves live in
+// action_line.cpp; this file binds them to the system.
+#include <windows.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app/process_win.h"
+#include "install/action_line.h"
+#include "install/install_win.h"
+#include "setup/catalogue_win.h"
+
+HANDLE waitedProcess = INVALID_HANDLE_VALUE;
+
+namespace {
+
+const char kInstallComponentsKey[] = "SOFTWARE\\Corvane\\Corvane\\InstallComponents";
+const char kClientKey[] = "SOFTWARE\\Corvane\\Corvane";
+const char kPublicComponentsKey[] = "Software\\Corvane\\Corvane\\Public\\Components\\";
+const char kComQueueKey[] = "Software\\Corvane\\Corvane\\ComponentsToRegister";
+const char kAppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvane.exe";
+
+const int kCommandSize = 2048;
+const int kRegistrySectionSize = 16384;
+
+typedef int(__cdecl* UnzipPackageFunction)(const char* archive, const char* target, int flag);
+
+HMODULE extractionLibrary = nullptr;
+int packageCounter = 1;  // the next "INS%d"
+
+void ClearFailedValues() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInstallComponentsKey, 0, KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "Failed");
+    RegDeleteValueA(key, "FailedMessage");
+    RegCloseKey(key);
+}
+
+// Whether the program left "Failed" behind. A value longer than the 260
+// bytes read still exists: it reports a failure all the same.
+int ProgramReportedFailure() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInstallComponentsKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return 0;
+    BYTE data[260];
+    DWORD size = sizeof data;
+    LONG status = RegQueryValueExA(key, "Failed", nullptr, nullptr, data, &size);
+    RegCloseKey(key);
+    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && size != 0;
+}
+
+void MarkComponentEnabled(const Component* component) {
+    char path[200];
+    CopyText(path, sizeof path, kPublicComponentsKey);
+    AppendText(path, sizeof path, component->section);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD one = 1;
+    RegSetValueExA(key, "enable", 0, REG_DWORD, (const BYTE*)&one, sizeof one);
+    RegCloseKey(key);
+}
+
+// A fresh folder name in the temporary folder: the system creates a file of
+// that name, which is removed so the extraction can make the folder.
+int MakePackageFolderName(char* out) {
+    char temp[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp) return 0;
+    if (!GetTempFileNameA(temp, "INS", 0, out)) return 0;
+    DeleteFileA(out);
+    return 1;
+}
+
+void RecordDeferredPackage(const char* folder) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Corvane\\Corvane\\InstallComponents", 0,
+                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    char name[32];
+    snprintf(name, sizeof name, "INS%d", packageCounter);
+    char value[MAX_PATH + 16];
+    snprintf(value, sizeof value, "%s\\setup.ins", folder);
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, (DWORD)strlen(value) + 1);
+    RegCloseKey(key);
+}
+
+HANDLE StartProgram(char* command, const char* folder) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                        nullptr, folder, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+HANDLE StartWithShell(const char* verb, const char* file, const char* parameters,
+                      const char* folder) {
+    SHELLEXECUTEINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
+    info.lpVerb = verb;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = folder;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExA(&info)) return nullptr;
+    return info.hProcess;
+}
+
+// Waits for the program while the dialog's messages keep flowing: one
+// message per wake-up, so a flood of messages cannot starve the check of the
+// process or of restartPending.
+void WaitForProgram(HANDLE process) {
+    waitedProcess = process;
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, 200, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED || restartPending) break;
+        MSG msg;
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    CloseHandle(process);
+    waitedProcess = INVALID_HANDLE_VALUE;
+}
+
+int TargetFolder(int flags, char* out, int size) {
+    out[0] = 0;
+    TargetKind kind = ChooseTarget(flags);
+    if (kind == TargetWindows) {
+        UINT n = GetWindowsDirectoryA(out, (UINT)size);
+        if (n == 0 || n >= (UINT)size) out[0] = 0;
+    } else if (kind == TargetSystem) {
+        UINT n = GetSystemDirectoryA(out, (UINT)size);
+        if (n == 0 || n >= (UINT)size) out[0] = 0;
+    } else {
+        char client[MAX_PATH];
+        if (FindClientFolder(client, kind == TargetClientData))
+            ComposeClientTarget(kind, client, out, size);
+    }
+    return out[0] != 0;
+}
+
+HKEY RootKey(RegistryRoot root) {
+    switch (root) {
+        case RootClassesRoot: return HKEY_CLASSES_ROOT;
+        case RootCurrentUser: return HKEY_CURRENT_USER;
+        case RootLocalMachine: return HKEY_LOCAL_MACHINE;
+        case RootUsers: return HKEY_USERS;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int RunAction(const Component* component, const char* actionLine) {
+    ActionLine line;
+    if (!SplitActionLine(actionLine, &line)) return 0;
+    char source[MAX_PATH];
+    GetSourcePath(component, line.file, source, sizeof source);
+    const char* ownCommandLine = commandLine ? commandLine : "";
+
+    ClearFailedValues();
+
+    int result = 1;
+    HANDLE process = nullptr;
+    char command[kCommandSize];
+    switch (line.kind) {
+        case VerbIsPackage: {
+            char folder[MAX_PATH];
+            if (!MakePackageFolderName(folder)) break;
+            if (!UnpackArchive(source, folder, 0, component->downloadFolder)) break;
+            if (deferPackageSetup) {
+                RecordDeferredPackage(folder);
+            } else {
+                BuildPackageSetupCommand(folder, line.arguments, ownCommandLine, command,
+                                         sizeof command);
+                process = StartProgram(command, folder);
+            }
+            ++packageCounter;
+            break;
+        }
+        case VerbRun:
+            BuildRunCommand(source, line.arguments, ownCommandLine, command, sizeof command);
+            process = StartProgram(command, component->downloadFolder);
+            break;
+        case VerbPackage: {
+            int flags = ParseTargetFlags(line.arguments);
+            char target[MAX_PATH];
+            if (TargetFolder(flags, target, sizeof target))
+                UnpackArchive(source, target, (flags & TargetComFlag) ? 1 : 0,
+                              component->downloadFolder);
+            break;
+        }
+        case VerbCopy: {
+            int flags = ParseTargetFlags(line.arguments);
+            char target[MAX_PATH];
+            if (!TargetFolder(flags, target, sizeof target)) break;
+            AppendText(target, sizeof target, "\\");
+            AppendText(target, sizeof target, line.file);
+            if (CopyFileA(source, target, FALSE) && (flags & TargetComFlag))
+                QueueComServer(target);
+            break;
+        }
+        case VerbShell: {
+            const char* parameters = line.arguments ? line.arguments : ownCommandLine;
+            process = StartWithShell(line.verb, source, parameters, component->downloadFolder);
+            break;
+        }
+    }
+
+    if (process) {
+        WaitForProgram(process);
+        if (ProgramReportedFailure()) result = 0;
+    }
+    MarkComponentEnabled(component);
+    return result;
+}
+
+int FindClientFolder(char* buffer, int dataFlag) {
+    buffer[0] = 0;
+    HKEY key;
+    if (dataFlag && RegOpenKeyExA(HKEY_CURRENT_USER, kClientKey, 0, KEY_QUERY_VALUE, &key) ==
+                        ERROR_SUCCESS) {
+        DWORD size = MAX_PATH - 1;
+        DWORD type = 0;
+        LONG status =
+            RegQueryValueExA(key, "Data Path", nullptr, &type, (BYTE*)buffer, &size);
+        RegCloseKey(key);
+        if (status == ERROR_SUCCESS && type == REG_SZ) {
+            buffer[size < MAX_PATH ? size : MAX_PATH - 1] = 0;
+            if (buffer[0]) {
+                EnsureTrailingBackslash(buffer, MAX_PATH);
+                return 1;
+            }
+        }
+        buffer[0] = 0;
+    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD size = MAX_PATH - 1;
+    LONG status = RegQueryValueExA(key, "Path", nullptr, nullptr, (BYTE*)buffer, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[size < MAX_PATH ? size : MAX_PATH - 1] = 0;
+    ShapeClientFolder(buffer, MAX_PATH, dataFlag);
+    return 1;
+}
+
+int QueueComServer(const char* path) {
+    const char* type = ComRegistrationType(path);
+    if (!type) return 0;
+    char keyName[MAX_PATH + 64];
+    CopyText(keyName, sizeof keyName, kComQueueKey);
+    char subkey[MAX_PATH];
+    ComServerSubkey(path, subkey, sizeof subkey);
+    AppendText(keyName, sizeof keyName, subkey);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return 0;
+    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)path, (DWORD)strlen(path) + 1);
+    RegSetValueExA(key, "RegType", 0, REG_SZ, (const BYTE*)type, (DWORD)strlen(type) + 1);
+    RegCloseKey(key);
+    return 1;
+}
+
+int UnpackArchive(const char* archive, const char* targetFolder, int flag,
+                  const char* downloadFolder) {
+    if (!extractionLibrary) {
+        extractionLibrary = LoadLibraryA("cvgetex.dll");
+        if (!extractionLibrary && downloadFolder && *downloadFolder) {
+            char path[MAX_PATH];
+            snprintf(path, sizeof path, "%s\\cvgetex.dll", downloadFolder);
+            extractionLibrary = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        }
+        if (!extractionLibrary) return 0;
+    }
+    UnzipPackageFunction unzip =
+        (UnzipPackageFunction)GetProcAddress(extractionLibrary, "UnzipPackage");
+    if (!unzip) return 0;
+    return unzip(archive, targetFolder, flag);
+}
+
+int ImportRegistrySection(const char* infPath, const char* registryLine) {
+    char section[260];
+    char file[MAX_PATH];
+    if (!SplitRegistryReference(registryLine ? registryLine : "", infPath, section,
+                                sizeof section, file, sizeof file))
+        return 0;
+    char entries[kRegistrySectionSize];
+    DWORD length = GetPrivateProfileSectionA(section, entries, sizeof entries, file);
+    if (length == 0) return 0;
+
+    int allWritten = 1;
+    for (char* entry = entries; *entry; entry += strlen(entry) + 1) {
+        char text[kRegistrySectionSize];
+        CopyText(text, sizeof text, entry);
+        RegistryLine line;
+        RegistryLineKind kind = SplitRegistryLine(text, &line);
+        if (kind == RegistryLineSkipped) continue;
+        if (kind == RegistryLineBadRoot) return 0;
+        HKEY key;
+        if (RegCreateKeyA(RootKey(line.root), line.subkey, &key) != ERROR_SUCCESS) return 0;
+        LONG status;
+        if (line.isDword) {
+            unsigned number;
+            if (!ParseDecimalDword(line.data, &number)) allWritten = 0;
+            DWORD value = number;
+            status = RegSetValueExA(key, line.valueName, 0, REG_DWORD, (const BYTE*)&value,
+                                    sizeof value);
+        } else {
+            status = RegSetValueExA(key, line.valueName, 0, REG_SZ, (const BYTE*)line.data,
+                                    (DWORD)strlen(line.data) + 1);
+        }
+        if (status != ERROR_SUCCESS) allWritten = 0;
+        RegCloseKey(key);
+    }
+    return allWritten;
+}
