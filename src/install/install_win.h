@@ -5,11 +5,33 @@
 #include "setup/component.h"
 
 // Handle of the program an install action waits for; INVALID_HANDLE_VALUE
-// (-1) when none.
+// (-1) when none. The download dialog may signal it when Windows ends the
+// session; setting restartPending then ends the wait.
 extern HANDLE waitedProcess;
 
+// Carries out one action line "verb,file[,arguments]" of the component
+// ("ispackage", "run", "package", "copy" or a shell verb). Returns 0 for a
+// line without verb or file (nothing else happens) and when a waited-for
+// program left "Failed" in the registry; 1 otherwise, also when an archive,
+// a copy or a program start failed. Every action with verb and file marks
+// the component enabled for the client.
 int RunAction(const Component* component, const char* actionLine);
+// Imports the registry section named by "section" or "section@file" (a
+// relative file lies beside infPath). Returns 1 when every line was
+// written; 0 for a missing or empty section, a root other than HKCR, HKCU,
+// HKLM and HKU (the import stops there), a key that cannot be created (it
+// stops), or a DWORD whose data is no number (written as 0, the import goes
+// on).
 int ImportRegistrySection(const char* infPath, const char* registryLine);
+// Unpacks an archive through "UnzipPackage" of cvgetex.dll, loaded once per
+// process (beside the program first, else from the download folder). flag 1
+// keeps files already in the target. Returns the library's result, or 0
+// when the library or its entry point is missing.
 int UnpackArchive(const char* archive, const char* targetFolder, int flag, const char* downloadFolder);
+// Queues a ".exe", ".dll" or ".ocx" for COM registration by the client;
+// 0 for any other extension or when the key cannot be created.
 int QueueComServer(const char* path);
+// The client's folder (260 bytes) from its App Paths entry, without a last
+// "\Program"; with dataFlag its data folder ("Data Path" with a trailing
+// "\", else the client's folder + "\data"). Returns whether it was found.
 int FindClientFolder(char* buffer, int dataFlag);
