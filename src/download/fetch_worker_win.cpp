@@ -1,0 +1,282 @@
+// The fetch worker: reaches a component's part list through the first proxy
+// arrangement that works, then fetches the parts that are not already
+// present with the right sum, joins them into the local file and checks the
+// total sum. It reports with "dl2", "dl3" and "dl4" and heeds the pause and
+// stop requests between parts. It reads and writes only its shared state
+// block, never the transport object itself.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/process_win.h"
+#include "download/http_downloader_win.h"
+#include "download/http_settings_dialog_win.h"
+#include "download/line_file.h"
+#include "download/proxy_discovery_win.h"
+#include "http/codec.h"
+
+namespace {
+const char kPartList[] = "pkginfo.txt";
+
+class Worker {
+public:
+    explicit Worker(HttpTransferState* state)
+        : state(state), client(0, state->timeouts), output(nullptr), partBuffer(nullptr) {
+        url[0] = proxy[0] = 0;
+        CopyText(remotePath, sizeof remotePath, state->remotePath);
+        CopyText(directory, sizeof directory, state->localFile);
+        CopyText(localFile, sizeof localFile, state->localFile);
+        char* slash = std::strrchr(directory, '\\');
+        if (slash) slash[1] = 0;
+        else directory[0] = 0;
+        totalDigest.init();
+    }
+    ~Worker() {
+        std::free(partBuffer);
+        if (output) std::fclose(output);
+    }
+
+    int Run();
+
+private:
+    enum Outcome { Done, Stopped, Failed };
+
+    Outcome ReachPartList();
+    Outcome FetchParts();
+    Outcome FetchPart(int number, int size, char* name);
+    bool StopNow() const { return state->stopRequested || state->abandoned; }
+    void WaitWhilePaused();
+    void Pause(int milliseconds);
+    void Report(UINT message, WPARAM wParam, LPARAM lParam);
+    void LocalPath(char* out, int size, const char* name) const {
+        std::snprintf(out, size, "%s%s", directory, name);
+    }
+
+    HttpTransferState* state;
+    IAD_HTTPClient client;
+    LineFile list;
+    IAD_MD5 totalDigest;
+    FILE* output;
+    char* partBuffer;
+    int bufferSize = 0;
+    char url[1400];
+    char proxy[1100];
+    char remotePath[1000];
+    char localFile[260];
+    char directory[260];
+};
+
+void Worker::Report(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND notify = state->notifyWindow;
+    if (notify && !state->abandoned) SendMessageA(notify, message, wParam, lParam);
+}
+
+void Worker::WaitWhilePaused() {
+    // A transport that is gone will never clear its pause.
+    while (state->pauseRequested && !state->abandoned) WaitForSingleObject(state->wake, 1000);
+}
+
+void Worker::Pause(int milliseconds) {
+    ResetEvent(state->wake);
+    if (state->pauseRequested || StopNow()) return;
+    WaitForSingleObject(state->wake, static_cast<DWORD>(milliseconds));
+}
+
+Worker::Outcome Worker::ReachPartList() {
+    char listPath[300];
+    LocalPath(listPath, sizeof listPath, kPartList);
+    HttpSettings& own = state->settings;
+    HttpSettings& shared = SharedHttpSettings;
+    ProxyAttempt attempt = Configured;
+    for (;;) {
+        // A transport that was stopped or destroyed asks nobody anything.
+        if (StopNow()) return Stopped;
+        switch (attempt) {
+        case Configured:
+            CopySettings(&own);
+            FormatSiteUrl(url, sizeof url, own.siteUser, own.sitePassword, state->site, remotePath, kPartList);
+            FormatProxyText(proxy, sizeof proxy, own.proxyUser, own.proxyPassword, own.proxyAddress, own.proxyPort);
+            break;
+        case Browser:
+            if (!DiscoverBrowserProxy(shared.proxyAddress, sizeof shared.proxyAddress, shared.proxyPort,
+                                      sizeof shared.proxyPort)) {
+                attempt = Direct;
+                continue;
+            }
+            FormatBareProxyText(proxy, sizeof proxy, shared.proxyAddress, shared.proxyPort);
+            CopyText(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
+            CopyText(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
+            own.proxyUser[0] = own.proxyPassword[0] = 0;
+            break;
+        case Direct:
+            proxy[0] = 0;
+            CopySettings(nullptr);
+            // The parts carry the credentials that reached the part list.
+            CopyText(shared.siteUser, sizeof shared.siteUser, own.siteUser);
+            CopyText(shared.sitePassword, sizeof shared.sitePassword, own.sitePassword);
+            break;
+        case AskUser: {
+            // Every time the transport's own settings, not the last answer.
+            CopySettings(&own);
+            HttpSettingsDialog dialog(shared.proxyAddress, shared.proxyPort, shared.proxyUser,
+                                      shared.proxyPassword, state->site, remotePath, shared.siteUser,
+                                      shared.sitePassword);
+            INT_PTR answer = dialog.ShowModal(nullptr);
+            // A dialog that cannot be shown counts as Cancel; it would
+            // otherwise be tried again for ever.
+            if (answer == 1009 || answer == -1) return Failed;
+            CopyText(shared.proxyAddress, sizeof shared.proxyAddress, dialog.proxyAddress);
+            CopyText(shared.proxyPort, sizeof shared.proxyPort, dialog.proxyPort);
+            CopyText(shared.proxyUser, sizeof shared.proxyUser, dialog.proxyUser);
+            CopyText(shared.proxyPassword, sizeof shared.proxyPassword, dialog.proxyPassword);
+            CopyText(shared.siteUser, sizeof shared.siteUser, dialog.siteUser);
+            CopyText(shared.sitePassword, sizeof shared.sitePassword, dialog.sitePassword);
+            FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath,
+                          kPartList);
+            FormatProxyText(proxy, sizeof proxy, shared.proxyUser, shared.proxyPassword, shared.proxyAddress,
+                            shared.proxyPort);
+            break;
+        }
+        }
+        if (client.set_urls(url, proxy) == 0 && client.GetFile(nullptr, listPath) == 0) {
+            settingsConfirmed = 1;
+            return Done;
+        }
+        attempt = NextProxyAttempt(attempt);
+    }
+}
+
+// Length of a file, -1 when it cannot be opened.
+long long FileLength(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return -1;
+    long long length = 0;
+    char piece[4096];
+    size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, f)) > 0) length += n;
+    std::fclose(f);
+    return length;
+}
+
+// True when the file exists and its sum is the expected one.
+bool PresentWithSum(const char* path, uint32_t expected) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    IAD_MD5 digest;
+    digest.init();
+    unsigned char piece[512];
+    size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, f)) > 0) digest.update(piece, static_cast<unsigned>(n));
+    std::fclose(f);
+    return digest.sum32() == expected;
+}
+
+Worker::Outcome Worker::FetchPart(int number, int size, char* name) {
+    char partPath[300];
+    LocalPath(partPath, sizeof partPath, name);
+    for (int failures = 0;; ++failures) {
+        // A part that keeps failing is tried again after a growing pause,
+        // during which a pause or stop request is still heard.
+        if (failures > 0) Pause(PartRetryDelayMs(failures));
+        WaitWhilePaused();
+        if (StopNow()) return Stopped;
+        int expected = 0;
+        if (list.GetValue("sums", name, &expected) != 0) return Failed;
+        if (!PartSizeFits(size, bufferSize)) return Failed;
+        if (PresentWithSum(partPath, static_cast<uint32_t>(expected))) return Done;
+        HttpSettings& shared = SharedHttpSettings;
+        FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
+        if (client.set_urls(url, proxy) != 0 || client.GetFile(nullptr, partPath) != 0) continue;
+        // A connection that ends early looks like a complete body to the
+        // client; a part shorter than listed is a failed download.
+        if (FileLength(partPath) < size) continue;
+        Report(msgDl3, 0, static_cast<LPARAM>(static_cast<long long>(number + 1) * size));
+        return Done;
+    }
+}
+
+Worker::Outcome Worker::FetchParts() {
+    char listPath[300];
+    LocalPath(listPath, sizeof listPath, kPartList);
+    if (list.Load(listPath) != 0) return Failed;
+    PartPlan plan;
+    ReadPartPlan(list, &plan);
+    bufferSize = plan.bufferSize;
+    Report(msgDl2, 0, static_cast<LPARAM>(plan.total));
+    partBuffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
+    if (!partBuffer) return Failed;
+
+    char name[32];
+    for (int n = 0; n < plan.count; ++n) {
+        PartName(n, name, sizeof name);
+        int size = 0;
+        list.GetValue("files", name, &size);
+        Outcome outcome = FetchPart(n, size, name);
+        if (outcome != Done) return outcome;
+        char partPath[300];
+        LocalPath(partPath, sizeof partPath, name);
+        FILE* part = std::fopen(partPath, "rb");
+        if (!part) return Failed;
+        size_t got = std::fread(partBuffer, 1, static_cast<size_t>(size), part);
+        std::fclose(part);
+        if (got != static_cast<size_t>(size)) return Failed;
+        totalDigest.update(partBuffer, static_cast<unsigned>(size));
+        if (std::fwrite(partBuffer, 1, static_cast<size_t>(size), output) != static_cast<size_t>(size))
+            return Failed;
+    }
+    std::free(partBuffer);
+    partBuffer = nullptr;
+    int closed = std::fclose(output);
+    output = nullptr;
+    if (closed != 0) return Failed;
+    int expected = 0;
+    if (list.GetValue("sums", "total_sum", &expected) != 0) return Failed;
+    if (totalDigest.sum32() != static_cast<uint32_t>(expected)) return Failed;
+    return Done;
+}
+
+int Worker::Run() {
+    output = std::fopen(localFile, "wb");
+    Outcome outcome = output ? ReachPartList() : Failed;
+    if (outcome == Done) outcome = FetchParts();
+    std::free(partBuffer);
+    partBuffer = nullptr;
+    if (output) {
+        std::fclose(output);
+        output = nullptr;
+    }
+    switch (outcome) {
+    case Done:
+        Report(msgDl4, 0, 0);
+        return 0;
+    case Stopped:
+        return 0;
+    default:
+        Report(msgDl4, 4, 0);
+        return -1;
+    }
+}
+}  // namespace
+
+DWORD WINAPI FetchWorker(LPVOID argument) {
+    FetchWorkerStart* start = static_cast<FetchWorkerStart*>(argument);
+    HttpTransferState* state = start->state;
+    // Workers of the process run one after another; the wait is on this
+    // thread, so the dialog stays responsive meanwhile.
+    if (start->previous) {
+        WaitForSingleObject(start->previous, INFINITE);
+        CloseHandle(start->previous);
+    }
+    delete start;
+    // The worker keeps Windows Sockets started for itself, so that it stays
+    // usable even when the session that started the worker has ended.
+    bool sockets = StartSockets() == 0;
+    int result;
+    {
+        Worker worker(state);
+        result = worker.Run();
+    }
+    if (sockets) WSACleanup();
+    ReleaseTransferState(state);
+    return static_cast<DWORD>(result);
+}

@@ -1,0 +1,197 @@
+// The HTTP transport's own operations: the shared state block, Open and its
+// start thread, Fetch and the order of worker threads, the credentials and
+// the pause and stop requests.
+#include "download/http_downloader_win.h"
+
+#include <cstring>
+#include <new>
+
+#include "app/process_win.h"
+#include "download/line_file.h"
+#include "http/codec.h"
+
+namespace {
+// The worker started last in this process. Only the user-interface thread
+// starts workers, so no lock guards it.
+HANDLE lastWorker = nullptr;
+
+HANDLE Duplicate(HANDLE handle) {
+    HANDLE copy = nullptr;
+    if (!handle) return nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0))
+        return nullptr;
+    return copy;
+}
+
+void CloseIfOpen(HANDLE* handle) {
+    if (*handle) CloseHandle(*handle);
+    *handle = nullptr;
+}
+
+DWORD WINAPI StartThread(LPVOID argument) {
+    HttpTransferState* state = static_cast<HttpTransferState*>(argument);
+    // A failure is reported too, so that the dialog does not wait for ever.
+    WPARAM result = StartSockets() == 0 ? 0 : 3;
+    HWND notify = state->notifyWindow;
+    if (notify && !state->abandoned) SendMessageA(notify, msgDl1, result, 0);
+    ReleaseTransferState(state);
+    return result == 0 ? 0 : static_cast<DWORD>(-1);
+}
+
+// Passwords of the setup description are stored scrambled. The field always
+// ends with a terminator; a text that does not descramble leaves it empty.
+void DescrambleInto(char* field, int size, const char* text) {
+    unsigned char plain[260];
+    int length = 0;
+    int capacity = size - 1 < static_cast<int>(sizeof plain) ? size - 1 : static_cast<int>(sizeof plain);
+    if (descramble(text, static_cast<int>(std::strlen(text)), plain, capacity, &length) &&
+        length >= 0 && length <= capacity) {
+        std::memcpy(field, plain, length);
+        field[length] = 0;
+    } else {
+        field[0] = 0;
+    }
+}
+}  // namespace
+
+HttpTransferState* NewTransferState() {
+    HttpTransferState* state = new (std::nothrow) HttpTransferState();
+    if (!state) return nullptr;  // value-initialised: every field zero
+    state->timeouts = HttpTimeouts();
+    state->references = 1;
+    state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!state->wake) {
+        delete state;
+        return nullptr;
+    }
+    return state;
+}
+
+void HoldTransferState(HttpTransferState* state) { InterlockedIncrement(&state->references); }
+
+void ReleaseTransferState(HttpTransferState* state) {
+    if (InterlockedDecrement(&state->references) != 0) return;
+    CloseHandle(state->wake);
+    delete state;
+}
+
+HttpDownloader::HttpDownloader()
+    : state(NewTransferState()), startThread(nullptr), workerThread(nullptr) {}
+
+HttpDownloader::~HttpDownloader() {
+    if (state) {
+        state->notifyWindow = nullptr;
+        state->abandoned = 1;
+        state->stopRequested = 1;
+        SetEvent(state->wake);
+        ReleaseTransferState(state);
+        state = nullptr;
+    }
+    CloseIfOpen(&startThread);
+    CloseIfOpen(&workerThread);
+}
+
+int HttpDownloader::Open(const char* site, const char* proxy, const char* port) {
+    if (!state) {
+        if (notifyWindow) PostMessageA(notifyWindow, msgDl1, 3, 0);
+        return 1;
+    }
+    HttpSettings& own = state->settings;
+    if (settingsConfirmed) {
+        CopyText(own.proxyAddress, sizeof own.proxyAddress, SharedHttpSettings.proxyAddress);
+        CopyText(own.proxyPort, sizeof own.proxyPort, SharedHttpSettings.proxyPort);
+    } else {
+        CopyText(own.proxyAddress, sizeof own.proxyAddress, proxy);
+        CopyText(own.proxyPort, sizeof own.proxyPort, port);
+    }
+    if (!site) site = "";
+    if (std::strncmp(site, "http://", 7) == 0) site += 7;
+    // Room for the "/" that always ends the site.
+    CopyText(state->site, sizeof state->site - 1, site);
+    std::strcat(state->site, "/");
+    state->notifyWindow = notifyWindow;
+
+    CloseIfOpen(&startThread);
+    HoldTransferState(state);
+    startThread = CreateThread(nullptr, 0, StartThread, state, 0, nullptr);
+    if (!startThread) {
+        ReleaseTransferState(state);
+        // Posted: the dialog is inside its own call of Open.
+        if (notifyWindow) PostMessageA(notifyWindow, msgDl1, 3, 0);
+    }
+    return 1;
+}
+
+int HttpDownloader::Close() { return 0; }
+
+int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
+    if (!state) return 0;
+    CloseIfOpen(&workerThread);
+    CopyText(state->remotePath, sizeof state->remotePath, remotePath);
+    CopyText(state->localFile, sizeof state->localFile, localFile);
+    state->notifyWindow = notifyWindow;
+
+    FetchWorkerStart* start = new (std::nothrow) FetchWorkerStart;
+    if (!start) return 0;
+    start->state = state;
+    // The new worker waits for the one before it, so that two workers never
+    // write the same part files (a quick resume after a Suspend).
+    start->previous = Duplicate(lastWorker);
+    HoldTransferState(state);
+    workerThread = CreateThread(nullptr, 0, FetchWorker, start, 0, nullptr);
+    if (!workerThread) {
+        ReleaseTransferState(state);
+        if (start->previous) CloseHandle(start->previous);
+        delete start;
+        return 0;
+    }
+    HANDLE copy = Duplicate(workerThread);
+    if (copy) {
+        CloseIfOpen(&lastWorker);
+        lastWorker = copy;
+    }
+    return 1;
+}
+
+void HttpDownloader::SetCredentials(const char* user, const char* password) {
+    if (!state) return;
+    HttpSettings& own = state->settings;
+    if (settingsConfirmed) {
+        CopyText(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
+        CopyText(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
+        return;
+    }
+    CopyText(own.siteUser, sizeof own.siteUser, user);
+    if (password && password[0]) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
+}
+
+void HttpDownloader::SetProxyCredentials(const char* user, const char* password) {
+    if (!state) return;
+    HttpSettings& own = state->settings;
+    if (settingsConfirmed) {
+        CopyText(own.proxyUser, sizeof own.proxyUser, SharedHttpSettings.proxyUser);
+        CopyText(own.proxyPassword, sizeof own.proxyPassword, SharedHttpSettings.proxyPassword);
+        return;
+    }
+    CopyText(own.proxyUser, sizeof own.proxyUser, user);
+    if (password && password[0]) DescrambleInto(own.proxyPassword, sizeof own.proxyPassword, password);
+}
+
+void HttpDownloader::Interrupt(int pause) {
+    if (!state) return;
+    if (pause) state->pauseRequested = 1;
+    else state->stopRequested = 1;
+    SetEvent(state->wake);
+}
+
+void HttpDownloader::ClearInterrupt() {
+    if (!state) return;
+    state->pauseRequested = 0;
+    state->stopRequested = 0;
+    SetEvent(state->wake);
+}
+
+bool WaitForFetchWorkers(DWORD milliseconds) {
+    if (!lastWorker) return true;
+    return WaitForSingleObject(lastWorker, milliseconds) == WAIT_OBJECT_0;
+}

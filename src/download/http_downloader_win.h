@@ -1,0 +1,69 @@
+// The HTTP transport: Open confirms on a short thread that sockets work,
+// Fetch runs a fetch worker thread that brings a component's file in part by
+// part. The transport and its threads share one reference-counted state
+// block, so a thread that outlives its transport (the download dialog ends
+// on Suspend or Quit while a request is still running) finds the stop flag
+// and ends without touching freed memory.
+#pragma once
+#include "download/downloader_win.h"
+#include "download/shared_http_settings.h"
+#include "http/http_client.h"
+
+struct HttpTransferState {
+    volatile LONG references;
+    // Null once the transport is gone: nothing is reported any more.
+    HWND volatile notifyWindow;
+    char site[260];           // host and path, no "http://", ends in "/"
+    HttpSettings settings;    // proxy address, port, user, password; site user, password
+    char remotePath[1000];
+    char localFile[260];
+    volatile LONG stopRequested;
+    volatile LONG pauseRequested;
+    volatile LONG abandoned;  // the transport has been destroyed
+    HANDLE wake;              // set whenever a flag changes
+    HttpTimeouts timeouts;    // of the worker's HTTP client
+};
+
+// A new block held once; null when memory or the event is missing.
+HttpTransferState* NewTransferState();
+void HoldTransferState(HttpTransferState* state);
+// Frees the block when the last holder lets go.
+void ReleaseTransferState(HttpTransferState* state);
+
+class HttpDownloader : public Downloader {
+public:
+    HttpDownloader();
+    // Stops the worker at its next check, cuts it off from the notify
+    // window and lets go of the shared block; never waits for threads.
+    ~HttpDownloader();
+    HttpDownloader(const HttpDownloader&) = delete;
+    HttpDownloader& operator=(const HttpDownloader&) = delete;
+
+    int Open(const char* site, const char* proxy, const char* port) override;
+    int Close() override;
+    int Fetch(const char* remotePath, const char* localFile) override;
+    void SetCredentials(const char* user, const char* password) override;
+    void SetProxyCredentials(const char* user, const char* password) override;
+    // Slot 7: non-zero pauses the worker between parts, zero stops it.
+    virtual void Interrupt(int pause);
+    // Slot 8: clears both requests.
+    virtual void ClearInterrupt();
+
+    HttpTransferState* state;
+    HANDLE startThread;
+    HANDLE workerThread;
+};
+
+// Thread routine of Fetch; its argument is made by Fetch. Ends with 0 after
+// success or a stop, -1 after a failure.
+DWORD WINAPI FetchWorker(LPVOID start);
+
+// Waits until every fetch worker started so far has ended; false when the
+// time runs out. Workers run one after another, so the last one is enough.
+bool WaitForFetchWorkers(DWORD milliseconds);
+
+// What Fetch hands to a new worker thread.
+struct FetchWorkerStart {
+    HttpTransferState* state;  // held for the worker
+    HANDLE previous;           // the worker started before it, or null
+};

@@ -1,0 +1,38 @@
+// "HTTP Settings": asks the user for the site credentials and the proxy
+// settings when no arrangement reaches a component's part list. Runs
+// modally on the fetch worker's thread.
+#pragma once
+#include "ui/window_win.h"
+
+class HttpSettingsDialog : public DialogBase {
+public:
+    // Any text may be null; `address` shows the site followed by the path.
+    HttpSettingsDialog(const char* proxyAddress, const char* proxyPort, const char* proxyUser,
+                       const char* proxyPassword, const char* site, const char* remotePath,
+                       const char* siteUser, const char* sitePassword);
+    ~HttpSettingsDialog() {}
+
+    INT_PTR HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Slot 3: writes the seven fields into their controls.
+    virtual INT_PTR OnInitDialog();
+
+    char proxyAddress[260];
+    char proxyPort[260];
+    char proxyUser[260];
+    char proxyPassword[260];
+    char address[260];
+    char siteUser[260];
+    char sitePassword[260];
+};
+
+// Control ids of dialog template 108.
+enum HttpSettingsControl {
+    kProxyAddressEdit = 1005,
+    kProxyUserEdit = 1006,
+    kProxyPasswordEdit = 1007,
+    kProxyPortEdit = 1008,
+    kAddressEdit = 1010,
+    kSiteUserEdit = 1012,
+    kSitePasswordEdit = 1013,
+};
+const WORD kHttpSettingsTemplate = 108;

@@ -1,0 +1,218 @@
+// Part-list reader and the fetch-plan rules of HTTP components.
+#include "download/line_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+const char* SkipBlanks(const char* p) {
+    while (IsBlank(*p)) ++p;
+    return p;
+}
+}  // namespace
+
+bool CopyText(char* out, int size, const char* text) {
+    if (size <= 0) return false;
+    if (!text) text = "";
+    int n = 0;
+    while (text[n] && n < size - 1) {
+        out[n] = text[n];
+        ++n;
+    }
+    out[n] = 0;
+    return text[n] == 0;
+}
+
+int LineFile::Append(const char* text, unsigned length) {
+    // Every node's text ends in a line feed, added when the piece lacks one.
+    bool hasFeed = length > 0 && text[length - 1] == '\n';
+    char* copy = static_cast<char*>(std::malloc(length + (hasFeed ? 1 : 2)));
+    if (!copy) return -1;
+    LineNode* node = static_cast<LineNode*>(std::malloc(sizeof(LineNode)));
+    if (!node) {
+        std::free(copy);
+        return -1;
+    }
+    std::memcpy(copy, text, length);
+    if (!hasFeed) copy[length++] = '\n';
+    copy[length] = 0;
+    node->text = copy;
+    node->next = nullptr;
+    node->previous = last;
+    if (last) last->next = node;
+    else first = node;
+    last = node;
+    return 0;
+}
+
+void LineFile::Clear() {
+    LineNode* node = first;
+    while (node) {
+        LineNode* next = node->next;
+        std::free(node->text);
+        std::free(node);
+        node = next;
+    }
+    first = last = nullptr;
+}
+
+int LineFile::Load(const char* path) {
+    FILE* f = std::fopen(path, "r");
+    if (!f) return -1;
+    Clear();
+    char piece[kLinePieceLength + 1];
+    int result = 0;
+    while (std::fgets(piece, sizeof piece, f)) {
+        if (Append(piece, static_cast<unsigned>(std::strlen(piece))) != 0) {
+            result = -1;
+            break;
+        }
+    }
+    if (result == 0 && std::ferror(f)) result = -1;
+    std::fclose(f);
+    return result;
+}
+
+int LineFile::LoadText(const char* text, unsigned length) {
+    Clear();
+    unsigned pos = 0;
+    while (pos < length) {
+        // A piece ends after a line feed, at kLinePieceLength characters, or
+        // at a NUL byte (which ends the text as a C string would).
+        unsigned n = 0;
+        while (pos + n < length && n < static_cast<unsigned>(kLinePieceLength)) {
+            char c = text[pos + n];
+            if (c == 0) break;
+            ++n;
+            if (c == '\n') break;
+        }
+        if (n > 0 && Append(text + pos, n) != 0) return -1;
+        pos += n;
+        if (pos < length && text[pos] == 0) ++pos;
+    }
+    return 0;
+}
+
+bool LineFile::SectionName(const LineNode* node, char* out, int size) {
+    const char* p = SkipBlanks(node->text);
+    if (*p != '[') return false;
+    ++p;
+    int n = 0;
+    while (p[n] && p[n] != ']') ++n;
+    if (n >= size) n = size - 1;
+    std::memcpy(out, p, n);
+    out[n] = 0;
+    return true;
+}
+
+LineNode* LineFile::FindSection(const char* name) const {
+    char found[400];
+    for (LineNode* node = first; node; node = node->next) {
+        if (SectionName(node, found, sizeof found) && std::strcmp(found, name) == 0) return node;
+    }
+    return nullptr;
+}
+
+bool LineFile::KeyMatches(const LineNode* node, const char* key) {
+    const char* p = SkipBlanks(node->text);
+    size_t n = 0;
+    while (p[n] && !IsBlank(p[n]) && p[n] != '=') ++n;
+    return std::strlen(key) == n && std::strncmp(p, key, n) == 0;
+}
+
+int LineFile::ParseValue(const LineNode* node) {
+    const char* p = std::strchr(node->text, '=');
+    if (!p) return 0;
+    while (*p == '=' || IsBlank(*p)) ++p;
+    if (*p == 'T') return 1;
+    if (*p == 'F') return 0;
+    bool negative = false;
+    if (*p == '-') {
+        negative = true;
+        ++p;
+    }
+    // Accumulated modulo 2^32, so a sum may be written signed or unsigned.
+    uint32_t value = 0;
+    while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
+    if (negative) value = 0u - value;
+    return static_cast<int>(value);
+}
+
+int LineFile::GetValue(const char* section, const char* key, int* out) const {
+    LineNode* header = FindSection(section);
+    if (!header) return -1;
+    char name[400];
+    for (LineNode* node = header->next; node; node = node->next) {
+        if (SectionName(node, name, sizeof name)) break;
+        if (KeyMatches(node, key)) {
+            *out = ParseValue(node);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+void PartName(int number, char* out, int size) {
+    std::snprintf(out, size, "file%03d.bin", number);
+}
+
+void ReadPartPlan(const LineFile& list, PartPlan* plan) {
+    plan->count = 0;
+    plan->total = 0;
+    plan->bufferSize = 0;
+    char name[32];
+    int size = 0;
+    for (int n = 0;; ++n) {
+        PartName(n, name, sizeof name);
+        if (list.GetValue("files", name, &size) != 0) break;
+        if (plan->bufferSize == 0 && size > 0) plan->bufferSize = size;
+        plan->total += size;
+        plan->count = n + 1;
+    }
+}
+
+bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= bufferSize; }
+
+void FormatSiteUrl(char* out, int size, const char* user, const char* password,
+                   const char* site, const char* remotePath, const char* name) {
+    std::snprintf(out, size, "%s:%s@%s%s%s", user, password, site, remotePath, name);
+}
+
+void FormatProxyText(char* out, int size, const char* user, const char* password,
+                     const char* address, const char* port) {
+    if (!address[0]) {
+        out[0] = 0;
+    } else if (port[0]) {
+        std::snprintf(out, size, "%s:%s@%s:%s", user, password, address, port);
+    } else {
+        std::snprintf(out, size, "%s:%s@%s", user, password, address);
+    }
+}
+
+void FormatBareProxyText(char* out, int size, const char* address, const char* port) {
+    if (!address[0]) {
+        out[0] = 0;
+    } else if (port[0]) {
+        std::snprintf(out, size, "%s:%s", address, port);
+    } else {
+        std::snprintf(out, size, "%s", address);
+    }
+}
+
+ProxyAttempt NextProxyAttempt(ProxyAttempt attempt) {
+    switch (attempt) {
+    case Configured: return Browser;
+    case Browser: return Direct;
+    default: return AskUser;
+    }
+}
+
+int PartRetryDelayMs(int failures) {
+    if (failures <= 0) return 0;
+    int delay = 1000;
+    for (int i = 1; i < failures && delay < 30000; ++i) delay *= 2;
+    return delay < 30000 ? delay : 30000;
+}

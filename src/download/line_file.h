@@ -1,0 +1,84 @@
+// The small line-oriented reader of part lists ("pkginfo.txt"), and the rules
+// that turn a part list into the fetch plan of an HTTP component: part names,
+// sizes, sums, the URLs and proxy texts of the requests, the order of proxy
+// attempts and the pause between tries of a failing part. Portable code.
+#pragma once
+#include <cstdint>
+
+struct LineNode {
+    LineNode* previous;
+    LineNode* next;
+    char* text;  // one line, at most 399 characters, ending in "\n"
+};
+
+class LineFile {
+public:
+    LineFile() : first(nullptr), last(nullptr) {}
+    ~LineFile() { Clear(); }
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+
+    // Reads the file as text; 0 at its end, -1 when it cannot be opened or
+    // read, or memory runs out. The list is emptied first.
+    int Load(const char* path);
+    // Same rules over text already in memory (used by Load and the tests).
+    int LoadText(const char* text, unsigned length);
+    void Clear();
+    // First node whose section name equals `name` exactly, or null.
+    LineNode* FindSection(const char* name) const;
+    // 0 and the parsed value in *out when the section has the key; -1 and
+    // *out untouched otherwise.
+    int GetValue(const char* section, const char* key, int* out) const;
+
+    static bool SectionName(const LineNode* node, char* out, int size);
+    static bool KeyMatches(const LineNode* node, const char* key);
+    static int ParseValue(const LineNode* node);
+
+    LineNode* first;
+    LineNode* last;
+
+private:
+    int Append(const char* text, unsigned length);
+};
+
+// Lines are read in pieces of this many characters; a longer line becomes
+// several nodes.
+const int kLinePieceLength = 398;
+
+// "file%03d.bin" into `out` (at least 16 bytes).
+void PartName(int number, char* out, int size);
+
+// What the "files" section of a part list says.
+struct PartPlan {
+    int count;          // parts file000.bin ... up to the first missing name
+    int64_t total;      // sum of their sizes
+    int bufferSize;     // the first non-zero size, 0 when every size is 0
+};
+void ReadPartPlan(const LineFile& list, PartPlan* plan);
+// Every part must fit the buffer that the first non-zero part sizes; a
+// negative size fits nothing.
+bool PartSizeFits(int size, int bufferSize);
+
+// "%s:%s@%s%s%s": the URL of a file of the site, always with user
+// information (empty user and password included). Cut to the buffer.
+void FormatSiteUrl(char* out, int size, const char* user, const char* password,
+                   const char* site, const char* remotePath, const char* name);
+// Proxy text of a configured or user-given proxy: empty without an address;
+// "user:password@address:port", or without ":port" when the port is empty.
+void FormatProxyText(char* out, int size, const char* user, const char* password,
+                     const char* address, const char* port);
+// Proxy text of a browser's proxy, which carries no credentials.
+void FormatBareProxyText(char* out, int size, const char* address, const char* port);
+
+// The arrangements tried in turn to reach a part list.
+enum ProxyAttempt { Configured = 0, Browser = 1, Direct = 2, AskUser = 3 };
+// The attempt after a failed one; AskUser repeats.
+ProxyAttempt NextProxyAttempt(ProxyAttempt attempt);
+
+// Pause before try number `failures` + 1 of a part that failed `failures`
+// times in a row: 1 s, doubling, at most 30 s.
+int PartRetryDelayMs(int failures);
+
+// Copies at most size - 1 characters and a terminator; true when nothing
+// was cut.
+bool CopyText(char* out, int size, const char* text);

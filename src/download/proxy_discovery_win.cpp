@@ -1,0 +1,125 @@
+// Browser proxy discovery over the current user's registry and the
+// preferences file of the browser profile. The text rules live in
+// proxy_rules.cpp; this file only reads the registry and the file.
+#include "download/proxy_discovery_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "download/line_file.h"
+#include "download/proxy_rules.h"
+
+namespace {
+const char kNavigatorKey[] = "Software\\Netscape\\Netscape Navigator";
+
+// A registry key of the current user opened for reading, closed on scope end.
+class ReadKey {
+public:
+    explicit ReadKey(const char* path) : key(nullptr) {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) key = nullptr;
+    }
+    ~ReadKey() {
+        if (key) RegCloseKey(key);
+    }
+    ReadKey(const ReadKey&) = delete;
+    ReadKey& operator=(const ReadKey&) = delete;
+    bool IsOpen() const { return key != nullptr; }
+
+    // Reads a value as text whatever its type; a number becomes decimal
+    // text. The buffer always ends with a terminator.
+    bool ReadText(const char* name, char* out, int size) const {
+        if (!key || size <= 0) return false;
+        BYTE data[1024];
+        DWORD type = 0;
+        DWORD length = sizeof data;
+        if (RegQueryValueExA(key, name, nullptr, &type, data, &length) != ERROR_SUCCESS) return false;
+        if (type == REG_DWORD && length == 4) {
+            DWORD number;
+            memcpy(&number, data, 4);
+            std::snprintf(out, size, "%lu", static_cast<unsigned long>(number));
+            return true;
+        }
+        // At most size - 1 bytes, so that the terminator always fits.
+        DWORD n = length < static_cast<DWORD>(size - 1) ? length : static_cast<DWORD>(size - 1);
+        memcpy(out, data, n);
+        out[n] = 0;
+        return true;
+    }
+
+    // Reads a value into a 4-byte number that starts at 0; true when it was
+    // read and its type is one of the two given.
+    bool ReadFlag(const char* name, DWORD typeA, DWORD typeB, DWORD* number) const {
+        *number = 0;
+        if (!key) return false;
+        DWORD type = 0;
+        DWORD length = sizeof *number;
+        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(number), &length) != ERROR_SUCCESS)
+            return false;
+        return type == typeA || type == typeB;
+    }
+
+private:
+    HKEY key;
+};
+
+void JoinKey(char* out, int size, const char* leaf) {
+    std::snprintf(out, size, "%s\\%s", kNavigatorKey, leaf);
+}
+
+// The preferences file of the profile; 1 when it names an address.
+int FromPrefsFile(const char* profile, char* address, int addressSize, char* port, int portSize) {
+    char path[260];
+    JoinKey(path, sizeof path, "Main");
+    char directory[261] = "";
+    {
+        ReadKey main(path);
+        if (!main.ReadText("Install Directory", directory, sizeof directory - 1)) return 0;
+    }
+    char prefs[260];
+    if (!PrefsFilePath(directory, profile, prefs, sizeof prefs)) return 0;
+    FILE* f = std::fopen(prefs, "rt");
+    if (!f) return 0;
+    char line[259];
+    int found = 0;
+    while (std::fgets(line, sizeof line, f)) ReadPrefsLine(line, address, addressSize, &found, port, portSize);
+    std::fclose(f);
+    return found;
+}
+}  // namespace
+
+int DiscoverBrowserProxy(char* address, int addressSize, char* port, int portSize) {
+    char path[260];
+
+    // 1. The browser profile in use.
+    char profile[261] = "default";
+    JoinKey(path, sizeof path, "biff");
+    {
+        ReadKey biff(path);
+        if (biff.IsOpen() && !biff.ReadText("CurrentUser", profile, sizeof profile - 1)) profile[0] = 0;
+    }
+
+    // 2. The profile's preferences file.
+    if (profile[0] && FromPrefsFile(profile, address, addressSize, port, portSize)) return 1;
+
+    // 3. The browser's own registry settings.
+    JoinKey(path, sizeof path, "Proxy Information");
+    {
+        ReadKey info(path);
+        DWORD type = 0;
+        if (info.ReadFlag("Proxy Type", REG_BINARY, REG_BINARY, &type) && type == 1) {
+            if (!info.ReadText("HTTP_Proxy", address, addressSize)) return 0;
+            if (!info.ReadText("HTTP_ProxyPort", port, portSize)) return 0;
+            StripHttpPrefix(address);
+            return 1;
+        }
+    }
+
+    // 4. The system's Internet settings.
+    ReadKey internet("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    DWORD enabled = 0;
+    if (!internet.ReadFlag("ProxyEnable", REG_BINARY, REG_DWORD, &enabled) || enabled != 1) return 0;
+    if (!internet.ReadText("ProxyServer", address, addressSize)) return 0;
+    SplitProxyServer(address, port, portSize);
+    return 1;
+}

@@ -1,0 +1,69 @@
+// Text rules of browser proxy discovery.
+#include "download/proxy_rules.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "download/line_file.h"
+
+namespace {
+const char kPrefix[] = "http://";
+const char kKey[] = "network.proxy.http";
+
+// Skips up to `count` characters, never past the end of the text.
+const char* SkipAtMost(const char* p, int count) {
+    while (count-- > 0 && *p) ++p;
+    return p;
+}
+
+void CutAtLast(char* text, char c) {
+    char* p = std::strrchr(text, c);
+    if (p) *p = 0;
+}
+}  // namespace
+
+void StripHttpPrefix(char* text) {
+    size_t n = sizeof kPrefix - 1;
+    if (std::strncmp(text, kPrefix, n) == 0) std::memmove(text, text + n, std::strlen(text + n) + 1);
+}
+
+void ReadPrefsLine(const char* line, char* address, int addressSize, int* addressFound,
+                   char* port, int portSize) {
+    const char* key = std::strstr(line, kKey);
+    if (!key) return;
+    const char* after = key + sizeof kKey - 1;
+    if (*after == '"') {
+        // "network.proxy.http", "host"  -> skip the quote, comma, blank, quote.
+        const char* p = SkipAtMost(after, 4);
+        if (std::strncmp(p, kPrefix, sizeof kPrefix - 1) == 0) p += sizeof kPrefix - 1;
+        CopyText(address, addressSize, p);
+        CutAtLast(address, '"');
+        *addressFound = 1;
+    } else if (std::strncmp(after, "_port", 5) == 0) {
+        // "network.proxy.http_port", 8080)  -> skip the quote, comma, blank.
+        const char* p = SkipAtMost(after + 5, 3);
+        CopyText(port, portSize, p);
+        CutAtLast(port, ')');
+    }
+}
+
+void SplitProxyServer(char* address, char* port, int portSize) {
+    // The prefix goes first, so that "http://host" is not split at its own
+    // colon; with a port after the host the result is the same either way.
+    StripHttpPrefix(address);
+    char* colon = std::strrchr(address, ':');
+    if (colon) {
+        CopyText(port, portSize, colon + 1);
+        *colon = 0;
+    } else if (portSize > 0) {
+        port[0] = 0;
+    }
+}
+
+bool PrefsFilePath(const char* installDirectory, const char* profile, char* out, int size) {
+    const char* slash = std::strrchr(installDirectory, '\\');
+    if (!slash) return false;
+    int n = static_cast<int>(slash - installDirectory) + 1;
+    int written = std::snprintf(out, size, "%.*sUsers\\%s\\prefs.js", n, installDirectory, profile);
+    return written >= 0 && written < size;
+}

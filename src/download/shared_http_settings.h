@@ -1,0 +1,25 @@
+// The HTTP settings that last reached a part list: reused by every later
+// "http" component of the process and saved by completion. Portable code.
+#pragma once
+
+// Six texts of 260 bytes; the same record holds a transport's own settings.
+struct HttpSettings {
+    char proxyAddress[260];
+    char proxyPort[260];
+    char proxyUser[260];
+    char proxyPassword[260];
+    char siteUser[260];
+    char sitePassword[260];
+};
+
+extern HttpSettings SharedHttpSettings;
+// 1 once any fetch worker has fetched a part list; never cleared.
+extern int settingsConfirmed;
+
+// With settings, copies their six texts into SharedHttpSettings (at most 259
+// characters each); with null, empties all six.
+void CopySettings(const HttpSettings* from);
+// Copies six texts from one record to another, cut to 259 characters.
+void CopyHttpSettings(HttpSettings* to, const HttpSettings* from);
+// Empties every text of the record.
+void ClearHttpSettings(HttpSettings* settings);

@@ -1,0 +1,201 @@
+// Part lists: the line reader, the lookup rules and the fetch plan made
+// from a list.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "download/line_file.h"
+
+namespace {
+void Load(LineFile& f, const std::string& text) {
+    ASSERT_EQ(0, f.LoadText(text.data(), static_cast<unsigned>(text.size())));
+}
+
+std::string Lines(const LineFile& f) {
+    std::string all;
+    for (LineNode* n = f.first; n; n = n->next) all += std::string(n->text) + "|";
+    return all;
+}
+
+int Value(const LineFile& f, const char* section, const char* key, int start = 12345) {
+    int out = start;
+    f.GetValue(section, key, &out);
+    return out;
+}
+}  // namespace
+
+TEST(LineFile, LinesAlwaysEndInFeedAndLongLinesSplit) {
+    LineFile f;
+    std::string longLine(500, 'a');
+    Load(f, "[files]\nfile000.bin=3\n" + longLine);
+    ASSERT_NE(nullptr, f.first);
+    EXPECT_EQ("[files]\n|file000.bin=3\n|" + std::string(398, 'a') + "\n|" + std::string(102, 'a') + "\n|",
+              Lines(f));
+    // The list is linked both ways.
+    EXPECT_EQ(nullptr, f.first->previous);
+    EXPECT_EQ(f.last->previous->next, f.last);
+    // A second load empties the list first.
+    Load(f, "x");
+    EXPECT_EQ("x\n|", Lines(f));
+    EXPECT_EQ(f.first, f.last);
+}
+
+TEST(LineFile, LoadReadsAFileAndFailsOnAMissingOne) {
+    char path[] = "/tmp/cv_line_file_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    FILE* out = fdopen(fd, "w");
+    std::fputs("[sums]\r\nfile000.bin=-5\n\ntotal_sum=7", out);
+    std::fclose(out);
+    LineFile f;
+    ASSERT_EQ(0, f.Load(path));
+    EXPECT_EQ(-5, Value(f, "sums", "file000.bin"));
+    EXPECT_EQ(7, Value(f, "sums", "total_sum"));
+    std::remove(path);
+    EXPECT_EQ(-1, f.Load(path));
+}
+
+TEST(LineFile, SectionsAndKeys) {
+    LineFile f;
+    Load(f,
+         "  \t[files]\n"
+         "file000.bin = 10\n"
+         "\tfile001.bin\t==\t20\n"
+         "file002.bin\n"            // no "=": the line feed is part of the key
+         "[Files]\n"
+         "file002.bin=99\n"
+         "[sums\n"                  // a header without "]" still names a section
+         "a=1\n");
+    EXPECT_EQ(10, Value(f, "files", "file000.bin"));
+    EXPECT_EQ(20, Value(f, "files", "file001.bin"));
+    // Keys stop at the next section; section names are case-sensitive.
+    EXPECT_EQ(12345, Value(f, "files", "file002.bin"));
+    EXPECT_EQ(99, Value(f, "Files", "file002.bin"));
+    EXPECT_EQ(1, Value(f, "sums\n", "a"));
+    EXPECT_EQ(12345, Value(f, "missing", "a"));
+    EXPECT_EQ(-1, f.GetValue("files", "file003.bin", nullptr));
+    EXPECT_EQ(nullptr, f.FindSection("file"));
+    // Keys must match exactly.
+    EXPECT_EQ(12345, Value(f, "files", "file000.bi"));
+    EXPECT_EQ(12345, Value(f, "files", "FILE000.BIN"));
+}
+
+TEST(LineFile, ValuesSignedUnsignedAndFlags) {
+    LineFile f;
+    Load(f,
+         "[v]\n"
+         "big=4294967295\n"
+         "neg=-1\n"
+         "wrap=4294967296\n"
+         "t=TRUE\n"
+         "fl=FALSE\n"
+         "none=\n"
+         "junk=12abc\n"
+         "minus=-\n"
+         "min=-2147483648\n"
+         "high=2147483648\n");
+    EXPECT_EQ(-1, Value(f, "v", "big"));
+    EXPECT_EQ(-1, Value(f, "v", "neg"));
+    EXPECT_EQ(0, Value(f, "v", "wrap"));
+    EXPECT_EQ(1, Value(f, "v", "t"));
+    EXPECT_EQ(0, Value(f, "v", "fl"));
+    EXPECT_EQ(0, Value(f, "v", "none"));
+    EXPECT_EQ(12, Value(f, "v", "junk"));
+    EXPECT_EQ(0, Value(f, "v", "minus"));
+    // A sum written unsigned above 2^31 matches the same sum written negative.
+    EXPECT_EQ(Value(f, "v", "min"), Value(f, "v", "high"));
+}
+
+TEST(PartPlan, CountsTotalsAndBufferSize) {
+    LineFile f;
+    Load(f,
+         "[files]\n"
+         "file000.bin=0\n"
+         "file001.bin=100\n"
+         "file002.bin=100\n"
+         "file004.bin=100\n"  // after a gap: not a part
+         "[sums]\n"
+         "file003.bin=1\n");
+    PartPlan plan;
+    ReadPartPlan(f, &plan);
+    EXPECT_EQ(3, plan.count);
+    EXPECT_EQ(200, plan.total);
+    EXPECT_EQ(100, plan.bufferSize);
+
+    Load(f, "[sums]\ntotal_sum=0\n");
+    ReadPartPlan(f, &plan);
+    EXPECT_EQ(0, plan.count);
+    EXPECT_EQ(0, plan.total);
+    EXPECT_EQ(0, plan.bufferSize);
+
+    EXPECT_TRUE(PartSizeFits(100, 100));
+    EXPECT_TRUE(PartSizeFits(0, 100));
+    EXPECT_FALSE(PartSizeFits(101, 100));
+    EXPECT_FALSE(PartSizeFits(-1, 100));
+}
+
+TEST(PartPlan, PartNames) {
+    char name[32];
+    PartName(0, name, sizeof name);
+    EXPECT_STREQ("file000.bin", name);
+    PartName(42, name, sizeof name);
+    EXPECT_STREQ("file042.bin", name);
+    PartName(1234, name, sizeof name);
+    EXPECT_STREQ("file1234.bin", name);
+}
+
+TEST(RequestTexts, UrlsAlwaysCarryUserInformation) {
+    char out[200];
+    FormatSiteUrl(out, sizeof out, "", "", "host/dir/", "src/", "pkginfo.txt");
+    EXPECT_STREQ(":@host/dir/src/pkginfo.txt", out);
+    FormatSiteUrl(out, sizeof out, "u", "p:w", "host/", "", "file000.bin");
+    EXPECT_STREQ("u:p:w@host/file000.bin", out);
+    // Cut, never written past.
+    char small[8];
+    FormatSiteUrl(small, sizeof small, "user", "pass", "host/", "", "x");
+    EXPECT_STREQ("user:pa", small);
+}
+
+TEST(RequestTexts, ProxyTexts) {
+    char out[200];
+    FormatProxyText(out, sizeof out, "u", "p", "", "8080");
+    EXPECT_STREQ("", out);
+    FormatProxyText(out, sizeof out, "u", "p", "proxy", "8080");
+    EXPECT_STREQ("u:p@proxy:8080", out);
+    FormatProxyText(out, sizeof out, "", "", "proxy", "");
+    EXPECT_STREQ(":@proxy", out);
+    FormatBareProxyText(out, sizeof out, "proxy", "3128");
+    EXPECT_STREQ("proxy:3128", out);
+    FormatBareProxyText(out, sizeof out, "proxy", "");
+    EXPECT_STREQ("proxy", out);
+    FormatBareProxyText(out, sizeof out, "", "3128");
+    EXPECT_STREQ("", out);
+}
+
+TEST(ProxyAttempts, OrderEndsAskingTheUserAgainAndAgain) {
+    EXPECT_EQ(Browser, NextProxyAttempt(Configured));
+    EXPECT_EQ(Direct, NextProxyAttempt(Browser));
+    EXPECT_EQ(AskUser, NextProxyAttempt(Direct));
+    EXPECT_EQ(AskUser, NextProxyAttempt(AskUser));
+}
+
+TEST(PartRetry, PauseGrowsFromOneSecondToThirty) {
+    EXPECT_EQ(0, PartRetryDelayMs(0));
+    EXPECT_EQ(1000, PartRetryDelayMs(1));
+    EXPECT_EQ(2000, PartRetryDelayMs(2));
+    EXPECT_EQ(16000, PartRetryDelayMs(5));
+    EXPECT_EQ(30000, PartRetryDelayMs(6));
+    EXPECT_EQ(30000, PartRetryDelayMs(1000000));
+}
+
+TEST(CopyTextTest, CutsAndTerminates) {
+    char out[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_FALSE(CopyText(out, sizeof out, "abcdef"));
+    EXPECT_STREQ("abc", out);
+    EXPECT_TRUE(CopyText(out, sizeof out, "ab"));
+    EXPECT_STREQ("ab", out);
+    EXPECT_TRUE(CopyText(out, sizeof out, nullptr));
+    EXPECT_STREQ("", out);
+}

@@ -1,0 +1,126 @@
+// Text rules of browser proxy discovery and the shared settings record.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "download/proxy_rules.h"
+#include "download/shared_http_settings.h"
+
+namespace {
+struct Prefs {
+    char address[260] = "unchanged";
+    char port[260] = "unchanged";
+    int found = 0;
+    void Read(const char* line) { ReadPrefsLine(line, address, sizeof address, &found, port, sizeof port); }
+};
+}  // namespace
+
+TEST(PrefsLines, AddressAndPortLines) {
+    Prefs p;
+    p.Read("user_pref(\"network.proxy.http\", \"proxy.example\");\n");
+    EXPECT_EQ(1, p.found);
+    EXPECT_STREQ("proxy.example", p.address);
+    p.Read("user_pref(\"network.proxy.http_port\", 3128);\n");
+    EXPECT_STREQ("3128", p.port);
+}
+
+TEST(PrefsLines, PrefixOtherKeysAndShortLines) {
+    Prefs p;
+    p.Read("user_pref(\"network.proxy.http\", \"http://host\");\n");
+    EXPECT_STREQ("host", p.address);
+    // Only the first occurrence counts; other keys change nothing.
+    Prefs q;
+    q.Read("user_pref(\"network.proxy.ftp\", \"ftp.example\");\n");
+    q.Read("user_pref(\"network.proxy.https\", \"x\");\n");
+    EXPECT_EQ(0, q.found);
+    EXPECT_STREQ("unchanged", q.address);
+    EXPECT_STREQ("unchanged", q.port);
+    // A line that ends right after the key never reads past its end.
+    Prefs r;
+    r.Read("network.proxy.http\"");
+    EXPECT_EQ(1, r.found);
+    EXPECT_STREQ("", r.address);
+    r.Read("network.proxy.http_port");
+    EXPECT_STREQ("", r.port);
+}
+
+TEST(PrefsLines, BuffersAreCutWithATerminator) {
+    char address[6] = "";
+    char port[3] = "";
+    int found = 0;
+    ReadPrefsLine("user_pref(\"network.proxy.http\", \"longhostname\");", address, sizeof address, &found,
+                  port, sizeof port);
+    // Cut to the buffer first, then at its last quote (there is none left).
+    EXPECT_STREQ("longh", address);
+    ReadPrefsLine("user_pref(\"network.proxy.http_port\", 31280);", address, sizeof address, &found, port,
+                  sizeof port);
+    EXPECT_STREQ("31", port);
+}
+
+TEST(ProxyServerValue, SplitsAtTheLastColon) {
+    char address[260];
+    char port[260];
+    std::strcpy(address, "proxy.example:8080");
+    SplitProxyServer(address, port, sizeof port);
+    EXPECT_STREQ("proxy.example", address);
+    EXPECT_STREQ("8080", port);
+
+    std::strcpy(address, "http://proxy.example:8080");
+    SplitProxyServer(address, port, sizeof port);
+    EXPECT_STREQ("proxy.example", address);
+    EXPECT_STREQ("8080", port);
+
+    // Not taken apart per protocol.
+    std::strcpy(address, "http=a:1;ftp=b:2");
+    SplitProxyServer(address, port, sizeof port);
+    EXPECT_STREQ("http=a:1;ftp=b", address);
+    EXPECT_STREQ("2", port);
+
+    // Without a port: all address, no port, and the prefix is not split.
+    std::strcpy(address, "http://proxy");
+    std::strcpy(port, "old");
+    SplitProxyServer(address, port, sizeof port);
+    EXPECT_STREQ("proxy", address);
+    EXPECT_STREQ("", port);
+}
+
+TEST(PrefsPath, ReplacesTheLastComponent) {
+    char out[260];
+    ASSERT_TRUE(PrefsFilePath("C:\\Program Files\\Navigator\\Program", "alice", out, sizeof out));
+    EXPECT_STREQ("C:\\Program Files\\Navigator\\Users\\alice\\prefs.js", out);
+    EXPECT_FALSE(PrefsFilePath("NoBackslash", "alice", out, sizeof out));
+    char small[20];
+    EXPECT_FALSE(PrefsFilePath("C:\\dir\\x", "alice", small, sizeof small));
+}
+
+TEST(StripPrefix, OnlyAtTheStart) {
+    char text[40] = "http://a";
+    StripHttpPrefix(text);
+    EXPECT_STREQ("a", text);
+    std::strcpy(text, "x http://a");
+    StripHttpPrefix(text);
+    EXPECT_STREQ("x http://a", text);
+    std::strcpy(text, "HTTP://a");
+    StripHttpPrefix(text);
+    EXPECT_STREQ("HTTP://a", text);
+}
+
+TEST(SharedSettings, CopyAndEmpty) {
+    HttpSettings own = {};
+    std::strcpy(own.proxyAddress, "p");
+    std::strcpy(own.proxyPort, "1");
+    std::strcpy(own.proxyUser, "pu");
+    std::strcpy(own.proxyPassword, "pp");
+    std::strcpy(own.siteUser, "su");
+    std::strcpy(own.sitePassword, "sp");
+    CopySettings(&own);
+    EXPECT_EQ(0, std::memcmp(&own, &SharedHttpSettings, sizeof own));
+    CopySettings(nullptr);
+    EXPECT_STREQ("", SharedHttpSettings.proxyAddress);
+    EXPECT_STREQ("", SharedHttpSettings.sitePassword);
+    // A text that fills its field is cut to 259 characters.
+    std::memset(own.siteUser, 'u', sizeof own.siteUser);
+    CopySettings(&own);
+    EXPECT_EQ(259u, std::strlen(SharedHttpSettings.siteUser));
+    CopySettings(nullptr);
+}
