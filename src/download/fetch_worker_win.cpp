@@ -73,7 +73,10 @@ void Worker::Report(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Worker::WaitWhilePaused() {
     // A transport that is gone will never clear its pause.
-    while (state->pauseRequested && !state->abandoned) WaitForSingleObject(state->wake, 1000);
+    while (state->pauseRequested && !state->abandoned) {
+        InterlockedIncrement(&state->pauseWaits);
+        WaitForSingleObject(state->wake, 1000);
+    }
 }
 
 void Worker::Pause(int milliseconds) {
@@ -264,7 +267,11 @@ DWORD WINAPI FetchWorker(LPVOID argument) {
     // Workers of the process run one after another; the wait is on this
     // thread, so the dialog stays responsive meanwhile.
     if (start->previous) {
-        WaitForSingleObject(start->previous, INFINITE);
+        if (WaitForSingleObject(start->previous, 0) == WAIT_TIMEOUT) {
+            state->waitingForEarlier = 1;
+            WaitForSingleObject(start->previous, INFINITE);
+            state->waitingForEarlier = 0;
+        }
         CloseHandle(start->previous);
     }
     delete start;

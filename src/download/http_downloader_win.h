@@ -21,6 +21,8 @@ struct HttpTransferState {
     volatile LONG pauseRequested;
     volatile LONG abandoned;  // the transport has been destroyed
     HANDLE wake;              // set whenever a flag changes
+    volatile LONG pauseWaits; // waits of one second spent paused, for observers
+    volatile LONG waitingForEarlier; // 1 while a worker waits for an earlier one
     HttpTimeouts timeouts;    // of the worker's HTTP client
 };
 

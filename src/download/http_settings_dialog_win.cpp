@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "download/line_file.h"
+#include "resources/resource.h"
 
 HttpSettingsDialog::HttpSettingsDialog(const char* proxyAddress_, const char* proxyPort_,
                                        const char* proxyUser_, const char* proxyPassword_,
                                        const char* site, const char* remotePath,
                                        const char* siteUser_, const char* sitePassword_)
-    : DialogBase(kHttpSettingsTemplate) {
+    : DialogBase(IDD_HTTP_SETTINGS) {
     CopyText(proxyAddress, sizeof proxyAddress, proxyAddress_);
     CopyText(proxyPort, sizeof proxyPort, proxyPort_);
     CopyText(proxyUser, sizeof proxyUser, proxyUser_);
@@ -21,13 +22,13 @@ HttpSettingsDialog::HttpSettingsDialog(const char* proxyAddress_, const char* pr
 }
 
 INT_PTR HttpSettingsDialog::OnInitDialog() {
-    SetDlgItemTextA(hwnd, kProxyAddressEdit, proxyAddress);
-    SetDlgItemTextA(hwnd, kProxyPortEdit, proxyPort);
-    SetDlgItemTextA(hwnd, kProxyUserEdit, proxyUser);
-    SetDlgItemTextA(hwnd, kProxyPasswordEdit, proxyPassword);
-    SetDlgItemTextA(hwnd, kAddressEdit, address);
-    SetDlgItemTextA(hwnd, kSiteUserEdit, siteUser);
-    SetDlgItemTextA(hwnd, kSitePasswordEdit, sitePassword);
+    SetDlgItemTextA(hwnd, IDC_PROXY_ADDRESS, proxyAddress);
+    SetDlgItemTextA(hwnd, IDC_PROXY_PORT, proxyPort);
+    SetDlgItemTextA(hwnd, IDC_PROXY_USER, proxyUser);
+    SetDlgItemTextA(hwnd, IDC_PROXY_PASSWORD, proxyPassword);
+    SetDlgItemTextA(hwnd, IDC_SITE_ADDRESS, address);
+    SetDlgItemTextA(hwnd, IDC_SITE_USER, siteUser);
+    SetDlgItemTextA(hwnd, IDC_SITE_PASSWORD, sitePassword);
     return TRUE;
 }
 
@@ -37,12 +38,12 @@ INT_PTR HttpSettingsDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPA
         return OnInitDialog();
     }
     if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-        GetDlgItemTextA(hwnd, kProxyAddressEdit, proxyAddress, sizeof proxyAddress);
-        GetDlgItemTextA(hwnd, kProxyPortEdit, proxyPort, sizeof proxyPort);
-        GetDlgItemTextA(hwnd, kProxyUserEdit, proxyUser, sizeof proxyUser);
-        GetDlgItemTextA(hwnd, kProxyPasswordEdit, proxyPassword, sizeof proxyPassword);
-        GetDlgItemTextA(hwnd, kSiteUserEdit, siteUser, sizeof siteUser);
-        GetDlgItemTextA(hwnd, kSitePasswordEdit, sitePassword, sizeof sitePassword);
+        GetDlgItemTextA(hwnd, IDC_PROXY_ADDRESS, proxyAddress, sizeof proxyAddress);
+        GetDlgItemTextA(hwnd, IDC_PROXY_PORT, proxyPort, sizeof proxyPort);
+        GetDlgItemTextA(hwnd, IDC_PROXY_USER, proxyUser, sizeof proxyUser);
+        GetDlgItemTextA(hwnd, IDC_PROXY_PASSWORD, proxyPassword, sizeof proxyPassword);
+        GetDlgItemTextA(hwnd, IDC_SITE_USER, siteUser, sizeof siteUser);
+        GetDlgItemTextA(hwnd, IDC_SITE_PASSWORD, sitePassword, sizeof sitePassword);
     }
     return DialogBase::HandleDialogMessage(message, wParam, lParam);
 }

@@ -24,15 +24,3 @@ public:
     char siteUser[260];
     char sitePassword[260];
 };
-
-// Control ids of dialog template 108.
-enum HttpSettingsControl {
-    kProxyAddressEdit = 1005,
-    kProxyUserEdit = 1006,
-    kProxyPasswordEdit = 1007,
-    kProxyPortEdit = 1008,
-    kAddressEdit = 1010,
-    kSiteUserEdit = 1012,
-    kSitePasswordEdit = 1013,
-};
-const WORD kHttpSettingsTemplate = 108;

@@ -1,0 +1,146 @@
+// Pause, resume and stop between parts, a server that cuts a part short and
+// recovers, and a transport destroyed while its worker is inside a request
+// (Suspend) followed at once by a new fetch of the same file.
+#include <new>
+
+#include "fetch_support.h"
+
+namespace {
+const int kPart = 32 * 1024;
+const int kParts = 6;
+
+class Interrupts : public FetchFixture {
+protected:
+    void SetUp() override {
+        FetchFixture::SetUp();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        data = PatternBytes(kParts * kPart, 11);
+        ASSERT_TRUE(Publish(std::string("interrupt-") + info->name(), data, kPart, &layout));
+        server = new ScriptedServer(WwwRoot());
+        ASSERT_TRUE(server->Start());
+        site = "http://127.0.0.1:" + std::to_string(server->Port());
+    }
+    void TearDown() override {
+        if (server) server->Release();
+        FetchFixture::TearDown();
+        delete server;
+    }
+    std::string PartUrl(int n) const {
+        char name[32];
+        snprintf(name, sizeof name, "/file%03d.bin", n);
+        return "/" + layout.name + name;
+    }
+
+    std::string data;
+    Layout layout;
+    ScriptedServer* server = nullptr;
+    std::string site;
+};
+}  // namespace
+
+TEST_F(Interrupts, PauseHoldsTheWorkerAndClearingDropsAStopMadeMeanwhile) {
+    Open(site);
+    recorder.onReport = [&](const Report& r) {
+        if (r.message == msgDl3 && recorder.Count(msgDl3) == 2) {
+            transport->Interrupt(1);
+            transport->Interrupt(0);
+        }
+    };
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    // The worker is seen waiting in its pause, with no request after part 1.
+    ASSERT_TRUE(PumpUntil([&] { return transport->state->pauseWaits > 0; }));
+    EXPECT_EQ(0, server->Requests(PartUrl(2)));
+    EXPECT_EQ(2, recorder.Count(msgDl3));
+    transport->ClearInterrupt();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
+    EXPECT_EQ(kParts, recorder.Count(msgDl3));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+}
+
+TEST_F(Interrupts, StopEndsTheWorkerBeforeItsNextPartWithoutAReport) {
+    Open(site);
+    recorder.onReport = [&](const Report& r) {
+        if (r.message == msgDl3 && recorder.Count(msgDl3) == 2) transport->Interrupt(0);
+    };
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([] { return WaitForFetchWorkers(0); }));
+    EXPECT_EQ("dl1 dl2 dl3 dl3", recorder.Names());
+    EXPECT_TRUE(FileExists(Part(1)));
+    EXPECT_FALSE(FileExists(Part(2)));
+    EXPECT_EQ(0, server->Requests(PartUrl(2)));
+
+    // Fetched again, only the missing parts travel.
+    recorder.onReport = nullptr;
+    transport->ClearInterrupt();
+    recorder.reports.clear();
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(kParts - 2, recorder.Count(msgDl3));
+    EXPECT_EQ(1, server->Requests(PartUrl(0)));
+    EXPECT_EQ(1, server->Requests(PartUrl(kParts - 1)));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+}
+
+TEST_F(Interrupts, PartCutShortThenRefusedIsFetchedAgain) {
+    Open(site);
+    server->Script(PartUrl(1), {ScriptedServer::CutShort, ScriptedServer::Unavailable});
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(3, server->Requests(PartUrl(1)));
+    EXPECT_EQ(kParts, recorder.Count(msgDl3));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+}
+
+TEST_F(Interrupts, StopIsHeardDuringTheGrowingPauseAfterFailures) {
+    Open(site);
+    server->Script(PartUrl(0), std::vector<ScriptedServer::Action>(50, ScriptedServer::Unavailable));
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    // Two failed tries mean the worker is in its pause of two seconds.
+    ASSERT_TRUE(PumpUntil([&] { return server->Requests(PartUrl(0)) >= 2; }));
+    transport->Interrupt(0);
+    ASSERT_TRUE(PumpUntil([] { return WaitForFetchWorkers(0); }, 10000));
+    EXPECT_LE(server->Requests(PartUrl(0)), 3);
+    EXPECT_EQ(0, recorder.Count(msgDl4));
+}
+
+TEST_F(Interrupts, SuspendDuringAPartThenResumeAtOnce) {
+    Open(site);
+    // The first transport lives in pages of its own that are given back to
+    // the system when it is destroyed: any later touch of it would fault.
+    void* pages = VirtualAlloc(nullptr, sizeof(HttpDownloader), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(nullptr, pages);
+    HttpDownloader* first = new (pages) HttpDownloader;
+    ASSERT_TRUE(first->CreateMessageWindow(recorder.hwnd));
+    first->state->timeouts = transport->state->timeouts;
+    first->Open(site.c_str(), "", "");
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl1) == 2; }));
+
+    server->Script(PartUrl(2), {ScriptedServer::Hold});
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, first->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return server->HeldNow() == 1; }));
+    EXPECT_EQ(2, recorder.Count(msgDl3));
+
+    // Suspend: stop, the dialog and its transports end.
+    first->Interrupt(0);
+    first->~HttpDownloader();
+    ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+    recorder.reports.clear();
+
+    // Resume at once in the same process: a new transport, same files.
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    // The new worker waits for the old one, which is still inside its request.
+    ASSERT_TRUE(PumpUntil([&] { return transport->state->waitingForEarlier == 1; }));
+    EXPECT_EQ(1, server->Requests("/" + layout.name + "/pkginfo.txt"));
+    EXPECT_EQ("", recorder.Names());
+    server->Release();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
+    // The old worker finished part 2 and ended silently; the new one began
+    // only after it and fetched what was still missing.
+    EXPECT_EQ("dl2 dl3 dl3 dl3 dl4", recorder.Names());
+    EXPECT_EQ(1, server->Requests(PartUrl(2)));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+}
