@@ -3,7 +3,30 @@
 #include "download/downloader_win.h"
 #include "app/process_win.h"
 
-Downloader::Downloader() : notifyWindow(nullptr), lookupHandle(nullptr), hostResolved(0) {
+#include <cstring>
+#include <new>
+
+namespace {
+template <class T>
+void MovePointer(T*& pointer, const char* from, char* to) {
+    const char* p = reinterpret_cast<const char*>(pointer);
+    if (p >= from && p < from + MAXGETHOSTSTRUCT) pointer = reinterpret_cast<T*>(to + (p - from));
+}
+
+// Copies a host entry and points its inner pointers at the copy.
+void CopyHostEntry(char* to, const char* from) {
+    memcpy(to, from, MAXGETHOSTSTRUCT);
+    hostent* entry = reinterpret_cast<hostent*>(to);
+    MovePointer(entry->h_name, from, to);
+    MovePointer(entry->h_aliases, from, to);
+    MovePointer(entry->h_addr_list, from, to);
+    for (char** a = entry->h_aliases; a && *a; ++a) MovePointer(*a, from, to);
+    for (char** a = entry->h_addr_list; a && *a; ++a) MovePointer(*a, from, to);
+}
+}  // namespace
+
+Downloader::Downloader()
+    : notifyWindow(nullptr), lookupHandle(nullptr), hostResolved(0), lookupBuffer(nullptr) {
     hostEntry[0] = 0;
 }
 
@@ -13,6 +36,13 @@ Downloader::~Downloader() {
         DestroyWindow(hwnd);
     }
     hwnd = nullptr;
+    if (lookupHandle) {
+        // The answer may still be written after the cancel; the buffer is
+        // left to the lookup (a kilobyte, and only when a lookup is pending).
+        WSACancelAsyncRequest(lookupHandle);
+        lookupBuffer = nullptr;
+    }
+    delete[] lookupBuffer;
 }
 
 bool Downloader::CreateMessageWindow(HWND notify) {
@@ -25,14 +55,25 @@ bool Downloader::CreateMessageWindow(HWND notify) {
 
 int Downloader::ResolveHost(const char* name) {
     hostResolved = 0;
-    lookupHandle = WSAAsyncGetHostByName(hwnd, msgDli1, name, hostEntry, sizeof hostEntry);
+    // A lookup still pending keeps the buffer it was given.
+    if (lookupHandle) lookupBuffer = nullptr;
+    if (!lookupBuffer) lookupBuffer = new (std::nothrow) char[MAXGETHOSTSTRUCT];
+    if (!lookupBuffer) {
+        lookupHandle = nullptr;
+        return 0;
+    }
+    lookupHandle = WSAAsyncGetHostByName(hwnd, msgDli1, name, lookupBuffer, MAXGETHOSTSTRUCT);
     return lookupHandle ? 1 : 0;
 }
 
 LRESULT Downloader::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == msgDli1) {
+        bool current = reinterpret_cast<HANDLE>(wParam) == lookupHandle;
         lookupHandle = nullptr;
-        if (WSAGETASYNCERROR(lParam) == 0) hostResolved = 1;
+        if (WSAGETASYNCERROR(lParam) == 0) {
+            if (current && lookupBuffer) CopyHostEntry(hostEntry, lookupBuffer);
+            hostResolved = 1;
+        }
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);

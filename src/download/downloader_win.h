@@ -10,7 +10,8 @@ class Downloader : public WindowBase {
 public:
     Downloader();
     // Destroys the hidden window, so that nothing queued for it reaches a
-    // transport that no longer exists.
+    // transport that no longer exists. A lookup still running keeps its own
+    // buffer, which is then left to it.
     ~Downloader();
 
     // Slot 1: handles "dli1", everything else goes to the default procedure.
@@ -29,9 +30,16 @@ public:
     int ResolveHost(const char* name);
 
     HWND notifyWindow;
+    // The host entry of the last lookup that ended without error, copied
+    // here on "dli1" before a subclass sees the message.
     char hostEntry[MAXGETHOSTSTRUCT];
     HANDLE lookupHandle;
     int hostResolved;
+
+private:
+    // The system writes the answer of a lookup when the lookup ends, which
+    // may be after this object is gone; so it writes into a buffer of its own.
+    char* lookupBuffer;
 
 protected:
     // Sends a report to the notify window (when there is one) and waits

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 
 #include "app/process_win.h"
 #include "download/downloader_win.h"
@@ -71,6 +72,33 @@ TEST_F(Transport, HostLookupEndsWithDli1) {
     EXPECT_NE(nullptr, d.lookupHandle);
     ASSERT_TRUE(PumpUntil([&] { return d.lookupHandle == nullptr; }, 30000));
     EXPECT_EQ(1, d.hostResolved);
+    // The entry is complete within the transport's own buffer.
+    hostent* entry = reinterpret_cast<hostent*>(d.hostEntry);
+    ASSERT_NE(nullptr, entry->h_addr_list);
+    ASSERT_NE(nullptr, entry->h_addr_list[0]);
+    EXPECT_GE(entry->h_addr_list[0], d.hostEntry);
+    EXPECT_LT(entry->h_addr_list[0], d.hostEntry + sizeof d.hostEntry);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), *reinterpret_cast<u_long*>(entry->h_addr_list[0]));
+    WSACleanup();
+}
+
+TEST_F(Transport, LookupEndingAfterItsTransportIsGoneTouchesNothingOfIt) {
+    ASSERT_EQ(0, StartSockets());
+    Recorder notify;
+    // The transport lives in pages that are given back when it is destroyed.
+    void* pages = VirtualAlloc(nullptr, sizeof(PlainDownloader), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(nullptr, pages);
+    PlainDownloader* gone = new (pages) PlainDownloader;
+    ASSERT_TRUE(gone->CreateMessageWindow(notify.hwnd));
+    ASSERT_EQ(1, gone->ResolveHost("localhost"));
+    gone->~PlainDownloader();
+    ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+    // A later lookup ends after the first one has written its answer.
+    PlainDownloader later;
+    ASSERT_TRUE(later.CreateMessageWindow(notify.hwnd));
+    ASSERT_EQ(1, later.ResolveHost("localhost"));
+    ASSERT_TRUE(PumpUntil([&] { return later.lookupHandle == nullptr; }, 30000));
+    EXPECT_EQ(1, later.hostResolved);
     WSACleanup();
 }
 
