@@ -26,7 +26,8 @@ void CopyHostEntry(char* to, const char* from) {
 }  // namespace
 
 Downloader::Downloader()
-    : notifyWindow(nullptr), lookupHandle(nullptr), hostResolved(0), lookupBuffer(nullptr) {
+    : notifyWindow(nullptr), lookupHandle(nullptr), hostResolved(0), lookupBuffer(nullptr),
+      bufferOwner(nullptr) {
     hostEntry[0] = 0;
 }
 
@@ -36,10 +37,10 @@ Downloader::~Downloader() {
         DestroyWindow(hwnd);
     }
     hwnd = nullptr;
-    if (lookupHandle) {
+    if (bufferOwner) {
         // The answer may still be written after the cancel; the buffer is
         // left to the lookup (a kilobyte, and only when a lookup is pending).
-        WSACancelAsyncRequest(lookupHandle);
+        WSACancelAsyncRequest(bufferOwner);
         lookupBuffer = nullptr;
     }
     delete[] lookupBuffer;
@@ -55,25 +56,29 @@ bool Downloader::CreateMessageWindow(HWND notify) {
 
 int Downloader::ResolveHost(const char* name) {
     hostResolved = 0;
-    // A lookup still pending keeps the buffer it was given.
-    if (lookupHandle) lookupBuffer = nullptr;
+    // A lookup that has not answered (also one that was cancelled) keeps
+    // the buffer it was given.
+    if (bufferOwner) lookupBuffer = nullptr;
+    bufferOwner = nullptr;
     if (!lookupBuffer) lookupBuffer = new (std::nothrow) char[MAXGETHOSTSTRUCT];
     if (!lookupBuffer) {
         lookupHandle = nullptr;
         return 0;
     }
     lookupHandle = WSAAsyncGetHostByName(hwnd, msgDli1, name, lookupBuffer, MAXGETHOSTSTRUCT);
+    bufferOwner = lookupHandle;
     return lookupHandle ? 1 : 0;
 }
 
 LRESULT Downloader::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == msgDli1) {
-        bool current = reinterpret_cast<HANDLE>(wParam) == lookupHandle;
+        bool fromBuffer = bufferOwner && reinterpret_cast<HANDLE>(wParam) == bufferOwner;
         lookupHandle = nullptr;
         if (WSAGETASYNCERROR(lParam) == 0) {
-            if (current && lookupBuffer) CopyHostEntry(hostEntry, lookupBuffer);
+            if (fromBuffer) CopyHostEntry(hostEntry, lookupBuffer);
             hostResolved = 1;
         }
+        if (fromBuffer) bufferOwner = nullptr;
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);

@@ -40,6 +40,8 @@ private:
     // The system writes the answer of a lookup when the lookup ends, which
     // may be after this object is gone; so it writes into a buffer of its own.
     char* lookupBuffer;
+    // The lookup that may still write into lookupBuffer, null when none.
+    HANDLE bufferOwner;
 
 protected:
     // Sends a report to the notify window (when there is one) and waits
