@@ -98,16 +98,16 @@ int HttpDownloader::Open(const char* site, const char* proxy, const char* port) 
     }
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyText(own.proxyAddress, sizeof own.proxyAddress, SharedHttpSettings.proxyAddress);
-        CopyText(own.proxyPort, sizeof own.proxyPort, SharedHttpSettings.proxyPort);
+        CopyCut(own.proxyAddress, sizeof own.proxyAddress, SharedHttpSettings.proxyAddress);
+        CopyCut(own.proxyPort, sizeof own.proxyPort, SharedHttpSettings.proxyPort);
     } else {
-        CopyText(own.proxyAddress, sizeof own.proxyAddress, proxy);
-        CopyText(own.proxyPort, sizeof own.proxyPort, port);
+        CopyCut(own.proxyAddress, sizeof own.proxyAddress, proxy);
+        CopyCut(own.proxyPort, sizeof own.proxyPort, port);
     }
     if (!site) site = "";
     if (std::strncmp(site, "http://", 7) == 0) site += 7;
     // Room for the "/" that always ends the site.
-    CopyText(state->site, sizeof state->site - 1, site);
+    CopyCut(state->site, sizeof state->site - 1, site);
     std::strcat(state->site, "/");
     state->notifyWindow = notifyWindow;
 
@@ -127,8 +127,8 @@ int HttpDownloader::Close() { return 0; }
 int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
     if (!state) return 0;
     CloseIfOpen(&workerThread);
-    CopyText(state->remotePath, sizeof state->remotePath, remotePath);
-    CopyText(state->localFile, sizeof state->localFile, localFile);
+    CopyCut(state->remotePath, sizeof state->remotePath, remotePath);
+    CopyCut(state->localFile, sizeof state->localFile, localFile);
     state->notifyWindow = notifyWindow;
 
     FetchWorkerStart* start = new (std::nothrow) FetchWorkerStart;
@@ -157,11 +157,11 @@ void HttpDownloader::SetCredentials(const char* user, const char* password) {
     if (!state) return;
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyText(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
-        CopyText(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
+        CopyCut(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
+        CopyCut(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
         return;
     }
-    CopyText(own.siteUser, sizeof own.siteUser, user);
+    CopyCut(own.siteUser, sizeof own.siteUser, user);
     if (password && password[0]) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
 }
 
@@ -169,11 +169,11 @@ void HttpDownloader::SetProxyCredentials(const char* user, const char* password)
     if (!state) return;
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyText(own.proxyUser, sizeof own.proxyUser, SharedHttpSettings.proxyUser);
-        CopyText(own.proxyPassword, sizeof own.proxyPassword, SharedHttpSettings.proxyPassword);
+        CopyCut(own.proxyUser, sizeof own.proxyUser, SharedHttpSettings.proxyUser);
+        CopyCut(own.proxyPassword, sizeof own.proxyPassword, SharedHttpSettings.proxyPassword);
         return;
     }
-    CopyText(own.proxyUser, sizeof own.proxyUser, user);
+    CopyCut(own.proxyUser, sizeof own.proxyUser, user);
     if (password && password[0]) DescrambleInto(own.proxyPassword, sizeof own.proxyPassword, password);
 }
 

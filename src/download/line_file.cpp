@@ -14,7 +14,7 @@ const char* SkipBlanks(const char* p) {
 }
 }  // namespace
 
-bool CopyText(char* out, int size, const char* text) {
+bool CopyCut(char* out, int size, const char* text) {
     if (size <= 0) return false;
     if (!text) text = "";
     int n = 0;

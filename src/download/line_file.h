@@ -81,4 +81,4 @@ int PartRetryDelayMs(int failures);
 
 // Copies at most size - 1 characters and a terminator; true when nothing
 // was cut.
-bool CopyText(char* out, int size, const char* text);
+bool CopyCut(char* out, int size, const char* text);

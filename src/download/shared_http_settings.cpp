@@ -8,12 +8,12 @@ int settingsConfirmed = 0;
 
 void CopyHttpSettings(HttpSettings* to, const HttpSettings* from) {
     if (to == from) return;
-    CopyText(to->proxyAddress, sizeof to->proxyAddress, from->proxyAddress);
-    CopyText(to->proxyPort, sizeof to->proxyPort, from->proxyPort);
-    CopyText(to->proxyUser, sizeof to->proxyUser, from->proxyUser);
-    CopyText(to->proxyPassword, sizeof to->proxyPassword, from->proxyPassword);
-    CopyText(to->siteUser, sizeof to->siteUser, from->siteUser);
-    CopyText(to->sitePassword, sizeof to->sitePassword, from->sitePassword);
+    CopyCut(to->proxyAddress, sizeof to->proxyAddress, from->proxyAddress);
+    CopyCut(to->proxyPort, sizeof to->proxyPort, from->proxyPort);
+    CopyCut(to->proxyUser, sizeof to->proxyUser, from->proxyUser);
+    CopyCut(to->proxyPassword, sizeof to->proxyPassword, from->proxyPassword);
+    CopyCut(to->siteUser, sizeof to->siteUser, from->siteUser);
+    CopyCut(to->sitePassword, sizeof to->sitePassword, from->sitePassword);
 }
 
 void ClearHttpSettings(HttpSettings* settings) {

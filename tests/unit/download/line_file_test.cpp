@@ -190,12 +190,12 @@ TEST(PartRetry, PauseGrowsFromOneSecondToThirty) {
     EXPECT_EQ(30000, PartRetryDelayMs(1000000));
 }
 
-TEST(CopyTextTest, CutsAndTerminates) {
+TEST(CopyCutTest, CutsAndTerminates) {
     char out[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_FALSE(CopyText(out, sizeof out, "abcdef"));
+    EXPECT_FALSE(CopyCut(out, sizeof out, "abcdef"));
     EXPECT_STREQ("abc", out);
-    EXPECT_TRUE(CopyText(out, sizeof out, "ab"));
+    EXPECT_TRUE(CopyCut(out, sizeof out, "ab"));
     EXPECT_STREQ("ab", out);
-    EXPECT_TRUE(CopyText(out, sizeof out, nullptr));
+    EXPECT_TRUE(CopyCut(out, sizeof out, nullptr));
     EXPECT_STREQ("", out);
 }
