@@ -124,7 +124,10 @@ Worker::Outcome Worker::ReachPartList() {
             HttpSettingsDialog dialog(shared.proxyAddress, shared.proxyPort, shared.proxyUser,
                                       shared.proxyPassword, state->site, remotePath, shared.siteUser,
                                       shared.sitePassword);
+            dialog.openWindow = &state->settingsDialog;
+            dialog.cancelled = &state->abandoned;
             INT_PTR answer = dialog.ShowModal(nullptr);
+            state->settingsDialog = nullptr;
             // A dialog that cannot be shown counts as Cancel; it would
             // otherwise be tried again for ever.
             if (answer == 1009 || answer == -1) return Failed;

@@ -81,9 +81,12 @@ HttpDownloader::HttpDownloader()
 HttpDownloader::~HttpDownloader() {
     if (state) {
         state->notifyWindow = nullptr;
-        state->abandoned = 1;
+        InterlockedExchange(&state->abandoned, 1);
         state->stopRequested = 1;
         SetEvent(state->wake);
+        // A settings dialog opening just now sees the abandonment itself.
+        HWND dialog = state->settingsDialog;
+        if (dialog) PostMessageA(dialog, WM_COMMAND, 1009, 0);
         ReleaseTransferState(state);
         state = nullptr;
     }

@@ -23,6 +23,9 @@ struct HttpTransferState {
     HANDLE wake;              // set whenever a flag changes
     volatile LONG pauseWaits; // waits of one second spent paused, for observers
     volatile LONG waitingForEarlier; // 1 while a worker waits for an earlier one
+    // The settings dialog the worker shows, null when none: a transport
+    // that goes away cancels it rather than leave it to a session that ended.
+    HWND volatile settingsDialog;
     HttpTimeouts timeouts;    // of the worker's HTTP client
 };
 

@@ -35,8 +35,13 @@ INT_PTR HttpSettingsDialog::OnInitDialog() {
 INT_PTR HttpSettingsDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         CenterOnScreen(hwnd);
+        if (openWindow) {
+            InterlockedExchangePointer(reinterpret_cast<void* volatile*>(openWindow), hwnd);
+            if (cancelled && *cancelled) PostMessageA(hwnd, WM_COMMAND, 1009, 0);
+        }
         return OnInitDialog();
     }
+    if (message == WM_DESTROY && openWindow) *openWindow = nullptr;
     if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
         GetDlgItemTextA(hwnd, IDC_PROXY_ADDRESS, proxyAddress, sizeof proxyAddress);
         GetDlgItemTextA(hwnd, IDC_PROXY_PORT, proxyPort, sizeof proxyPort);

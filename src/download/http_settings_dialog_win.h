@@ -23,4 +23,9 @@ public:
     char address[260];
     char siteUser[260];
     char sitePassword[260];
+
+    // When set: the dialog announces its window there while it is open, and
+    // cancels itself at once when *cancelled is already non-zero.
+    HWND volatile* openWindow = nullptr;
+    volatile LONG* cancelled = nullptr;
 };

@@ -199,3 +199,24 @@ TEST_F(ProxyOrder, CancelInTheSettingsDialogFailsTheFetch) {
     EXPECT_EQ(4u, recorder.Last(msgDl4)->wParam);
     EXPECT_EQ(0, settingsConfirmed);
 }
+
+TEST_F(ProxyOrder, TransportGoingAwayCancelsItsSettingsDialog) {
+    server->RequireAuthorization("good:creds");
+    Open(site);
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        dialog = FindWindowA(nullptr, "HTTP Settings");
+        return dialog && IsWindowVisible(dialog);
+    }));
+    // Suspend while the user is being asked: the dialog goes with the
+    // session, and the worker ends without a report, so that a resumed
+    // session's worker does not wait behind a question nobody will answer.
+    transport->Interrupt(0);
+    delete transport;
+    transport = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(dialog); }, 10000));
+    ASSERT_TRUE(PumpUntil([] { return WaitForFetchWorkers(0); }, 10000));
+    EXPECT_EQ("dl1", recorder.Names());
+}
