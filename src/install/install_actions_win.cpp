@@ -123,17 +123,27 @@ HANDLE StartWithShell(const char* verb, const char* file, const char* parameters
 // process or of restartPending.
 void WaitForProgram(HANDLE process) {
     waitedProcess = process;
+    int quit = 0;
+    WPARAM quitCode = 0;
     for (;;) {
         DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, 200, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED || restartPending) break;
         MSG msg;
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // Meant for the loop that runs the dialog: handed back to it
+                // once the program has ended.
+                quit = 1;
+                quitCode = msg.wParam;
+                continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
     }
     CloseHandle(process);
     waitedProcess = INVALID_HANDLE_VALUE;
+    if (quit) PostQuitMessage((int)quitCode);
 }
 
 int TargetFolder(int flags, char* out, int size) {

@@ -569,6 +569,26 @@ TEST_F(WaitingActions, TheWaitKeepsMessagesFlowingAndPublishesTheProcess) {
     EXPECT_EQ(waitedProcess, INVALID_HANDLE_VALUE);
 }
 
+void CALLBACK OnTimerQuit(HWND, UINT, UINT_PTR, DWORD) {
+    ++probe->ticks;
+    if (probe->ticks == 1) PostQuitMessage(7);
+    if (probe->ticks == 2) SetEvent(probe->release);
+}
+
+TEST_F(WaitingActions, AQuitMessageDuringTheWaitIsKeptForTheCaller) {
+    timer = SetTimer(nullptr, 0, 50, OnTimerQuit);
+    ASSERT_NE(timer, 0u);
+    EXPECT_EQ(Run("run,setup.exe"), 1);
+    EXPECT_GE(state.ticks, 2);  // the wait went on after the quit message
+    KillTimer(nullptr, timer);
+    timer = 0;
+    MSG msg;
+    bool quit = false;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_QUIT) quit = msg.wParam == 7;
+    EXPECT_TRUE(quit);
+}
+
 TEST_F(WaitingActions, RestartPendingEndsTheWaitEarly) {
     state.setRestart = true;
     timer = SetTimer(nullptr, 0, 50, OnTimer);
