@@ -42,25 +42,25 @@ int IsAbsolutePath(const char* path) {
 
 }  // namespace
 
-void CopyText(char* out, int size, const char* text) {
+void CopyTruncated(char* out, int size, const char* text) {
     if (size <= 0) return;
     int i = 0;
     for (; i < size - 1 && text[i]; ++i) out[i] = text[i];
     out[i] = 0;
 }
 
-void AppendText(char* out, int size, const char* text) {
+void AppendTruncated(char* out, int size, const char* text) {
     if (size <= 0) return;
     int used = (int)strnlen(out, (size_t)size);
     if (used >= size) {
         out[size - 1] = 0;
         return;
     }
-    CopyText(out + used, size - used, text);
+    CopyTruncated(out + used, size - used, text);
 }
 
 int SplitActionLine(const char* line, ActionLine* out) {
-    CopyText(out->text, sizeof out->text, line ? line : "");
+    CopyTruncated(out->text, sizeof out->text, line ? line : "");
     char* cursor = out->text;
     char* verb = NextToken(&cursor, ",");
     char* file = verb ? NextToken(&cursor, ",") : nullptr;
@@ -105,8 +105,8 @@ void ComposeClientTarget(TargetKind kind, const char* clientFolder, char* out, i
     if (size <= 0) return;
     out[0] = 0;
     if (!clientFolder || !*clientFolder) return;
-    CopyText(out, size, clientFolder);
-    if (kind == TargetClientProgram) AppendText(out, size, "\\Program");
+    CopyTruncated(out, size, clientFolder);
+    if (kind == TargetClientProgram) AppendTruncated(out, size, "\\Program");
 }
 
 void ShapeClientFolder(char* path, int size, int dataFlag) {
@@ -115,23 +115,23 @@ void ShapeClientFolder(char* path, int size, int dataFlag) {
     while (n > 0 && path[n - 1] == '\\') path[--n] = 0;
     char* last = strrchr(path, '\\');
     if (last && EqualNoCase(last + 1, "program")) *last = 0;
-    if (dataFlag) AppendText(path, size, "\\data");
+    if (dataFlag) AppendTruncated(path, size, "\\data");
 }
 
 void EnsureTrailingBackslash(char* path, int size) {
     size_t n = strnlen(path, (size_t)size);
-    if (n == 0 || path[n - 1] != '\\') AppendText(path, size, "\\");
+    if (n == 0 || path[n - 1] != '\\') AppendTruncated(path, size, "\\");
 }
 
 void AppendProgramPath(char* out, int size, const char* path) {
     if (strchr(path, ' ') && path[0] != '"') {
         // Unquoted, a blank would let the system guess a shorter program
         // name ("C:\Documents.exe") and split the program's own argv[0].
-        AppendText(out, size, "\"");
-        AppendText(out, size, path);
-        AppendText(out, size, "\"");
+        AppendTruncated(out, size, "\"");
+        AppendTruncated(out, size, path);
+        AppendTruncated(out, size, "\"");
     } else {
-        AppendText(out, size, path);
+        AppendTruncated(out, size, path);
     }
 }
 
@@ -139,7 +139,7 @@ void BlankTrayRequest(char* command, int size) {
     char* tray = strstr(command, "/tray");
     if (!tray) return;
     *tray = 0;
-    AppendText(command, size, "     ");
+    AppendTruncated(command, size, "     ");
 }
 
 void BuildRunCommand(const char* sourcePath, const char* arguments, const char* commandLine,
@@ -148,12 +148,12 @@ void BuildRunCommand(const char* sourcePath, const char* arguments, const char* 
     out[0] = 0;
     AppendProgramPath(out, size, sourcePath);
     if (arguments && *arguments) {
-        AppendText(out, size, " ");
-        AppendText(out, size, arguments);
+        AppendTruncated(out, size, " ");
+        AppendTruncated(out, size, arguments);
     }
     if (commandLine && *commandLine) {
-        AppendText(out, size, " ");
-        AppendText(out, size, commandLine);
+        AppendTruncated(out, size, " ");
+        AppendTruncated(out, size, commandLine);
         BlankTrayRequest(out, size);
     }
 }
@@ -162,17 +162,17 @@ void BuildPackageSetupCommand(const char* folder, const char* arguments, const c
                               char* out, int size) {
     if (size <= 0) return;
     char program[300];
-    CopyText(program, sizeof program, folder);
-    AppendText(program, sizeof program, "\\setup.exe");
+    CopyTruncated(program, sizeof program, folder);
+    AppendTruncated(program, sizeof program, "\\setup.exe");
     out[0] = 0;
     AppendProgramPath(out, size, program);
     if (arguments && *arguments) {
-        AppendText(out, size, " ");
-        AppendText(out, size, arguments);
+        AppendTruncated(out, size, " ");
+        AppendTruncated(out, size, arguments);
     }
     if (commandLine && *commandLine) {
-        AppendText(out, size, " ");
-        AppendText(out, size, commandLine);
+        AppendTruncated(out, size, " ");
+        AppendTruncated(out, size, commandLine);
     }
 }
 
@@ -187,10 +187,10 @@ const char* ComRegistrationType(const char* path) {
 void ComServerSubkey(const char* path, char* out, int size) {
     const char* name = strrchr(path, '\\');
     if (name) {
-        CopyText(out, size, name);
+        CopyTruncated(out, size, name);
     } else {
-        CopyText(out, size, "\\");
-        AppendText(out, size, path);
+        CopyTruncated(out, size, "\\");
+        AppendTruncated(out, size, path);
     }
 }
 
@@ -198,8 +198,8 @@ int SplitRegistryReference(const char* line, const char* setupFile, char* sectio
                            char* file, int fileSize) {
     const char* at = strchr(line, '@');
     if (!at) {
-        CopyText(section, sectionSize, line);
-        CopyText(file, fileSize, setupFile);
+        CopyTruncated(section, sectionSize, line);
+        CopyTruncated(file, fileSize, setupFile);
         return section[0] != 0;
     }
     int length = (int)(at - line);
@@ -208,14 +208,14 @@ int SplitRegistryReference(const char* line, const char* setupFile, char* sectio
     section[length] = 0;
     const char* name = at + 1;
     if (!*name) {
-        CopyText(file, fileSize, setupFile);
+        CopyTruncated(file, fileSize, setupFile);
     } else if (IsAbsolutePath(name)) {
-        CopyText(file, fileSize, name);
+        CopyTruncated(file, fileSize, name);
     } else {
         // A bare name would be looked up in the Windows directory by the
         // profile functions; the file that names it lies beside the setup
         // description.
-        CopyText(file, fileSize, setupFile);
+        CopyTruncated(file, fileSize, setupFile);
         char* slash = strrchr(file, '\\');
         char* other = strrchr(file, '/');
         if (other > slash) slash = other;
@@ -223,7 +223,7 @@ int SplitRegistryReference(const char* line, const char* setupFile, char* sectio
             slash[1] = 0;
         else
             file[0] = 0;
-        AppendText(file, fileSize, name);
+        AppendTruncated(file, fileSize, name);
     }
     return section[0] != 0;
 }

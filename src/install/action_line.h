@@ -116,6 +116,6 @@ RegistryLineKind SplitRegistryLine(char* line, RegistryLine* out);
 int ParseDecimalDword(const char* text, unsigned* value);
 
 // Copies at most size - 1 characters and terminates; never writes past.
-void CopyText(char* out, int size, const char* text);
+void CopyTruncated(char* out, int size, const char* text);
 // Appends at most what fits; never writes past.
-void AppendText(char* out, int size, const char* text);
+void AppendTruncated(char* out, int size, const char* text);

@@ -56,8 +56,8 @@ int ProgramReportedFailure() {
 
 void MarkComponentEnabled(const Component* component) {
     char path[200];
-    CopyText(path, sizeof path, kPublicComponentsKey);
-    AppendText(path, sizeof path, component->section);
+    CopyTruncated(path, sizeof path, kPublicComponentsKey);
+    AppendTruncated(path, sizeof path, component->section);
     HKEY key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
@@ -218,8 +218,8 @@ int RunAction(const Component* component, const char* actionLine) {
             int flags = ParseTargetFlags(line.arguments);
             char target[MAX_PATH];
             if (!TargetFolder(flags, target, sizeof target)) break;
-            AppendText(target, sizeof target, "\\");
-            AppendText(target, sizeof target, line.file);
+            AppendTruncated(target, sizeof target, "\\");
+            AppendTruncated(target, sizeof target, line.file);
             if (CopyFileA(source, target, FALSE) && (flags & TargetComFlag))
                 QueueComServer(target);
             break;
@@ -276,10 +276,10 @@ int QueueComServer(const char* path) {
     const char* type = ComRegistrationType(path);
     if (!type) return 0;
     char keyName[MAX_PATH + 64];
-    CopyText(keyName, sizeof keyName, kComQueueKey);
+    CopyTruncated(keyName, sizeof keyName, kComQueueKey);
     char subkey[MAX_PATH];
     ComServerSubkey(path, subkey, sizeof subkey);
-    AppendText(keyName, sizeof keyName, subkey);
+    AppendTruncated(keyName, sizeof keyName, subkey);
     HKEY key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
@@ -320,7 +320,7 @@ int ImportRegistrySection(const char* infPath, const char* registryLine) {
     int allWritten = 1;
     for (char* entry = entries; *entry; entry += strlen(entry) + 1) {
         char text[kRegistrySectionSize];
-        CopyText(text, sizeof text, entry);
+        CopyTruncated(text, sizeof text, entry);
         RegistryLine line;
         RegistryLineKind kind = SplitRegistryLine(text, &line);
         if (kind == RegistryLineSkipped) continue;

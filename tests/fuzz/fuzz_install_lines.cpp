@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckGuard(section, outSize);
         CheckGuard(file, outSize);
         std::vector<char> folder(outSize + 1, '\x7f');
-        CopyText(folder.data(), (int)outSize, line);
+        CopyTruncated(folder.data(), (int)outSize, line);
         ShapeClientFolder(folder.data(), (int)outSize, data[0] & 1);
         CheckGuard(folder, outSize);
         EnsureTrailingBackslash(folder.data(), (int)outSize);

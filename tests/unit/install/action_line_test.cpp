@@ -112,7 +112,7 @@ TEST(ClientFolder, CutsALastProgramPartAndAddsData) {
     };
     for (const auto& c : cases) {
         char path[260];
-        CopyText(path, sizeof path, c.path);
+        CopyTruncated(path, sizeof path, c.path);
         ShapeClientFolder(path, sizeof path, c.data);
         EXPECT_STREQ(path, c.expected) << c.path;
     }
@@ -236,7 +236,7 @@ struct SplitResult {
 
 // Splits into `r`, whose pointers point into its own copy of the text.
 void Split(const char* text, SplitResult* r) {
-    CopyText(r->text, sizeof r->text, text);
+    CopyTruncated(r->text, sizeof r->text, text);
     r->kind = SplitRegistryLine(r->text, &r->line);
 }
 
