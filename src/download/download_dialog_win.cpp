@@ -1,25 +1,431 @@
-// Smallest form of the download dialog: it ends at once as a finished run.
-// The real fetch loop replaces it.
+// The download dialog: loads the setup description, lists the components,
+// fetches every missing file one at a time through the FTP or the HTTP
+// transport, and reacts to the transports' reports until the fetch phase is
+// over ("dldone"), which hands over to the completion step.
 #include "download/download_dialog_win.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/process_win.h"
+#include "app/tray_win.h"
+#include "download/fetch_rules.h"
+#include "install/install_win.h"
+#include "install/state_file_win.h"
+#include "setup/catalogue_win.h"
+#include "setup/download_folder_win.h"
+#include "setup/package_win.h"
+#include "setup/profile_win.h"
+
+namespace {
+const int kListId = 1000;
+const int kProgressId = 1001;
+const int kStatusId = 1002;
+const int kQuitId = 1003;
+const int kSuspendId = 1004;
+
+void CopyCut(char* out, const char* text, size_t size) {
+    if (!size) return;
+    size_t length = text ? strlen(text) : 0;
+    if (length >= size) length = size - 1;
+    if (length) memcpy(out, text, length);
+    out[length] = '\0';
+}
+
+void OnSetupDescription(const char* infPath, void* context) {
+    static_cast<DownloadDialog*>(context)->ReadSetupDescription(infPath);
+}
+}  // namespace
 
 DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int resuming,
                                const char* setupPath, int saveProxySettings)
     : DialogBase(101),
       downloadFolder(downloadFolder),
+      listControl(nullptr),
+      statusControl(nullptr),
+      componentCount(0),
       setupPath(setupPath),
+      currentIndex(-1),
+      currentComponent(nullptr),
+      fileCursor(nullptr),
+      connectPending(0),
+      totalBytes(0),
+      usesNetwork(0),
       allowIntervention(1),
       showIntro(showIntro),
       resuming(resuming),
-      saveProxySettings(saveProxySettings) {}
+      saveProxySettings(saveProxySettings),
+      ftpTransport(&ftpDownloader),
+      httpTransport(&httpDownloader),
+      connectedTransport(nullptr),
+      windowShown(0),
+      fetchOver(0),
+      completing(0),
+      endedWith(0) {
+    fileList[0] = currentFile[0] = remoteDir[0] = '\0';
+    siteName[0] = proxyName[0] = proxyPort[0] = connectedSite[0] = '\0';
+}
 
 DownloadDialog::~DownloadDialog() {}
 
+INT_PTR DownloadDialog::RunQuestion(WORD templateId) {
+    CenteredDialog question(templateId);
+    // The introduction comes before the dialog is shown; the later
+    // questions belong to it.
+    return question.ShowModal(templateId == 105 ? nullptr : hwnd);
+}
+
+int DownloadDialog::ShowRunMessage(UINT textId, UINT type) {
+    char caption[100];
+    char text[512];
+    LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
+    LoadStringA(GetModuleInstance(), textId, text, sizeof text);
+    return MessageBoxA(hwnd, text, caption, type);
+}
+
+void DownloadDialog::InterruptHttp(int pause) { httpDownloader.Interrupt(pause); }
+
+void DownloadDialog::ClearHttpInterrupt() { httpDownloader.ClearInterrupt(); }
+
+void DownloadDialog::ReadSetupDescription(const char* infPath) {
+    char value[256];
+    char* cursor;
+    char* name;
+    ReadSetting("defs", "allowintervention", "TRUE", value, sizeof value, infPath);
+    if (strcmp(value, "FALSE") == 0) allowIntervention = 0;
+    ReadSetting("defs", "SaveProxySettings", "TRUE", value, sizeof value, infPath);
+    if (strcmp(value, "TRUE") == 0) saveProxySettings = 1;
+    ReadSetting("defs", "strings", "", value, sizeof value, infPath);
+    cursor = value;
+    while ((name = NextToken(&cursor, ", ")) != nullptr) LoadSection(name, infPath);
+    ReadSetting("defs", "components", "", value, sizeof value, infPath);
+    cursor = value;
+    while ((name = NextToken(&cursor, ", ")) != nullptr) AddComponent(name, infPath);
+}
+
 INT_PTR DownloadDialog::OnInitDialog() {
-    PostMessageA(hwnd, WM_COMMAND, 1003, 0);
+    ftpTransport->CreateMessageWindow(hwnd);
+    httpTransport->CreateMessageWindow(hwnd);
+    listControl = GetDlgItem(hwnd, kListId);
+    statusControl = GetDlgItem(hwnd, kStatusId);
+    BindCatalogue(listControl, downloadFolder);
+    InsertCatalogueColumns(listControl);
+
+    char program[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+    if (length >= sizeof program) length = 0;
+    program[length] = '\0';
+
+    if (setupPath) {
+        ReadSetupDescription(setupPath);
+    } else if (!ExtractPackage(program, downloadFolder, OnSetupDescription, this)) {
+        char caption[100];
+        char text[512];
+        LoadStringA(GetModuleInstance(), 20, caption, sizeof caption);
+        LoadStringA(GetModuleInstance(), 596, text, sizeof text);
+        MessageBoxA(hwnd, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
+        EndRun(ResultKeepFiles);
+        return TRUE;
+    }
+    SortComponents();
+    componentCount = GetComponentCount();
+
+    for (int row = 0; row < componentCount; ++row) {
+        int protocol = GetProtocol(GetRowComponent(row));
+        if (protocol != ProtocolFtp && protocol != ProtocolHttp) continue;
+        usesNetwork = 1;
+        const char* baseName = strrchr(program, '\\');
+        baseName = baseName ? baseName + 1 : program;
+        char copy[MAX_PATH];
+        JoinPath(downloadFolder, baseName, copy);
+        // Fails harmlessly when the program already runs from that copy.
+        CopyFileA(program, copy, FALSE);
+        SetResumeShortcut(1, copy, StartShortcutArguments(saveProxySettings));
+        break;
+    }
+
+    int wasComplete = 0;
+    if (ReadStateInt("download", "complete", 0) == 1) {
+        wasComplete = 1;
+        WriteStateText("download", "complete", "0");
+    }
+
+    if (usesNetwork && !wasComplete) {
+        INT_PTR choice = 1;
+        if (allowIntervention && showIntro) choice = RunQuestion(105);
+        if (choice != 1) {
+            EndRun(ResultFinished);
+            return TRUE;
+        }
+        ShowRunWindow();
+        if (!allowIntervention) {
+            HWND quit = GetDlgItem(hwnd, kQuitId);
+            EnableWindow(quit, FALSE);
+            EnableWindow(GetDlgItem(hwnd, kSuspendId), FALSE);
+            RECT dialogRect;
+            RECT quitRect;
+            GetWindowRect(hwnd, &dialogRect);
+            GetWindowRect(quit, &quitRect);
+            SetWindowPos(hwnd, nullptr, 0, 0, dialogRect.right - dialogRect.left,
+                         quitRect.top - dialogRect.top, SWP_NOMOVE | SWP_NOZORDER);
+        }
+        if (resuming) SetWindowTextA(hwnd, "Resuming Download of Software...");
+    }
+    NextFile();
     return TRUE;
 }
 
+void DownloadDialog::ShowRunWindow() {
+    windowShown = 1;
+    ShowWindow(hwnd, SW_SHOW);
+    SetForegroundWindow(hwnd);
+}
+
+Downloader* DownloadDialog::CurrentTransport() {
+    int protocol = GetProtocol(currentComponent);
+    if (protocol == ProtocolFtp) return ftpTransport;
+    if (protocol == ProtocolHttp) return httpTransport;
+    return nullptr;
+}
+
+int DownloadDialog::NextComponent() {
+    if (currentIndex >= 0) SetRowState(currentIndex, Downloaded);
+    for (;;) {
+        ++currentIndex;
+        if (currentIndex >= componentCount) return 0;
+        currentComponent = GetRowComponent(currentIndex);
+        SetCurrentRow(currentIndex);
+        if (currentComponent->state != NeedDownload) continue;
+        const char* section = currentComponent->section;
+        const char* inf = currentComponent->infPath;
+        ReadSetting(section, "files", "", fileList, sizeof fileList, inf);
+        fileCursor = fileList;
+        ReadSetting(section, "site", "", siteName, sizeof siteName, inf);
+        ReadSetting(section, "proxy", "", proxyName, sizeof proxyName, inf);
+        ReadSetting(section, "port", "", proxyPort, sizeof proxyPort, inf);
+        if (!siteName[0]) {
+            SetRowState(currentIndex, DownloadError);
+            continue;
+        }
+        ReadSetting(section, "sourceDir", "", remoteDir, sizeof remoteDir, inf);
+        SetRowState(currentIndex, Downloading);
+        return 1;
+    }
+}
+
+int DownloadDialog::NextFile() {
+    if (fetchOver) return 0;
+    char path[MAX_PATH];
+    for (;;) {
+        if (connectPending) {
+            connectPending = 0;
+        } else {
+            char* name = nullptr;
+            while (!currentComponent || !fileCursor ||
+                   (name = NextToken(&fileCursor, ", ")) == nullptr) {
+                if (!NextComponent()) {
+                    PostDone(0);
+                    return 0;
+                }
+            }
+            CopyCut(currentFile, name, sizeof currentFile);
+        }
+        GetSourcePath(currentComponent, currentFile, path, sizeof path);
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) continue;
+        break;
+    }
+
+    Downloader* transport = CurrentTransport();
+    if (transport) {
+        if (transport != connectedTransport || !SameSiteName(connectedSite, siteName)) {
+            const char* section = currentComponent->section;
+            const char* inf = currentComponent->infPath;
+            char user[100], password[100], proxyUser[100], proxyPassword[100];
+            ReadSetting(section, "user", "", user, sizeof user, inf);
+            ReadSetting(section, "password", "", password, sizeof password, inf);
+            ReadSetting(section, "proxyuser", "", proxyUser, sizeof proxyUser, inf);
+            ReadSetting(section, "proxypassword", "", proxyPassword, sizeof proxyPassword, inf);
+            transport->SetCredentials(user, password);
+            transport->SetProxyCredentials(proxyUser, proxyPassword);
+            SetStatusFromString(582, siteName, siteName);
+            connectPending = 1;
+            transport->Open(siteName, proxyName, proxyPort);
+            return 1;
+        }
+        SetStatusFromString(581, currentFile, siteName);
+        char remotePath[MAX_PATH + 80];
+        BuildRemotePath(remoteDir, currentFile, transport == ftpTransport, remotePath,
+                        sizeof remotePath);
+        GetSourcePath(currentComponent, "tmp.tmp", path, sizeof path);
+        if (transport->Fetch(remotePath, path)) return 1;
+    }
+    PostDone(1);
+    return 0;
+}
+
+void DownloadDialog::PostDone(int failed) {
+    if (fetchOver) return;
+    fetchOver = 1;
+    PostMessageA(hwnd, msgDldone, failed, 0);
+}
+
+void DownloadDialog::EndRun(int result) {
+    // The first ending holds: a suspension by the end of the Windows
+    // session is not overwritten by a completion still on the stack.
+    if (endedWith) return;
+    endedWith = result;
+    EndDialog(hwnd, result);
+}
+
+void DownloadDialog::SetStatus(const char* text) { SetWindowTextA(statusControl, text); }
+
+void DownloadDialog::SetStatusFromString(UINT id, const char* fileName, const char* site) {
+    char format[300];
+    char text[600];
+    LoadStringA(GetModuleInstance(), id, format, sizeof format);
+    FormatFileStatus(format, fileName, site, text, sizeof text);
+    SetStatus(text);
+}
+
+void DownloadDialog::OnConnected(WPARAM error) {
+    if (error) {
+        SetStatusFromString(583, siteName, siteName);
+        if (currentIndex >= 0) SetRowState(currentIndex, DownloadError);
+        PostDone(1);
+        return;
+    }
+    CopyCut(connectedSite, siteName, sizeof connectedSite);
+    connectedTransport = CurrentTransport();
+    // A fetch that cannot start has posted "dldone" already: completion
+    // then reports the missing component and the files stay.
+    NextFile();
+}
+
+void DownloadDialog::OnTransferStart(WPARAM error, LPARAM size) {
+    if (error) {
+        SetStatusFromString(584, currentFile, siteName);
+        PostDone(1);
+        SetCurrentState(DownloadError);
+        return;
+    }
+    totalBytes = static_cast<int>(size);
+    HWND progress = GetDlgItem(hwnd, kProgressId);
+    int kilobytes = totalBytes > 0 ? totalBytes / 1024 : 0;
+    SendMessageA(progress, PBM_SETRANGE32, 0, kilobytes);
+    SendMessageA(progress, PBM_SETPOS, 0, 0);
+}
+
+void DownloadDialog::OnProgress(LPARAM received) {
+    char format[300];
+    char text[600];
+    LoadStringA(GetModuleInstance(), 586, format, sizeof format);
+    long long done = (static_cast<long long>(static_cast<int>(received)) + 511) / 1024;
+    long long total = (static_cast<long long>(totalBytes) + 511) / 1024;
+    // The format carries one "%s" and two "%d".
+    snprintf(text, sizeof text, format, currentFile, static_cast<int>(done),
+             static_cast<int>(total));
+    SetStatus(text);
+    SendMessageA(GetDlgItem(hwnd, kProgressId), PBM_SETPOS,
+                 static_cast<WPARAM>(static_cast<int>(received) / 1024), 0);
+}
+
+void DownloadDialog::OnFileDone(WPARAM error) {
+    if (error) {
+        SetStatusFromString(error == 5 ? 591 : 584, currentFile, siteName);
+        PostDone(1);
+        SetCurrentState(DownloadError);
+        return;
+    }
+    char target[MAX_PATH];
+    char temporary[MAX_PATH];
+    GetSourcePath(currentComponent, currentFile, target, sizeof target);
+    GetSourcePath(currentComponent, "tmp.tmp", temporary, sizeof temporary);
+    CreateParentDirectories(target);
+    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        NextFile();
+    } else {
+        SetCurrentState(DownloadError);
+        PostDone(1);
+    }
+}
+
+void DownloadDialog::OnQuit() {
+    InterruptHttp(1);
+    if (ShowRunMessage(593, MB_YESNO | MB_ICONWARNING) != IDYES) {
+        ClearHttpInterrupt();
+        return;
+    }
+    ftpTransport->Close();
+    httpTransport->Close();
+    // A paused worker would wait for ever; let it end before its next part.
+    ClearHttpInterrupt();
+    InterruptHttp(0);
+    EndRun(ResultFinished);
+}
+
 INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) return OnInitDialog();
+    if (message == msgDl1) {
+        if (!fetchOver) OnConnected(wParam);
+        return TRUE;
+    }
+    if (message == msgDl2) {
+        if (!fetchOver) OnTransferStart(wParam, lParam);
+        return TRUE;
+    }
+    if (message == msgDl3) {
+        if (!fetchOver) OnProgress(lParam);
+        return TRUE;
+    }
+    if (message == msgDl4) {
+        if (!fetchOver) OnFileDone(wParam);
+        return TRUE;
+    }
+    if (message == msgDldone) {
+        // Completion runs once, however many reports led here.
+        if (!completing && !endedWith) Complete();
+        return TRUE;
+    }
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_WINDOWPOSCHANGING:
+        // The modal loop shows a dialog the first time its queue runs dry;
+        // a run that needs no window stays hidden.
+        if (!windowShown) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+        return FALSE;
+    case WM_DESTROY:
+        FreeComponents();
+        return DialogBase::HandleDialogMessage(message, wParam, lParam);
+    case WM_QUERYENDSESSION:
+        if (waitedProcess != INVALID_HANDLE_VALUE) {
+            SetEvent(waitedProcess);
+            Sleep(1000);
+        }
+        restartPending = 1;
+        InterruptHttp(0);
+        EndRun(ResultSuspended);
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case kQuitId:
+        case IDCANCEL:
+            // Escape and the close box are cut off with the Quit button.
+            if (allowIntervention && !endedWith) OnQuit();
+            return TRUE;
+        case kSuspendId:
+            if (!allowIntervention || endedWith) return TRUE;
+            InterruptHttp(0);
+            EndRun(ResultSuspended);
+            return TRUE;
+        case IDOK:
+        case ResultKeepFiles:
+            // Enter has no meaning here; it must not end the run.
+            return TRUE;
+        }
+        break;
+    }
     return DialogBase::HandleDialogMessage(message, wParam, lParam);
 }

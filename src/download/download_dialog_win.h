@@ -1,8 +1,20 @@
 // The download dialog: carries one download run from loading the setup
-// description to the hand-over to the installation.
+// description through the fetch loop to the completion step, which installs
+// the components and ends the run with the result start-up acts on.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
+#include "download/ftp_downloader_win.h"
+#include "download/http_downloader_win.h"
+#include "setup/component.h"
 #include "ui/window_win.h"
+
+// Results of the modal run, as start-up reads them.
+enum DownloadResult {
+    ResultFinished = 1003,   // remove the download folder and the shortcut
+    ResultSuspended = 1004,  // write the resume shortcut, wait in the tray
+    ResultKeepFiles = 1009,  // leave everything in place for the next start
+};
 
 class DownloadDialog : public DialogBase {
 public:
@@ -14,10 +26,71 @@ public:
     // Slot 3: the start sequence, on WM_INITDIALOG.
     virtual INT_PTR OnInitDialog();
 
+    // Reads one setup description's [defs] and adds its components.
+    void ReadSetupDescription(const char* infPath);
+    // The completion step: checks, asks, installs, records, ends the dialog.
+    void Complete();
+    // Installs the downloaded components in install order.
+    void InstallAll();
+
     const char* downloadFolder;
+    HWND listControl;
+    HWND statusControl;
+    int componentCount;
     const char* setupPath;
+    int currentIndex;
+    Component* currentComponent;
+    char fileList[300];
+    char* fileCursor;
+    char currentFile[260];
+    char remoteDir[260];
+    char siteName[80];
+    char proxyName[80];
+    char proxyPort[80];
+    char connectedSite[80];
+    int connectPending;
+    int totalBytes;
+    int usesNetwork;
     int allowIntervention;  // the user may suspend, quit and answer questions
     int showIntro;
     int resuming;
     int saveProxySettings;
+
+    FtpDownloader ftpDownloader;
+    HttpDownloader httpDownloader;
+    // The transports the fetch loop drives; they are the two members unless
+    // a test puts its own in their place before the dialog runs.
+    Downloader* ftpTransport;
+    Downloader* httpTransport;
+
+protected:
+    // Seams for the questions and the interruption of the HTTP worker, so
+    // that tests can answer and observe them.
+    virtual INT_PTR RunQuestion(WORD templateId);
+    virtual int ShowRunMessage(UINT textId, UINT type);
+    virtual void InterruptHttp(int pause);
+    virtual void ClearHttpInterrupt();
+
+private:
+    int NextComponent();
+    int NextFile();
+    void OnConnected(WPARAM error);
+    void OnTransferStart(WPARAM error, LPARAM size);
+    void OnProgress(LPARAM received);
+    void OnFileDone(WPARAM error);
+    void OnQuit();
+    void EndRun(int result);
+    void PostDone(int failed);
+    void SetStatus(const char* text);
+    void SetStatusFromString(UINT id, const char* fileName, const char* site);
+    void ShowRunWindow();
+    Downloader* CurrentTransport();
+
+    // The transport of the connection that `connectedSite` names: a site
+    // reached over one transport is not connected on the other.
+    Downloader* connectedTransport;
+    int windowShown;   // the window may become visible
+    int fetchOver;     // "dldone" has been posted
+    int completing;    // the completion step has started
+    int endedWith;     // result given to EndDialog, 0 while running
 };

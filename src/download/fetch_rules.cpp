@@ -1,0 +1,82 @@
+// Window-free rules of the download run (see fetch_rules.h).
+#include "download/fetch_rules.h"
+
+#include <cstring>
+
+namespace {
+// Appends `text` to out[*used], keeping room for the terminator.
+void Append(char* out, int size, int* used, const char* text) {
+    while (*text && *used < size - 1) out[(*used)++] = *text++;
+    out[*used] = '\0';
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, char* out, int size) {
+    if (size <= 0) return;
+    int used = 0;
+    out[0] = '\0';
+    Append(out, size, &used, remoteDir ? remoteDir : "");
+    if (remoteDir && remoteDir[0]) Append(out, size, &used, "/");
+    if (isFtp) Append(out, size, &used, fileName ? fileName : "");
+}
+
+void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
+                      int size) {
+    if (size <= 0) return;
+    int used = 0;
+    int strings = 0;
+    out[0] = '\0';
+    if (!fileName) fileName = "";
+    if (!siteName) siteName = "";
+    char one[2] = {0, 0};
+    for (const char* p = format ? format : ""; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            Append(out, size, &used, strings++ == 0 ? fileName : (strings == 2 ? siteName : ""));
+            ++p;
+        } else if (p[0] == '%' && p[1] == '1') {
+            Append(out, size, &used, fileName);
+            ++p;
+        } else if (p[0] == '%' && p[1] == '%') {
+            Append(out, size, &used, "%");
+            ++p;
+        } else {
+            one[0] = *p;
+            Append(out, size, &used, one);
+        }
+    }
+}
+
+const char* StartShortcutArguments(int saveProxySettings) {
+    return saveProxySettings ? " /NoIntervention /SaveProxySettings" : " /NoIntervention";
+}
+
+int SameSiteName(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (Lower(*a) != Lower(*b)) return 0;
+        if (!*a) return 1;
+    }
+}
+
+int PickInstallRow(const int* states, const int* installOrders, int count) {
+    const int downloaded = 1;
+    int best = -1;
+    for (int row = 0; row < count; ++row) {
+        if (states[row] != downloaded || installOrders[row] >= 10000) continue;
+        if (best < 0 || installOrders[row] < installOrders[best]) best = row;
+    }
+    return best;
+}
+
+RunEnd DecideRunEnd(int successValue, int allLocal, int secondInstance, int usesNetwork) {
+    RunEnd end;
+    if (successValue == 1 || (allLocal && !secondInstance)) {
+        end.result = 1003;
+        end.deleteStateFile = usesNetwork ? 1 : 0;
+    } else {
+        end.result = 1009;
+        end.deleteStateFile = 0;
+    }
+    return end;
+}

@@ -1,0 +1,36 @@
+// Decisions of the download run that need no window: the remote path of a
+// file, the status texts with their file and site arguments, the arguments
+// of the resume shortcut, the choice of the next component to install and
+// the way a run ends.
+#pragma once
+
+// Remote path handed to a transport's Fetch: the component's directory,
+// "/" when it is not empty, and for FTP the file's own name. Over HTTP the
+// directory itself names the published file. Cut to `size` - 1 characters.
+void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, char* out, int size);
+
+// Formats a status text that takes a file name and a site: "%s" takes the
+// file at its first use and the site at its second, "%1" takes the file
+// name, "%%" gives "%". Any other conversion is copied as it stands, so a
+// text from the string table can never read past the two arguments.
+void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
+                      int size);
+
+// Arguments of the resume shortcut written when a run that needs the
+// network starts.
+const char* StartShortcutArguments(int saveProxySettings);
+
+// ASCII case-insensitive equality of two site names.
+int SameSiteName(const char* a, const char* b);
+
+// Component states and install orders of the list rows, in row order:
+// the row to install next (state "downloaded", the smallest install order
+// below 10000, the earlier row on equal orders), or -1.
+int PickInstallRow(const int* states, const int* installOrders, int count);
+
+// How a run that reached the install ends.
+struct RunEnd {
+    int result;           // 1003: finished, 1009: keep the files
+    int deleteStateFile;  // the state file has served its run
+};
+RunEnd DecideRunEnd(int successValue, int allLocal, int secondInstance, int usesNetwork);
