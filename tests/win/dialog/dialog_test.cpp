@@ -1,0 +1,529 @@
+// The download dialog and its completion step, run modally on real setup
+// descriptions with scripted transports in place of the network ones: the
+// fetch loop's order of calls, its reactions to the transports' reports,
+// the questions, the install order, the state file and the run's result.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/process_win.h"
+#include "app/tray_win.h"
+#include "download/download_dialog_win.h"
+#include "install/state_file_win.h"
+#include "setup/catalogue_win.h"
+#include "setup/profile.h"
+
+namespace {
+
+std::string ReadFileText(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return "<missing>";
+    std::string text;
+    char buffer[512];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    fclose(f);
+    return text;
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string WindowsPath(const char* unixPath) {
+    std::string out = "Z:";
+    for (const char* p = unixPath; *p; ++p) out += (*p == '/') ? '\\' : *p;
+    return out;
+}
+
+// A transport that answers at once, in the order a real one would, by
+// posting its reports to the dialog.
+class ScriptedTransport : public Downloader {
+public:
+    explicit ScriptedTransport(const char* name) : name(name) {}
+    int Open(const char* site, const char* proxy, const char* port) override {
+        calls.push_back(std::string("open ") + site + "|" + proxy + "|" + port);
+        PostMessageA(notifyWindow, msgDl1, connectResult, 0);
+        return 1;
+    }
+    int Close() override {
+        calls.push_back("close");
+        return 0;
+    }
+    int Fetch(const char* remotePath, const char* localFile) override {
+        calls.push_back(std::string("fetch ") + remotePath);
+        lastLocalFile = localFile;
+        ++fetches;
+        if (onFetch && !onFetch(fetches)) return 1;  // the hook took over
+        if (!fetchStarts) return 0;
+        if (transferResult) {
+            PostMessageA(notifyWindow, msgDl2, transferResult, 0);
+            return 1;
+        }
+        FILE* f = fopen(localFile, "wb");
+        if (f) {
+            fputs(content.c_str(), f);
+            fclose(f);
+        }
+        PostMessageA(notifyWindow, msgDl2, 0, static_cast<LPARAM>(content.size()));
+        PostMessageA(notifyWindow, msgDl3, 0, static_cast<LPARAM>(content.size()));
+        PostMessageA(notifyWindow, msgDl4, doneResult, 0);
+        return 1;
+    }
+    void SetCredentials(const char* user, const char* password) override {
+        calls.push_back(std::string("user ") + user + "|" + password);
+    }
+    void SetProxyCredentials(const char* user, const char* password) override {
+        calls.push_back(std::string("proxyuser ") + user + "|" + password);
+    }
+
+    std::string name;
+    std::vector<std::string> calls;
+    int connectResult = 0;
+    int fetchStarts = 1;
+    int transferResult = 0;
+    int doneResult = 0;
+    int fetches = 0;
+    std::string content = "fetched";
+    std::string lastLocalFile;
+    // Called on each Fetch; returning false means the hook answered itself.
+    std::function<bool(int)> onFetch;
+};
+
+// The dialog with its questions answered from a script and its
+// interruptions of the HTTP worker recorded.
+class ScriptedDialog : public DownloadDialog {
+public:
+    ScriptedDialog(const char* folder, const char* inf, int showIntro, int resuming)
+        : DownloadDialog(folder, showIntro, resuming, inf, 0) {}
+
+    std::map<WORD, INT_PTR> answers;  // template id -> button
+    std::vector<WORD> questions;
+    std::vector<UINT> messages;
+    std::vector<std::string> statusAtMessage;
+    std::vector<std::string> statesAtMessage;
+    std::vector<std::string> interrupts;
+    int answerToQuit = IDYES;
+    int everShown = 0;
+
+    std::string RowStates() {
+        std::string states;
+        for (int row = 0; row < componentCount; ++row) states += char('0' + GetRowComponent(row)->state);
+        return states;
+    }
+    std::string Status() {
+        char text[600];
+        GetWindowTextA(statusControl, text, sizeof text);
+        return text;
+    }
+
+protected:
+    INT_PTR RunQuestion(WORD templateId) override {
+        questions.push_back(templateId);
+        statesAtMessage.push_back(RowStates());
+        auto found = answers.find(templateId);
+        return found == answers.end() ? 1 : found->second;
+    }
+    int ShowRunMessage(UINT textId, UINT type) override {
+        messages.push_back(textId);
+        statusAtMessage.push_back(Status());
+        statesAtMessage.push_back(RowStates());
+        return textId == 593 ? answerToQuit : IDOK;
+    }
+    void InterruptHttp(int pause) override { interrupts.push_back(pause ? "pause" : "stop"); }
+    void ClearHttpInterrupt() override { interrupts.push_back("clear"); }
+    INT_PTR HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_SHOWWINDOW && wParam) everShown = 1;
+        if (message == WM_WINDOWPOSCHANGED &&
+            (reinterpret_cast<WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
+            everShown = 1;
+        return DownloadDialog::HandleDialogMessage(message, wParam, lParam);
+    }
+};
+
+class DownloadRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        char name[MAX_PATH];
+        GetTempFileNameA(temp, "dlg", 0, name);
+        DeleteFileA(name);
+        CreateDirectoryA(name, nullptr);
+        folder = name;
+        inf = folder + "\\setup.inf";
+        DeleteStateFile();
+        ClearProfileCache();
+        restartPending = 0;
+        secondInstance = 0;
+        const char* bin = getenv("CV_BIN_DIR");
+        clientSetup = bin ? WindowsPath(bin) + "\\cvclientsetup.exe" : "";
+    }
+    void TearDown() override {
+        SetResumeShortcut(0, "", "");
+        DeleteStateFile();
+        restartPending = 0;
+        DeleteTreeQuietly(folder);
+    }
+    static void DeleteTreeQuietly(const std::string& dir) {
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = data.cFileName;
+                if (name == "." || name == "..") continue;
+                std::string path = dir + "\\" + name;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    DeleteTreeQuietly(path);
+                } else {
+                    DeleteFileA(path.c_str());
+                }
+            } while (FindNextFileA(find, &data));
+            FindClose(find);
+        }
+        RemoveDirectoryA(dir.c_str());
+    }
+
+    INT_PTR Run(ScriptedDialog& dialog) {
+        dialog.ftpTransport = &ftp;
+        dialog.httpTransport = &http;
+        return dialog.ShowModal(nullptr);
+    }
+    std::string State(const char* section, const char* key) {
+        char path[MAX_PATH];
+        char value[100];
+        GetStateFilePath(path);
+        GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, path);
+        return value;
+    }
+    // A setup description with [defs] and the given component sections.
+    void WriteInf(const std::string& defs, const std::string& components) {
+        WriteFileText(inf, "[defs]\r\n" + defs + "\r\n" + components);
+    }
+
+    std::string folder;
+    std::string inf;
+    std::string clientSetup;
+    ScriptedTransport ftp{"ftp"};
+    ScriptedTransport http{"http"};
+};
+
+const char kTwoSites[] =
+    "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=web.example\r\nsourceDir=pkgs/a\r\nfiles=a.bin\r\n"
+    "user=ua\r\npassword=pa\r\nDisplayOrder=1\r\n"
+    "[b]\r\nname=Beta\r\nProtocol=http\r\nsite=WEB.example\r\nsourceDir=pkgs/b\r\nfiles=sub\\b.bin\r\n"
+    "user=ub\r\nDisplayOrder=2\r\n"
+    "[c]\r\nname=Gamma\r\nProtocol=FTP\r\nsite=web.example\r\nsourceDir=pub\r\nfiles=c1.bin c2.bin\r\n"
+    "proxy=px\r\nport=8080\r\nDisplayOrder=3\r\n";
+
+TEST_F(DownloadRun, FetchesEveryFileAndReusesAConnectionPerTransport) {
+    WriteInf("allowintervention=FALSE\r\ncomponents=c,b,a\r\n", kTwoSites);
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    INT_PTR result = Run(dialog);
+
+    // The second component on the same site (in other case) reuses the
+    // HTTP connection; the FTP transport has to connect on its own.
+    std::vector<std::string> httpCalls = {"user ua|pa", "proxyuser |", "open web.example||",
+                                          "fetch pkgs/a/", "fetch pkgs/b/"};
+    EXPECT_EQ(http.calls, httpCalls);
+    std::vector<std::string> ftpCalls = {"user |", "proxyuser |", "open web.example|px|8080",
+                                         "fetch pub/c1.bin", "fetch pub/c2.bin"};
+    EXPECT_EQ(ftp.calls, ftpCalls);
+    EXPECT_EQ(http.lastLocalFile, folder + "\\tmp.tmp");
+    EXPECT_EQ(ReadFileText(folder + "\\a.bin"), "fetched");
+    EXPECT_EQ(ReadFileText(folder + "\\sub\\b.bin"), "fetched");
+    EXPECT_EQ(ReadFileText(folder + "\\c2.bin"), "fetched");
+    EXPECT_FALSE(Exists(folder + "\\tmp.tmp"));
+
+    // Without intervention nothing is asked; the client's setup did not
+    // report success, so the files stay for the next start.
+    EXPECT_TRUE(dialog.questions.empty());
+    EXPECT_TRUE(dialog.messages.empty());
+    EXPECT_EQ(result, 1009);
+    EXPECT_EQ(State("download", "complete"), "1");
+    EXPECT_EQ(State("result", "success"), "0");
+    // The program was copied into the folder for the resume shortcut.
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    EXPECT_TRUE(Exists(folder + strrchr(program, '\\')));
+}
+
+TEST_F(DownloadRun, FilesAlreadyPresentAreNotFetched) {
+    WriteInf("allowintervention=FALSE\r\ncomponents=a\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=ftp\r\nsite=h\r\nfiles=x.bin y.bin\r\n");
+    WriteFileText(folder + "\\x.bin", "old");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    Run(dialog);
+    std::vector<std::string> calls = {"user |", "proxyuser |", "open h||", "fetch y.bin"};
+    EXPECT_EQ(ftp.calls, calls);
+    EXPECT_EQ(ReadFileText(folder + "\\x.bin"), "old");
+}
+
+TEST_F(DownloadRun, RefusedConnectionKeepsTheFilesAndSaysWhy) {
+    WriteInf("components=a,b\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=ftp\r\nsite=refusing.host\r\nfiles=x.bin\r\nDisplayOrder=1\r\n"
+             "[b]\r\nname=Beta\r\nProtocol=http\r\nsite=other\r\nfiles=y.bin\r\nDisplayOrder=2\r\n");
+    ftp.connectResult = 3;
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    ASSERT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(dialog.statusAtMessage[0], "Error: Unable to connect to 'refusing.host'.");
+    EXPECT_EQ(dialog.statesAtMessage.back(), "32");  // error, the other not reached
+    EXPECT_TRUE(http.calls.empty());
+    EXPECT_TRUE(Exists(inf));
+}
+
+TEST_F(DownloadRun, FetchThatCannotStartAfterConnectingDoesNotDeleteTheRun) {
+    WriteInf("components=a,b\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h1\r\nfiles=x.bin\r\nDisplayOrder=1\r\n"
+             "[b]\r\nname=Beta\r\nProtocol=ftp\r\nsite=h2\r\nfiles=y.bin\r\nDisplayOrder=2\r\n");
+    ftp.fetchStarts = 0;
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    // Ending with 1003 would remove the download folder with x.bin in it.
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(ReadFileText(folder + "\\x.bin"), "fetched");
+}
+
+TEST_F(DownloadRun, TransferFailuresShowTheirTexts) {
+    const char components[] =
+        "[a]\r\nname=Alpha\r\nProtocol=ftp\r\nsite=h1\r\nfiles=x.bin\r\n";
+    struct Case {
+        int transfer, done;
+        const char* status;
+    } cases[] = {
+        {4, 0, "Error in receiving file 'x.bin' from 'h1'."},
+        {0, 4, "Error in receiving file 'x.bin' from 'h1'."},
+        {0, 5, "Error while downloading x.bin: Out of disk space. Remove some files and run again."},
+    };
+    for (const Case& c : cases) {
+        WriteInf("components=a\r\n", components);
+        ScriptedTransport transport("ftp");
+        transport.transferResult = c.transfer;
+        transport.doneResult = c.done;
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        dialog.ftpTransport = &transport;
+        dialog.httpTransport = &http;
+        EXPECT_EQ(dialog.ShowModal(nullptr), 1009);
+        ASSERT_EQ(dialog.messages, std::vector<UINT>{585});
+        EXPECT_EQ(dialog.statusAtMessage[0], c.status);
+        EXPECT_EQ(dialog.statesAtMessage[0], "3");
+        DeleteFileA((folder + "\\x.bin").c_str());
+        DeleteFileA((folder + "\\tmp.tmp").c_str());
+    }
+}
+
+TEST_F(DownloadRun, MissingSiteMarksTheComponentAndTheRunGoesOn) {
+    WriteInf("components=a,b\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=http\r\nfiles=x.bin\r\nDisplayOrder=1\r\n"
+             "[b]\r\nname=Beta\r\nProtocol=http\r\nsite=h\r\nfiles=y.bin\r\nDisplayOrder=2\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(dialog.statesAtMessage[0], "31");
+    EXPECT_EQ(ReadFileText(folder + "\\y.bin"), "fetched");
+}
+
+TEST_F(DownloadRun, LocalFileMissingEndsWithMessage590) {
+    WriteInf("components=a\r\n", "[a]\r\nname=Alpha\r\nProtocol=selfext\r\nfiles=gone.bin\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(dialog.messages, std::vector<UINT>{590});
+    EXPECT_TRUE(dialog.questions.empty());  // no introduction for a local run
+    EXPECT_FALSE(dialog.everShown);
+}
+
+TEST_F(DownloadRun, IntroductionAndReadyQuestionsWithTheirAnswers) {
+    const char components[] = "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin\r\n";
+    {
+        WriteInf("components=a\r\n", components);
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+        dialog.answers[105] = 1009;  // "&Exit"
+        EXPECT_EQ(Run(dialog), 1003);
+        EXPECT_TRUE(http.calls.empty());
+    }
+    {
+        // "&Cancel", then "&Keep files": the next start installs at once.
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+        dialog.answers[104] = 1009;
+        dialog.answers[106] = 1;
+        EXPECT_EQ(Run(dialog), 1009);
+        EXPECT_EQ(dialog.questions, (std::vector<WORD>{105, 104, 106}));
+        EXPECT_EQ(State("download", "complete"), "1");
+        EXPECT_EQ(State("result", "success"), "<none>");
+    }
+    {
+        // The next start finds complete=1: hidden, nothing fetched, asked.
+        http.calls.clear();
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 1);
+        dialog.answers[104] = 1009;
+        dialog.answers[106] = 1009;  // "&Delete files"
+        EXPECT_EQ(Run(dialog), 1003);
+        EXPECT_TRUE(http.calls.empty());
+        EXPECT_EQ(dialog.questions, (std::vector<WORD>{104, 106}));
+        EXPECT_FALSE(dialog.everShown);
+        EXPECT_EQ(State("download", "complete"), "0");
+    }
+}
+
+TEST_F(DownloadRun, QuitAsksAndPausesTheWorkerMeanwhile) {
+    WriteInf("components=a\r\n", "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin y.bin\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    dialog.answerToQuit = IDNO;
+    http.onFetch = [&](int n) {
+        if (n == 1) {
+            // Declined: the fetch goes on; then accepted on the next file.
+            PostMessageA(dialog.hwnd, WM_COMMAND, 1003, 0);
+            return true;
+        }
+        dialog.answerToQuit = IDYES;
+        PostMessageA(dialog.hwnd, WM_COMMAND, IDCANCEL, 0);
+        return false;
+    };
+    EXPECT_EQ(Run(dialog), 1003);
+    EXPECT_EQ(dialog.messages, (std::vector<UINT>{593, 593}));
+    EXPECT_EQ(dialog.interrupts, (std::vector<std::string>{"pause", "clear", "pause", "clear", "stop"}));
+    EXPECT_EQ(ftp.calls, std::vector<std::string>{"close"});
+    EXPECT_EQ(http.calls.back(), "close");
+}
+
+TEST_F(DownloadRun, SuspendAndEndOfSessionStopTheWorker) {
+    WriteInf("components=a\r\n", "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin\r\n");
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        http.onFetch = [&](int) {
+            PostMessageA(dialog.hwnd, WM_COMMAND, 1004, 0);
+            return false;
+        };
+        EXPECT_EQ(Run(dialog), 1004);
+        EXPECT_EQ(dialog.interrupts, std::vector<std::string>{"stop"});
+        EXPECT_EQ(restartPending, 0);
+        EXPECT_TRUE(dialog.messages.empty());
+    }
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 1);
+        LRESULT answer = -1;
+        http.onFetch = [&](int) {
+            answer = SendMessageA(dialog.hwnd, WM_QUERYENDSESSION, 0, 0);
+            return false;
+        };
+        EXPECT_EQ(Run(dialog), 1004);
+        EXPECT_EQ(answer, TRUE);
+        EXPECT_EQ(restartPending, 1);
+        EXPECT_EQ(dialog.interrupts, std::vector<std::string>{"stop"});
+        EXPECT_FALSE(Exists(folder + "\\x.bin"));
+    }
+}
+
+TEST_F(DownloadRun, WithoutInterventionQuitAndSuspendAreCutOff) {
+    WriteInf("allowintervention=FALSE\r\ncomponents=a\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    BOOL quitEnabled = TRUE, suspendEnabled = TRUE;
+    RECT dialogRect = {}, quitRect = {};
+    http.onFetch = [&](int) {
+        quitEnabled = IsWindowEnabled(GetDlgItem(dialog.hwnd, 1003));
+        suspendEnabled = IsWindowEnabled(GetDlgItem(dialog.hwnd, 1004));
+        GetWindowRect(dialog.hwnd, &dialogRect);
+        GetWindowRect(GetDlgItem(dialog.hwnd, 1003), &quitRect);
+        // Escape and the buttons' commands change nothing.
+        PostMessageA(dialog.hwnd, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(dialog.hwnd, WM_COMMAND, 1004, 0);
+        PostMessageA(dialog.hwnd, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_FALSE(quitEnabled);
+    EXPECT_FALSE(suspendEnabled);
+    EXPECT_EQ(dialogRect.bottom, quitRect.top);
+    EXPECT_TRUE(dialog.questions.empty());
+    EXPECT_TRUE(dialog.messages.empty());
+    EXPECT_TRUE(dialog.everShown);
+}
+
+TEST_F(DownloadRun, InstallRoundsRunInInstallOrderAndSuccessFinishesTheRun) {
+    ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+    ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    std::string log = folder + "\\log.txt";
+    std::string run = "run,setup.exe,-log " + log + " -tag ";
+    WriteInf("components=a,b,c,d\r\n",
+             "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nDisplayOrder=1\r\nInstallOrder=30\r\ncount=2\r\n"
+             "install1=" + run + "a1\r\nextract2=" + run + "a2x\r\ninstall2=" + run + "a2 -success\r\n"
+             "[b]\r\nname=Beta\r\nfiles=setup.exe\r\nDisplayOrder=2\r\nInstallOrder=10\r\ninstall1=" + run + "b1\r\n"
+             "[c]\r\nname=Gamma\r\nfiles=setup.exe\r\nDisplayOrder=3\r\nInstallOrder=10\r\nextract1=" + run + "c1\r\n"
+             "[d]\r\nname=Delta\r\nfiles=setup.exe\r\nInstallOrder=10000\r\ninstall1=" + run + "d1\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(dialog), 1003);
+    std::string text = ReadFileText(log);
+    std::vector<std::string> tags;
+    for (size_t at = 0; at < text.size();) {
+        size_t bar = text.find('|', at);
+        size_t end = text.find('\n', at);
+        if (bar == std::string::npos || end == std::string::npos) break;
+        tags.push_back(text.substr(at, bar - at));
+        at = end + 1;
+    }
+    EXPECT_EQ(tags, (std::vector<std::string>{"b1", "c1", "a1", "a2x", "a2"}));
+    // A local run leaves the state file; only a network run removes it.
+    EXPECT_EQ(State("result", "success"), "1");
+    EXPECT_FALSE(dialog.everShown);
+}
+
+TEST_F(DownloadRun, FailedActionStopsTheInstallAndKeepsTheFiles) {
+    ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+    ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    std::string log = folder + "\\log.txt";
+    std::string run = "run,setup.exe,-log " + log + " -tag ";
+    WriteInf("allowintervention=FALSE\r\ncomponents=a,b,n\r\n",
+             "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=1\r\ninstall1=" + run + "a -fail\r\n"
+             "[b]\r\nname=Beta\r\nfiles=setup.exe\r\nInstallOrder=2\r\ninstall1=" + run + "b\r\n"
+             "[n]\r\nname=Net\r\nProtocol=http\r\nsite=h\r\nfiles=n.bin\r\nInstallOrder=3\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(ReadFileText(log).substr(0, 2), "a|");
+    EXPECT_EQ(ReadFileText(log).find("b|"), std::string::npos);
+    EXPECT_EQ(State("download", "complete"), "1");
+    HKEY key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\Corvane\\InstallComponents", &key) == 0) {
+        RegDeleteValueA(key, "Failed");
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(DownloadRun, NetworkRunWithReportedSuccessRemovesTheStateFile) {
+    ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+    ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    WriteInf("components=a,n\r\n",
+             "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=2\r\ninstall1=run,setup.exe,-success\r\n"
+             "[n]\r\nname=Net\r\nProtocol=http\r\nsite=h\r\nfiles=n.bin\r\nInstallOrder=1\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1003);
+    EXPECT_EQ(dialog.questions, std::vector<WORD>{104});
+    EXPECT_EQ(dialog.statesAtMessage[0], "11");
+    char path[MAX_PATH];
+    GetStateFilePath(path);
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(DownloadRun, EmptySetupDescriptionFinishesHidden) {
+    WriteInf("components=\r\n", "");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(dialog), 1003);
+    EXPECT_FALSE(dialog.everShown);
+    EXPECT_TRUE(dialog.questions.empty());
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// A stand-in for the client product's setup program. An install action
+// starts it; it records that it ran and, as the real client's setup does
+// when it has finished, reports success in the state file.
+//   -log FILE     append the tag (and the rest of the command line) to FILE
+//   -tag TEXT     the tag to log (default "setup")
+//   -success      write [result] success=1 into the state file
+//   -fail         leave "Failed" under the client's InstallComponents key
+//   -copy A B     copy file A to B (B's folders are created)
+// Unknown words (the installer appends its own switches) are ignored.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+// Next blank-separated word of the command line ("..." keeps blanks).
+const char* NextWord(const char* p, char* out, int size) {
+    while (*p == ' ' || *p == '\t') ++p;
+    int used = 0;
+    bool quoted = false;
+    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+        if (*p == '"') {
+            quoted = !quoted;
+        } else if (used < size - 1) {
+            out[used++] = *p;
+        }
+        ++p;
+    }
+    out[used] = '\0';
+    return p;
+}
+
+void MakeParents(const char* path) {
+    char buffer[MAX_PATH];
+    lstrcpynA(buffer, path, MAX_PATH);
+    for (char* p = buffer + 3; *p; ++p) {
+        if (*p != '\\') continue;
+        *p = '\0';
+        CreateDirectoryA(buffer, nullptr);
+        *p = '\\';
+    }
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    char word[MAX_PATH];
+    char logPath[MAX_PATH] = "";
+    char tag[100] = "setup";
+    bool success = false;
+    bool fail = false;
+    const char* p = commandLine;
+    while (*p) {
+        p = NextWord(p, word, sizeof word);
+        if (!word[0]) break;
+        if (strcmp(word, "-log") == 0) {
+            p = NextWord(p, logPath, sizeof logPath);
+        } else if (strcmp(word, "-tag") == 0) {
+            p = NextWord(p, tag, sizeof tag);
+        } else if (strcmp(word, "-success") == 0) {
+            success = true;
+        } else if (strcmp(word, "-fail") == 0) {
+            fail = true;
+        } else if (strcmp(word, "-copy") == 0) {
+            char from[MAX_PATH];
+            char to[MAX_PATH];
+            p = NextWord(p, from, sizeof from);
+            p = NextWord(p, to, sizeof to);
+            MakeParents(to);
+            CopyFileA(from, to, FALSE);
+        }
+    }
+    if (logPath[0]) {
+        FILE* log = fopen(logPath, "a");
+        if (log) {
+            fprintf(log, "%s|%s\n", tag, commandLine);
+            fclose(log);
+        }
+    }
+    if (fail) {
+        HKEY key;
+        if (RegCreateKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\Corvane\\InstallComponents", &key) ==
+            ERROR_SUCCESS) {
+            RegSetValueExA(key, "Failed", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+            RegCloseKey(key);
+        }
+    }
+    if (success) {
+        char path[MAX_PATH];
+        UINT length = GetWindowsDirectoryA(path, MAX_PATH - 16);
+        if (length && length < MAX_PATH - 16) {
+            lstrcatA(path, "\\tessark.ini");
+            WritePrivateProfileStringA("result", "success", "1", path);
+            WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
+        }
+    }
+    return 0;
+}
