@@ -12,7 +12,7 @@
 
 #include "app/process_win.h"
 #include "download/fetch_rules.h"
-#include "download/http_settings_win.h"
+#include "download/shared_http_settings.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
 #include "setup/catalogue_win.h"
