@@ -6,6 +6,8 @@
 //   -success      write [result] success=1 into the state file
 //   -fail         leave "Failed" under the client's InstallComponents key
 //   -copy A B     copy file A to B (B's folders are created)
+//   -wait FILE    write FILE.waiting, then wait (up to a minute) until FILE
+//                 exists, so that a test can look at the installer meanwhile
 // Unknown words (the installer appends its own switches) are ignored.
 #include <windows.h>
 
@@ -60,6 +62,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
             success = true;
         } else if (strcmp(word, "-fail") == 0) {
             fail = true;
+        } else if (strcmp(word, "-wait") == 0) {
+            char flag[MAX_PATH];
+            p = NextWord(p, flag, sizeof flag);
+            char marker[MAX_PATH + 8];
+            snprintf(marker, sizeof marker, "%s.waiting", flag);
+            FILE* waiting = fopen(marker, "w");
+            if (waiting) fclose(waiting);
+            for (int i = 0; i < 1200 && GetFileAttributesA(flag) == INVALID_FILE_ATTRIBUTES; ++i)
+                Sleep(50);
         } else if (strcmp(word, "-copy") == 0) {
             char from[MAX_PATH];
             char to[MAX_PATH];
