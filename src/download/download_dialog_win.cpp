@@ -14,17 +14,18 @@
 #include "download/fetch_rules.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
+#include "resources/resource.h"
 #include "setup/catalogue_win.h"
 #include "setup/download_folder_win.h"
 #include "setup/package_win.h"
 #include "setup/profile_win.h"
 
 namespace {
-const int kListId = 1000;
-const int kProgressId = 1001;
-const int kStatusId = 1002;
-const int kQuitId = 1003;
-const int kSuspendId = 1004;
+const int kListId = IDC_COMPONENT_LIST;
+const int kProgressId = IDC_PROGRESS;
+const int kStatusId = IDC_STATUS;
+const int kQuitId = IDC_QUIT;
+const int kSuspendId = IDC_SUSPEND;
 
 void CopyCut(char* out, const char* text, size_t size) {
     if (!size) return;
@@ -41,7 +42,7 @@ void OnSetupDescription(const char* infPath, void* context) {
 
 DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int resuming,
                                const char* setupPath, int saveProxySettings)
-    : DialogBase(101),
+    : DialogBase(IDD_DOWNLOAD),
       downloadFolder(downloadFolder),
       listControl(nullptr),
       statusControl(nullptr),
@@ -74,13 +75,13 @@ INT_PTR DownloadDialog::RunQuestion(WORD templateId) {
     CenteredDialog question(templateId);
     // The introduction comes before the dialog is shown; the later
     // questions belong to it.
-    return question.ShowModal(templateId == 105 ? nullptr : hwnd);
+    return question.ShowModal(templateId == IDD_INTRO ? nullptr : hwnd);
 }
 
 int DownloadDialog::ShowRunMessage(UINT textId, UINT type) {
     char caption[100];
     char text[512];
-    LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
+    LoadStringA(GetModuleInstance(), IDS_APP_NAME, caption, sizeof caption);
     LoadStringA(GetModuleInstance(), textId, text, sizeof text);
     return MessageBoxA(hwnd, text, caption, type);
 }
@@ -123,8 +124,8 @@ INT_PTR DownloadDialog::OnInitDialog() {
     } else if (!ExtractPackage(program, downloadFolder, OnSetupDescription, this)) {
         char caption[100];
         char text[512];
-        LoadStringA(GetModuleInstance(), 20, caption, sizeof caption);
-        LoadStringA(GetModuleInstance(), 596, text, sizeof text);
+        LoadStringA(GetModuleInstance(), IDS_SHORT_NAME, caption, sizeof caption);
+        LoadStringA(GetModuleInstance(), IDS_EXTRACT_FAILED, text, sizeof text);
         MessageBoxA(hwnd, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
         EndRun(ResultKeepFiles);
         return TRUE;
@@ -154,7 +155,7 @@ INT_PTR DownloadDialog::OnInitDialog() {
 
     if (usesNetwork && !wasComplete) {
         INT_PTR choice = 1;
-        if (allowIntervention && showIntro) choice = RunQuestion(105);
+        if (allowIntervention && showIntro) choice = RunQuestion(IDD_INTRO);
         if (choice != 1) {
             EndRun(ResultFinished);
             return TRUE;
@@ -249,12 +250,12 @@ int DownloadDialog::NextFile() {
             ReadSetting(section, "proxypassword", "", proxyPassword, sizeof proxyPassword, inf);
             transport->SetCredentials(user, password);
             transport->SetProxyCredentials(proxyUser, proxyPassword);
-            SetStatusFromString(582, siteName, siteName);
+            SetStatusFromString(IDS_CONNECTING, siteName, siteName);
             connectPending = 1;
             transport->Open(siteName, proxyName, proxyPort);
             return 1;
         }
-        SetStatusFromString(581, currentFile, siteName);
+        SetStatusFromString(IDS_DOWNLOADING_FILE, currentFile, siteName);
         char remotePath[MAX_PATH + 80];
         BuildRemotePath(remoteDir, currentFile, transport == ftpTransport, remotePath,
                         sizeof remotePath);
@@ -291,7 +292,7 @@ void DownloadDialog::SetStatusFromString(UINT id, const char* fileName, const ch
 
 void DownloadDialog::OnConnected(WPARAM error) {
     if (error) {
-        SetStatusFromString(583, siteName, siteName);
+        SetStatusFromString(IDS_CONNECT_FAILED, siteName, siteName);
         if (currentIndex >= 0) SetRowState(currentIndex, DownloadError);
         PostDone(1);
         return;
@@ -305,7 +306,7 @@ void DownloadDialog::OnConnected(WPARAM error) {
 
 void DownloadDialog::OnTransferStart(WPARAM error, LPARAM size) {
     if (error) {
-        SetStatusFromString(584, currentFile, siteName);
+        SetStatusFromString(IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);
         return;
@@ -320,7 +321,7 @@ void DownloadDialog::OnTransferStart(WPARAM error, LPARAM size) {
 void DownloadDialog::OnProgress(LPARAM received) {
     char format[300];
     char text[600];
-    LoadStringA(GetModuleInstance(), 586, format, sizeof format);
+    LoadStringA(GetModuleInstance(), IDS_DOWNLOAD_PROGRESS, format, sizeof format);
     long long done = (static_cast<long long>(static_cast<int>(received)) + 511) / 1024;
     long long total = (static_cast<long long>(totalBytes) + 511) / 1024;
     // The format carries one "%s" and two "%d".
@@ -333,7 +334,7 @@ void DownloadDialog::OnProgress(LPARAM received) {
 
 void DownloadDialog::OnFileDone(WPARAM error) {
     if (error) {
-        SetStatusFromString(error == 5 ? 591 : 584, currentFile, siteName);
+        SetStatusFromString(error == 5 ? IDS_DISK_FULL : IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);
         return;
@@ -353,7 +354,7 @@ void DownloadDialog::OnFileDone(WPARAM error) {
 
 void DownloadDialog::OnQuit() {
     InterruptHttp(1);
-    if (ShowRunMessage(593, MB_YESNO | MB_ICONWARNING) != IDYES) {
+    if (ShowRunMessage(IDS_CONFIRM_QUIT, MB_YESNO | MB_ICONWARNING) != IDYES) {
         ClearHttpInterrupt();
         return;
     }

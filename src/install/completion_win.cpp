@@ -15,12 +15,13 @@
 #include "download/shared_http_settings.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
+#include "resources/resource.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile_win.h"
 
 namespace {
-const int kProgressId = 1001;
-const int kQuitId = 1003;
+const int kProgressId = IDC_PROGRESS;
+const int kQuitId = IDC_QUIT;
 
 void SetStatusText(HWND status, UINT id, const char* name) {
     char format[300];
@@ -43,13 +44,14 @@ void DownloadDialog::Complete() {
         if (component->state != AlreadyInstalled && component->state != Downloaded) missing = 1;
     }
     if (missing) {
-        ShowRunMessage(usesNetwork ? 585 : 590, MB_ICONERROR | MB_SETFOREGROUND);
+        ShowRunMessage(usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING,
+                       MB_ICONERROR | MB_SETFOREGROUND);
         EndRun(ResultKeepFiles);
         return;
     }
 
     char text[300];
-    LoadStringA(GetModuleInstance(), 587, text, sizeof text);
+    LoadStringA(GetModuleInstance(), IDS_ALL_DOWNLOADED, text, sizeof text);
     SetWindowTextA(statusControl, text);
     SendMessageA(GetDlgItem(hwnd, kProgressId), PBM_SETPOS, 0, 0);
 
@@ -57,13 +59,13 @@ void DownloadDialog::Complete() {
     if (usesNetwork) {
         windowShown = 0;
         ShowWindow(hwnd, SW_HIDE);
-        if (allowIntervention) choice = RunQuestion(104);
+        if (allowIntervention) choice = RunQuestion(IDD_READY);
         EnableWindow(GetDlgItem(hwnd, kQuitId), FALSE);
         EnableWindow(hwnd, TRUE);
     }
     if (endedWith) return;  // Windows ended the session meanwhile
     if (choice != 1) {
-        if (RunQuestion(106) == ResultKeepFiles) {
+        if (RunQuestion(IDD_CANCEL_INSTALL) == ResultKeepFiles) {
             EndRun(ResultFinished);  // "&Delete files"
         } else {
             WriteStateText("download", "complete", "1");
@@ -128,7 +130,7 @@ void DownloadDialog::InstallAll() {
             snprintf(key, sizeof key, "extract%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
-                SetStatusText(statusControl, 589, name);
+                SetStatusText(statusControl, IDS_EXTRACTING_NAME, name);
                 SetRowState(row, Extracting);
                 result = RunAction(component, line);
             }
@@ -138,7 +140,7 @@ void DownloadDialog::InstallAll() {
             snprintf(key, sizeof key, "install%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
-                SetStatusText(statusControl, 588, name);
+                SetStatusText(statusControl, IDS_INSTALLING_NAME, name);
                 SetRowState(row, Installing);
                 result = RunAction(component, line);
             }
