@@ -58,6 +58,7 @@ class Site:
         if r.returncode != 0:
             raise AssertionError('cvpack split failed: %s' % r.stdout)
         self.held = {}
+        self.held_parts = set()
 
     @property
     def parts(self):
@@ -71,6 +72,7 @@ class Site:
         part is restored."""
         with open(self.part_path(n), 'rb') as f:
             self.held[n] = f.read()
+        self.held_parts.add(n)
         os.unlink(self.part_path(n))
 
     def restore(self, n):
@@ -85,9 +87,10 @@ class Site:
         with open(path, 'wb') as f:
             f.write('\r\n'.join(lines).encode('latin-1') + b'\r\n')
 
-    def requests(self, what):
-        """Requests the web server has logged for a file of this site."""
-        return access_count('/%s/%s' % (self.dir_name, what))
+    def requests(self, what, status=None):
+        """Requests the web server has logged for a file of this site (with
+        that answer status, when one is given)."""
+        return access_count('/%s/%s' % (self.dir_name, what), status)
 
     def remove(self):
         shutil.rmtree(self.directory, ignore_errors=True)
@@ -98,13 +101,19 @@ def access_logs():
             if 'nginx' in p.lower() or 'http' in p.lower()]
 
 
-def access_count(path_part):
+def access_count(path_part, status=None):
     count = 0
     for log in access_logs():
         with open(log, 'rb') as f:
             for line in f.read().decode('latin-1').splitlines():
-                if path_part in line:
-                    count += 1
+                # ... "GET /dir/file000.bin HTTP/1.0" 200 4096 ...
+                if path_part not in line:
+                    continue
+                if status is not None:
+                    after = line.split('" ', 1)[1].split(' ') if '" ' in line else ['']
+                    if after[0] != str(status):
+                        continue
+                count += 1
     return count
 
 
