@@ -132,6 +132,16 @@ INT_PTR DownloadDialog::OnInitDialog() {
     }
     SortComponents();
     componentCount = GetComponentCount();
+    if (!setupPath) {
+        // A setup description is read as soon as it is written, before the
+        // files that follow it in the package: look at its components again
+        // now that every file is in place.
+        for (int row = 0; row < componentCount; ++row) {
+            Component* component = GetRowComponent(row);
+            DecideInitialState(component);
+            SetRowState(row, component->state);
+        }
+    }
 
     for (int row = 0; row < componentCount; ++row) {
         int protocol = GetProtocol(GetRowComponent(row));
