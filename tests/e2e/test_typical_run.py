@@ -31,6 +31,11 @@ class TypicalRun(runs.RunTestCase):
         self.assertEqual(os.path.join(folder, 'setup.exe'), cvtest.unix_path(target))
         self.assertEqual(' /NoIntervention /SaveProxySettings', args)
 
+        # The setup description comes first in the package; its component
+        # whose files follow it is still seen as present.
+        _, rows = cvtest.listview(title=runs.DIALOG)
+        self.assertEqual(['Has been downloaded.', 'Need to download.'], [r[2] for r in rows])
+
         cvtest.click('&Continue', hwnd=intro['hwnd'])
         cvtest.wait_window(title='Ready to Install', visible=True, timeout=60)
         header, rows = cvtest.listview(title=runs.DIALOG)
