@@ -16,6 +16,7 @@
 
 #include "app/process_win.h"
 #include "app/tray_win.h"
+#include "download/shared_http_settings.h"
 #include "download/download_dialog_win.h"
 #include "install/state_file_win.h"
 #include "setup/catalogue_win.h"
@@ -516,6 +517,43 @@ TEST_F(DownloadRun, NetworkRunWithReportedSuccessRemovesTheStateFile) {
     char path[MAX_PATH];
     GetStateFilePath(path);
     EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(DownloadRun, ProxyThatWorkedIsHandedToTheClient) {
+    const char components[] = "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin\r\n";
+    WriteInf("allowintervention=FALSE\r\ncomponents=a\r\n", components);
+    CopySettings(nullptr);
+    strcpy(SharedHttpSettings.proxyAddress, "proxy.example");
+    strcpy(SharedHttpSettings.proxyPort, "3128");
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        EXPECT_EQ(Run(dialog), 1009);
+    }
+    EXPECT_EQ(State("ProxySettings", "Valid"), "TRUE");
+    EXPECT_EQ(State("ProxySettings", "Proxy"), "proxy.example");
+    EXPECT_EQ(State("ProxySettings", "Port"), "3128");
+
+    // Without a proxy only Valid is written; without the flag nothing.
+    DeleteStateFile();
+    DeleteFileA((folder + "\\x.bin").c_str());
+    CopySettings(nullptr);
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        EXPECT_EQ(Run(dialog), 1009);
+    }
+    EXPECT_EQ(State("ProxySettings", "Valid"), "FALSE");
+    EXPECT_EQ(State("ProxySettings", "Proxy"), "<none>");
+
+    DeleteStateFile();
+    DeleteFileA((folder + "\\x.bin").c_str());
+    WriteInf("allowintervention=FALSE\r\nSaveProxySettings=FALSE\r\ncomponents=a\r\n", components);
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        EXPECT_EQ(Run(dialog), 1009);
+        EXPECT_EQ(dialog.saveProxySettings, 0);
+    }
+    EXPECT_EQ(State("ProxySettings", "Valid"), "<none>");
+    EXPECT_EQ(State("download", "complete"), "1");
 }
 
 TEST_F(DownloadRun, EmptySetupDescriptionFinishesHidden) {
