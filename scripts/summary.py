@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Sums up the tiers: each ctest test counts as the GoogleTest cases it ran
-(from the XML it wrote, when it wrote one) or as one test otherwise.
+(from the XML it wrote during this run, when it wrote one) or as one test otherwise.
 Prints 'N passed, N failed' last and exits non-zero on any failure."""
 import os
 import sys
@@ -20,7 +20,7 @@ def gtest_counts(path):
 
 
 def main():
-    extra, junits = sys.argv[1], sys.argv[2:]
+    stamp, extra, junits = sys.argv[1], sys.argv[2], sys.argv[3:]
     passed = failed = 0
     failures = []
     with open(extra) as f:
@@ -43,7 +43,7 @@ def main():
             root = os.environ.get("BUILD_DIR", "build")
             for tree in ("native", "win32", "win64"):
                 p = os.path.join(root, tree, "test-results", name + ".xml")
-                if os.path.exists(p) and os.path.getmtime(p) >= os.path.getmtime(extra):
+                if os.path.exists(p) and os.path.getmtime(p) >= os.path.getmtime(stamp):
                     xml = p
             if xml:
                 try:
