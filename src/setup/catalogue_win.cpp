@@ -51,9 +51,10 @@ bool ClassIdsExist(const Component* c) {
     bool passed = true;
     char* cursor = list;
     while (char* id = NextToken(&cursor, kListSeparators)) {
-        char value[260];
-        LONG size = sizeof value;
-        if (RegQueryValueA(classes, id, value, &size) != ERROR_SUCCESS) {
+        // Only the size is asked for: a registered class whose default value
+        // is longer than any buffer is registered all the same.
+        LONG size = 0;
+        if (RegQueryValueA(classes, id, nullptr, &size) != ERROR_SUCCESS) {
             passed = false;
             break;
         }

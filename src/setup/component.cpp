@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "setup/profile.h"
 
 namespace {
 
@@ -49,14 +48,15 @@ void ParseVersionRequirement(const char* text, VersionRequirement* out) {
         out->useFileVersion = 1;
         ++text;
     }
-    char copy[400];
-    std::snprintf(copy, sizeof copy, "%s", text);
+    // Every "." ends a number, so an empty place ("4..21") is a 0 there
+    // and the later numbers keep their places.
     uint32_t parts[4] = {0, 0, 0, 0};
-    char* cursor = copy;
+    const char* cursor = text;
     for (int i = 0; i < 4; ++i) {
-        char* token = NextToken(&cursor, ".");
-        if (!token) break;
-        parts[i] = VersionNumber(token);
+        parts[i] = VersionNumber(cursor);
+        cursor = std::strchr(cursor, '.');
+        if (!cursor) break;
+        ++cursor;
     }
     out->high = (parts[0] << 16) | parts[1];
     out->low = (parts[2] << 16) | parts[3];

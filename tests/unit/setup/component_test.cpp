@@ -42,6 +42,11 @@ TEST(VersionRequirementTest, ParsesPartsAndTheFileVersionMark) {
     ParseVersionRequirement("7b.x.3", &r);  // leading digits only; none read as 0
     EXPECT_EQ(0x00070000u, r.high);
     EXPECT_EQ(0x00030000u, r.low);
+    ParseVersionRequirement("4..21", &r);  // an empty place is a 0 there
+    EXPECT_EQ(0x00040000u, r.high);
+    EXPECT_EQ(0x00150000u, r.low);
+    ParseVersionRequirement("#.5", &r);
+    EXPECT_EQ(0x00000005u, r.high);
 }
 
 TEST(VersionRequirementTest, ComparesHighThenLowUnsigned) {

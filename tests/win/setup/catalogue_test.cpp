@@ -230,6 +230,24 @@ TEST_F(CatalogueTest, ObjectAndFileListsMustBothPassWhenBothAreGiven) {
     }
 }
 
+TEST_F(CatalogueTest, AClassWithALongDefaultValueIsRegistered) {
+    const char longClsid[] = "{6A1D4C1E-3F0B-4C6E-9D77-C0A7A5E00002}";
+    const std::string path = std::string("CLSID\\") + longClsid;
+    const std::string value(600, 'x');
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+    Write(std::string("[long]\r\nname=n\r\nNoDownloadIfObjectsExist=") + longClsid + ", " +
+          kPresentClsid + "\r\n");
+    Component* component = Add("long");
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, path.c_str());
+    ASSERT_NE(nullptr, component);
+    EXPECT_EQ(AlreadyInstalled, component->state);
+}
+
 TEST_F(CatalogueTest, PresentFilesMakeTheComponentDownloaded) {
     setuptest::WriteFile(folder / "one.cab", "1");
     setuptest::WriteFile(folder / "two.cab", "2");
