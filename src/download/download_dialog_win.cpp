@@ -126,7 +126,8 @@ INT_PTR DownloadDialog::OnInitDialog() {
         char text[512];
         LoadStringA(GetModuleInstance(), IDS_SHORT_NAME, caption, sizeof caption);
         LoadStringA(GetModuleInstance(), IDS_EXTRACT_FAILED, text, sizeof text);
-        MessageBoxA(hwnd, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
+        // No owner: the dialog is still hidden and has not been shown.
+        MessageBoxA(nullptr, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
         EndRun(ResultKeepFiles);
         return TRUE;
     }
@@ -303,6 +304,8 @@ void DownloadDialog::SetStatusFromString(UINT id, const char* fileName, const ch
 void DownloadDialog::OnConnected(WPARAM error) {
     if (error) {
         SetStatusFromString(IDS_CONNECT_FAILED, siteName, siteName);
+        // As after a failed transfer, the row says so rather than go on
+        // reading "Downloading..." once the run has stopped.
         if (currentIndex >= 0) SetRowState(currentIndex, DownloadError);
         PostDone(1);
         return;

@@ -58,6 +58,25 @@ class Failures(runs.RunTestCase):
         self.run_failing(inf, "Downloading file 'good.bin' (4K of 4K)...",
                          ['Has been downloaded.', 'Has been downloaded.', 'Download error'])
 
+    def test_failed_extraction_says_so_and_keeps_the_files(self):
+        # A record whose name cannot fit a path in the download folder.
+        filler = os.path.join(self.work, 'filler.bin')
+        with open(filler, 'wb') as f:
+            f.write(b'x')
+        exe = runs.package(self.work, '[defs]\ncomponents=setup\n' + runs.SETUP_SECTION,
+                           extra_files={'n' * 250: filler})
+        program = cvtest.start(exe=exe)
+        text = 'Error while extracting temporary files'
+        box = cvtest.wait_window(cls='#32770', text=text, timeout=60)
+        # The download dialog is hidden at that point: the box has no owner.
+        self.assertEqual('0x0', box['owner'])
+        caption, _ = cvtest.answer(text, 'ok')
+        self.assertEqual('Corvane', caption)
+        self.assertEqual(0, program.wait(30))
+        folder = runs.download_folder()
+        self.assertTrue(folder and os.path.exists(os.path.join(folder, 'client.inf')), folder)
+        self.assertEqual([], cvtest.shortcut_files())
+
     def test_cancel_keep_files_then_install_without_fetching(self):
         site = self.site(2 * runs.PART_SIZE, seed=8)
         inf = '[defs]\ncomponents=setup,data\n' + runs.SETUP_SECTION + \

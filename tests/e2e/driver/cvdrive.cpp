@@ -152,11 +152,13 @@ void Describe(HWND w) {
     DWORD tid = GetWindowThreadProcessId(w, &pid);
     char title[512] = "";
     GetWindowTextA(w, title, sizeof title);
-    std::fprintf(out, "hwnd=0x%llx\tpid=%lu\ttid=%lu\tvisible=%d\tclass=%s\ttitle=%s\n",
+    std::fprintf(out,
+                 "hwnd=0x%llx\tpid=%lu\ttid=%lu\tvisible=%d\towner=0x%llx\tclass=%s\ttitle=%s\n",
                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(w)),
                  static_cast<unsigned long>(pid),
-                 static_cast<unsigned long>(tid), IsWindowVisible(w) ? 1 : 0, ClassOf(w).c_str(),
-                 Escape(title).c_str());
+                 static_cast<unsigned long>(tid), IsWindowVisible(w) ? 1 : 0,
+                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetWindow(w, GW_OWNER))),
+                 ClassOf(w).c_str(), Escape(title).c_str());
 }
 
 unsigned long long Number(const char* s) { return std::strtoull(s, nullptr, 0); }
