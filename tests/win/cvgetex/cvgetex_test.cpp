@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,34 +15,6 @@
 namespace {
 
 typedef int(__cdecl* UnzipPackageFunction)(const char*, const char*, int);
-
-std::string WindowsPath(const char* unixPath) {
-    std::string path = "Z:";
-    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? '\\' : *p;
-    return path;
-}
-
-std::string ReadFileText(const std::string& path) {
-    std::string text;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    fclose(f);
-    return text;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
-
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Every file below a folder, relative, with "\" separators; folders end in "\".
 void ListTree(const std::string& root, const std::string& prefix, std::vector<std::string>* out) {

@@ -4,6 +4,8 @@
 // the questions, the install order, the state file and the run's result.
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,32 +25,6 @@
 #include "setup/profile.h"
 
 namespace {
-
-std::string ReadFileText(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    std::string text;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    fclose(f);
-    return text;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string WindowsPath(const char* unixPath) {
-    std::string out = "Z:";
-    for (const char* p = unixPath; *p; ++p) out += (*p == '/') ? '\\' : *p;
-    return out;
-}
 
 // A transport that answers at once, in the order a real one would, by
 // posting its reports to the dialog.

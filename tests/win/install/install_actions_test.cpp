@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
@@ -26,34 +28,6 @@ const char kEnableKey[] = "Software\\Corvane\\Corvane\\Public\\Components\\CvTes
 const char kComQueueKey[] = "Software\\Corvane\\Corvane\\ComponentsToRegister";
 const char kAppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\corvane.exe";
 const char kImportKey[] = "Software\\CvInstallTest";
-
-std::string WindowsPath(const char* unixPath) {
-    std::string path = "Z:";
-    for (const char* p = unixPath; *p; ++p) path += *p == '/' ? '\\' : *p;
-    return path;
-}
-
-std::string ReadFileText(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    fclose(f);
-    return text;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
-
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 void CopyInto(const std::string& from, const std::string& to) {
     ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
