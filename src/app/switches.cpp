@@ -1,21 +1,13 @@
 // Switch parsing and the relaunch command line.
 #include "app/switches.h"
 
+#include "app/text_copy.h"
+
 #include <cstring>
 
 namespace {
 bool Has(const char* text, const char* what) { return std::strstr(text, what) != nullptr; }
 
-// Appends `piece` to `out` (capacity `size`), cutting it to fit.
-void Append(char* out, int size, const char* piece) {
-    if (size <= 0) return;
-    size_t used = std::strlen(out);
-    size_t room = static_cast<size_t>(size) - 1 - used;
-    size_t n = std::strlen(piece);
-    if (n > room) n = room;
-    std::memcpy(out + used, piece, n);
-    out[used + n] = 0;
-}
 }  // namespace
 
 void ParseSwitches(const char* commandLine, Switches* out) {
@@ -46,20 +38,20 @@ void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveP
     if (size <= 0) return;
     out[0] = 0;
     if (allowIntervention) {
-        Append(out, size, " /tray");
-        if (restartPending) Append(out, size, " /AskForRestart");
+        AppendTruncated(out, size, " /tray");
+        if (restartPending) AppendTruncated(out, size, " /AskForRestart");
     } else {
-        Append(out, size, " /NoIntervention");
+        AppendTruncated(out, size, " /NoIntervention");
     }
-    if (saveProxySettings) Append(out, size, " /SaveProxySettings");
+    if (saveProxySettings) AppendTruncated(out, size, " /SaveProxySettings");
 }
 
 void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size) {
     if (size <= 0) return;
     out[0] = 0;
-    Append(out, size, folder);
+    AppendTruncated(out, size, folder);
     const char* name = std::strrchr(moduleFileName, '\\');
-    Append(out, size, name ? name : moduleFileName);
+    AppendTruncated(out, size, name ? name : moduleFileName);
 }
 
 void SetupFolderOf(const char* setupPath, char* out, int size, bool (*isLeadByte)(unsigned char)) {
@@ -75,7 +67,7 @@ void SetupFolderOf(const char* setupPath, char* out, int size, bool (*isLeadByte
         ++p;
     }
     if (!cut) {
-        Append(out, size, ".");
+        AppendTruncated(out, size, ".");
         return;
     }
     size_t n = static_cast<size_t>(cut - setupPath);

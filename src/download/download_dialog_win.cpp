@@ -4,6 +4,8 @@
 // over ("dldone"), which hands over to the completion step.
 #include "download/download_dialog_win.h"
 
+#include "app/text_copy.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -27,13 +29,6 @@ const int kStatusId = IDC_STATUS;
 const int kQuitId = IDC_QUIT;
 const int kSuspendId = IDC_SUSPEND;
 
-void CopyCut(char* out, const char* text, size_t size) {
-    if (!size) return;
-    size_t length = text ? strlen(text) : 0;
-    if (length >= size) length = size - 1;
-    if (length) memcpy(out, text, length);
-    out[length] = '\0';
-}
 
 void OnSetupDescription(const char* infPath, void* context) {
     static_cast<DownloadDialog*>(context)->ReadSetupDescription(infPath);
@@ -242,7 +237,7 @@ int DownloadDialog::NextFile() {
                     return 0;
                 }
             }
-            CopyCut(currentFile, name, sizeof currentFile);
+            CopyTruncated(currentFile, static_cast<int>(sizeof currentFile), name);
         }
         GetSourcePath(currentComponent, currentFile, path, sizeof path);
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) continue;
@@ -310,7 +305,7 @@ void DownloadDialog::OnConnected(WPARAM error) {
         PostDone(1);
         return;
     }
-    CopyCut(connectedSite, siteName, sizeof connectedSite);
+    CopyTruncated(connectedSite, static_cast<int>(sizeof connectedSite), siteName);
     connectedTransport = CurrentTransport();
     // A fetch that cannot start has posted "dldone" already: completion
     // then reports the missing component and the files stay.

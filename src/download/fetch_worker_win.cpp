@@ -23,9 +23,9 @@ public:
     explicit Worker(HttpTransferState* state)
         : state(state), client(0, state->timeouts), output(nullptr), partBuffer(nullptr) {
         url[0] = proxy[0] = 0;
-        CopyCut(remotePath, sizeof remotePath, state->remotePath);
-        CopyCut(directory, sizeof directory, state->localFile);
-        CopyCut(localFile, sizeof localFile, state->localFile);
+        CopyTruncated(remotePath, sizeof remotePath, state->remotePath);
+        CopyTruncated(directory, sizeof directory, state->localFile);
+        CopyTruncated(localFile, sizeof localFile, state->localFile);
         char* slash = std::strrchr(directory, '\\');
         if (slash) slash[1] = 0;
         else directory[0] = 0;
@@ -107,16 +107,16 @@ Worker::Outcome Worker::ReachPartList() {
                 continue;
             }
             FormatBareProxyText(proxy, sizeof proxy, shared.proxyAddress, shared.proxyPort);
-            CopyCut(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
-            CopyCut(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
+            CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
+            CopyTruncated(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
             own.proxyUser[0] = own.proxyPassword[0] = 0;
             break;
         case Direct:
             proxy[0] = 0;
             CopySettings(nullptr);
             // The parts carry the credentials that reached the part list.
-            CopyCut(shared.siteUser, sizeof shared.siteUser, own.siteUser);
-            CopyCut(shared.sitePassword, sizeof shared.sitePassword, own.sitePassword);
+            CopyTruncated(shared.siteUser, sizeof shared.siteUser, own.siteUser);
+            CopyTruncated(shared.sitePassword, sizeof shared.sitePassword, own.sitePassword);
             break;
         case AskUser: {
             // Every time the transport's own settings, not the last answer.
@@ -131,12 +131,12 @@ Worker::Outcome Worker::ReachPartList() {
             // A dialog that cannot be shown counts as Cancel; it would
             // otherwise be tried again for ever.
             if (answer == 1009 || answer == -1) return Failed;
-            CopyCut(shared.proxyAddress, sizeof shared.proxyAddress, dialog.proxyAddress);
-            CopyCut(shared.proxyPort, sizeof shared.proxyPort, dialog.proxyPort);
-            CopyCut(shared.proxyUser, sizeof shared.proxyUser, dialog.proxyUser);
-            CopyCut(shared.proxyPassword, sizeof shared.proxyPassword, dialog.proxyPassword);
-            CopyCut(shared.siteUser, sizeof shared.siteUser, dialog.siteUser);
-            CopyCut(shared.sitePassword, sizeof shared.sitePassword, dialog.sitePassword);
+            CopyTruncated(shared.proxyAddress, sizeof shared.proxyAddress, dialog.proxyAddress);
+            CopyTruncated(shared.proxyPort, sizeof shared.proxyPort, dialog.proxyPort);
+            CopyTruncated(shared.proxyUser, sizeof shared.proxyUser, dialog.proxyUser);
+            CopyTruncated(shared.proxyPassword, sizeof shared.proxyPassword, dialog.proxyPassword);
+            CopyTruncated(shared.siteUser, sizeof shared.siteUser, dialog.siteUser);
+            CopyTruncated(shared.sitePassword, sizeof shared.sitePassword, dialog.sitePassword);
             FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath,
                           kPartList);
             FormatProxyText(proxy, sizeof proxy, shared.proxyUser, shared.proxyPassword, shared.proxyAddress,

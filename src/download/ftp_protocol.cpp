@@ -2,6 +2,8 @@
 // the PASV and 1xx parsers, and the state machine of login and transfer.
 #include "download/ftp_protocol.h"
 
+#include "app/text_copy.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +16,6 @@ const char kDefaultPassword[] = "cvget@corvane.com";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Copies at most size-1 characters; a value that does not fit is cut.
-void CopyText(char* out, int size, const char* in) {
-    int i = 0;
-    if (in) {
-        for (; i < size - 1 && in[i]; ++i) out[i] = in[i];
-    }
-    out[i] = 0;
-}
 
 }  // namespace
 
@@ -85,8 +79,8 @@ FtpProtocol::FtpProtocol(FtpLink& link)
       block_(nullptr) {
     replyBuffer_[0] = 0;
     replyText_[0] = 0;
-    CopyText(user_, kTextSize, "anonymous");
-    CopyText(password_, kTextSize, kDefaultPassword);
+    CopyTruncated(user_, kTextSize, "anonymous");
+    CopyTruncated(password_, kTextSize, kDefaultPassword);
     remotePath_[0] = 0;
 }
 
@@ -96,8 +90,8 @@ void FtpProtocol::Enter(FtpState next) { state_ = next; }
 
 void FtpProtocol::SetCredentials(const char* user, const char* password) {
     if (!user || !*user) return;
-    CopyText(user_, kTextSize, user);
-    CopyText(password_, kTextSize, password);
+    CopyTruncated(user_, kTextSize, user);
+    CopyTruncated(password_, kTextSize, password);
 }
 
 int FtpProtocol::Close() {
@@ -431,7 +425,7 @@ bool FtpProtocol::BeginFetch(const char* remotePath) {
     if (!CanFetch()) return false;
     if (!block_) block_ = static_cast<char*>(std::malloc(kBlockSize));
     if (!block_) return false;
-    CopyText(remotePath_, kPathSize, remotePath);
+    CopyTruncated(remotePath_, kPathSize, remotePath);
     bytesReceived_ = 0;
     pendingEnds_ = 0;
     transferStarted_ = false;

@@ -101,16 +101,16 @@ int HttpDownloader::Open(const char* site, const char* proxy, const char* port) 
     }
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyCut(own.proxyAddress, sizeof own.proxyAddress, SharedHttpSettings.proxyAddress);
-        CopyCut(own.proxyPort, sizeof own.proxyPort, SharedHttpSettings.proxyPort);
+        CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, SharedHttpSettings.proxyAddress);
+        CopyTruncated(own.proxyPort, sizeof own.proxyPort, SharedHttpSettings.proxyPort);
     } else {
-        CopyCut(own.proxyAddress, sizeof own.proxyAddress, proxy);
-        CopyCut(own.proxyPort, sizeof own.proxyPort, port);
+        CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, proxy);
+        CopyTruncated(own.proxyPort, sizeof own.proxyPort, port);
     }
     if (!site) site = "";
     if (std::strncmp(site, "http://", 7) == 0) site += 7;
     // Room for the "/" that always ends the site.
-    CopyCut(state->site, sizeof state->site - 1, site);
+    CopyTruncated(state->site, sizeof state->site - 1, site);
     std::strcat(state->site, "/");
     state->notifyWindow = notifyWindow;
 
@@ -130,8 +130,8 @@ int HttpDownloader::Close() { return 0; }
 int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
     if (!state) return 0;
     CloseIfOpen(&workerThread);
-    CopyCut(state->remotePath, sizeof state->remotePath, remotePath);
-    CopyCut(state->localFile, sizeof state->localFile, localFile);
+    CopyTruncated(state->remotePath, sizeof state->remotePath, remotePath);
+    CopyTruncated(state->localFile, sizeof state->localFile, localFile);
     state->notifyWindow = notifyWindow;
 
     FetchWorkerStart* start = new (std::nothrow) FetchWorkerStart;
@@ -160,11 +160,11 @@ void HttpDownloader::SetCredentials(const char* user, const char* password) {
     if (!state) return;
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyCut(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
-        CopyCut(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
+        CopyTruncated(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
+        CopyTruncated(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
         return;
     }
-    CopyCut(own.siteUser, sizeof own.siteUser, user);
+    CopyTruncated(own.siteUser, sizeof own.siteUser, user);
     if (password && password[0]) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
 }
 
@@ -172,11 +172,11 @@ void HttpDownloader::SetProxyCredentials(const char* user, const char* password)
     if (!state) return;
     HttpSettings& own = state->settings;
     if (settingsConfirmed) {
-        CopyCut(own.proxyUser, sizeof own.proxyUser, SharedHttpSettings.proxyUser);
-        CopyCut(own.proxyPassword, sizeof own.proxyPassword, SharedHttpSettings.proxyPassword);
+        CopyTruncated(own.proxyUser, sizeof own.proxyUser, SharedHttpSettings.proxyUser);
+        CopyTruncated(own.proxyPassword, sizeof own.proxyPassword, SharedHttpSettings.proxyPassword);
         return;
     }
-    CopyCut(own.proxyUser, sizeof own.proxyUser, user);
+    CopyTruncated(own.proxyUser, sizeof own.proxyUser, user);
     if (password && password[0]) DescrambleInto(own.proxyPassword, sizeof own.proxyPassword, password);
 }
 

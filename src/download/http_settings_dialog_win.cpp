@@ -11,12 +11,12 @@ HttpSettingsDialog::HttpSettingsDialog(const char* proxyAddress_, const char* pr
                                        const char* site, const char* remotePath,
                                        const char* siteUser_, const char* sitePassword_)
     : DialogBase(IDD_HTTP_SETTINGS) {
-    CopyCut(proxyAddress, sizeof proxyAddress, proxyAddress_);
-    CopyCut(proxyPort, sizeof proxyPort, proxyPort_);
-    CopyCut(proxyUser, sizeof proxyUser, proxyUser_);
-    CopyCut(proxyPassword, sizeof proxyPassword, proxyPassword_);
-    CopyCut(siteUser, sizeof siteUser, siteUser_);
-    CopyCut(sitePassword, sizeof sitePassword, sitePassword_);
+    CopyTruncated(proxyAddress, sizeof proxyAddress, proxyAddress_);
+    CopyTruncated(proxyPort, sizeof proxyPort, proxyPort_);
+    CopyTruncated(proxyUser, sizeof proxyUser, proxyUser_);
+    CopyTruncated(proxyPassword, sizeof proxyPassword, proxyPassword_);
+    CopyTruncated(siteUser, sizeof siteUser, siteUser_);
+    CopyTruncated(sitePassword, sizeof sitePassword, sitePassword_);
     address[0] = 0;
     if (site && remotePath) std::snprintf(address, sizeof address, "%s%s", site, remotePath);
 }

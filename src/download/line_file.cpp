@@ -14,17 +14,6 @@ const char* SkipBlanks(const char* p) {
 }
 }  // namespace
 
-bool CopyCut(char* out, int size, const char* text) {
-    if (size <= 0) return false;
-    if (!text) text = "";
-    int n = 0;
-    while (text[n] && n < size - 1) {
-        out[n] = text[n];
-        ++n;
-    }
-    out[n] = 0;
-    return text[n] == 0;
-}
 
 int LineFile::Append(const char* text, unsigned length) {
     // Every node's text ends in a line feed, added when the piece lacks one.

@@ -3,6 +3,8 @@
 // sizes, sums, the URLs and proxy texts of the requests, the order of proxy
 // attempts and the pause between tries of a failing part. Portable code.
 #pragma once
+
+#include "app/text_copy.h"
 #include <cstdint>
 
 struct LineNode {
@@ -79,6 +81,3 @@ ProxyAttempt NextProxyAttempt(ProxyAttempt attempt);
 // times in a row: 1 s, doubling, at most 30 s.
 int PartRetryDelayMs(int failures);
 
-// Copies at most size - 1 characters and a terminator; true when nothing
-// was cut.
-bool CopyCut(char* out, int size, const char* text);

@@ -36,13 +36,13 @@ void ReadPrefsLine(const char* line, char* address, int addressSize, int* addres
         // "network.proxy.http", "host"  -> skip the quote, comma, blank, quote.
         const char* p = SkipAtMost(after, 4);
         if (std::strncmp(p, kPrefix, sizeof kPrefix - 1) == 0) p += sizeof kPrefix - 1;
-        CopyCut(address, addressSize, p);
+        CopyTruncated(address, addressSize, p);
         CutAtLast(address, '"');
         *addressFound = 1;
     } else if (std::strncmp(after, "_port", 5) == 0) {
         // "network.proxy.http_port", 8080)  -> skip the quote, comma, blank.
         const char* p = SkipAtMost(after + 5, 3);
-        CopyCut(port, portSize, p);
+        CopyTruncated(port, portSize, p);
         CutAtLast(port, ')');
     }
 }
@@ -53,7 +53,7 @@ void SplitProxyServer(char* address, char* port, int portSize) {
     StripHttpPrefix(address);
     char* colon = std::strrchr(address, ':');
     if (colon) {
-        CopyCut(port, portSize, colon + 1);
+        CopyTruncated(port, portSize, colon + 1);
         *colon = 0;
     } else if (portSize > 0) {
         port[0] = 0;

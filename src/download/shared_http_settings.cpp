@@ -8,12 +8,12 @@ int settingsConfirmed = 0;
 
 void CopyHttpSettings(HttpSettings* to, const HttpSettings* from) {
     if (to == from) return;
-    CopyCut(to->proxyAddress, sizeof to->proxyAddress, from->proxyAddress);
-    CopyCut(to->proxyPort, sizeof to->proxyPort, from->proxyPort);
-    CopyCut(to->proxyUser, sizeof to->proxyUser, from->proxyUser);
-    CopyCut(to->proxyPassword, sizeof to->proxyPassword, from->proxyPassword);
-    CopyCut(to->siteUser, sizeof to->siteUser, from->siteUser);
-    CopyCut(to->sitePassword, sizeof to->sitePassword, from->sitePassword);
+    CopyTruncated(to->proxyAddress, sizeof to->proxyAddress, from->proxyAddress);
+    CopyTruncated(to->proxyPort, sizeof to->proxyPort, from->proxyPort);
+    CopyTruncated(to->proxyUser, sizeof to->proxyUser, from->proxyUser);
+    CopyTruncated(to->proxyPassword, sizeof to->proxyPassword, from->proxyPassword);
+    CopyTruncated(to->siteUser, sizeof to->siteUser, from->siteUser);
+    CopyTruncated(to->sitePassword, sizeof to->sitePassword, from->sitePassword);
 }
 
 void ClearHttpSettings(HttpSettings* settings) {

@@ -42,22 +42,6 @@ int IsAbsolutePath(const char* path) {
 
 }  // namespace
 
-void CopyTruncated(char* out, int size, const char* text) {
-    if (size <= 0) return;
-    int i = 0;
-    for (; i < size - 1 && text[i]; ++i) out[i] = text[i];
-    out[i] = 0;
-}
-
-void AppendTruncated(char* out, int size, const char* text) {
-    if (size <= 0) return;
-    int used = (int)strnlen(out, (size_t)size);
-    if (used >= size) {
-        out[size - 1] = 0;
-        return;
-    }
-    CopyTruncated(out + used, size - used, text);
-}
 
 int SplitActionLine(const char* line, ActionLine* out) {
     CopyTruncated(out->text, sizeof out->text, line ? line : "");

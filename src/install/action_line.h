@@ -4,6 +4,8 @@
 // COM registration queue uses.
 #pragma once
 
+#include "app/text_copy.h"
+
 enum ActionVerb {
     VerbIsPackage,
     VerbRun,
@@ -115,7 +117,3 @@ RegistryLineKind SplitRegistryLine(char* line, RegistryLine* out);
 // blanks. Returns 0 (and *value 0) for anything else or when out of range.
 int ParseDecimalDword(const char* text, unsigned* value);
 
-// Copies at most size - 1 characters and terminates; never writes past.
-void CopyTruncated(char* out, int size, const char* text);
-// Appends at most what fits; never writes past.
-void AppendTruncated(char* out, int size, const char* text);

@@ -192,10 +192,10 @@ TEST(PartRetry, PauseGrowsFromOneSecondToThirty) {
 
 TEST(CopyCutTest, CutsAndTerminates) {
     char out[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_FALSE(CopyCut(out, sizeof out, "abcdef"));
+    EXPECT_FALSE(CopyTruncated(out, sizeof out, "abcdef"));
     EXPECT_STREQ("abc", out);
-    EXPECT_TRUE(CopyCut(out, sizeof out, "ab"));
+    EXPECT_TRUE(CopyTruncated(out, sizeof out, "ab"));
     EXPECT_STREQ("ab", out);
-    EXPECT_TRUE(CopyCut(out, sizeof out, nullptr));
+    EXPECT_TRUE(CopyTruncated(out, sizeof out, nullptr));
     EXPECT_STREQ("", out);
 }
