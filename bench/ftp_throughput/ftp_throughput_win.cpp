@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/ftp_downloader_win.h"
 #include "ui/window_win.h"
 

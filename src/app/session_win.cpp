@@ -4,9 +4,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
+#include "app/message_box_win.h"
 #include "app/switches.h"
 #include "app/tray_win.h"
+#include "base/resume_shortcut_win.h"
 #include "download/download_dialog_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"

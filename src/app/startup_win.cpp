@@ -5,11 +5,13 @@
 #include <commctrl.h>
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "app/run_modes.h"
 #include "app/session_win.h"
+#include "app/message_box_win.h"
 #include "app/switches.h"
 #include "app/tray_win.h"
+#include "base/resume_shortcut_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 

@@ -1,7 +1,7 @@
 // Switch parsing and the relaunch command line.
 #include "app/switches.h"
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 #include <cstring>
 

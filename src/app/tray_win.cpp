@@ -1,4 +1,4 @@
-// The tray window, its icon and popup menu, and the resume shortcut.
+// The tray window, its icon and popup menu.
 #include "app/tray_win.h"
 
 #include <objbase.h>
@@ -8,14 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/os_kind.h"
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "ui/window_win.h"
 
 namespace {
 const int kTrayIconId = 106;
 const int kTrayMenuId = 107;
-const char kShortcutName[] = "\\Corvane Lite Installer.lnk";
 
 class TrayWindow : public WindowBase {
 public:
@@ -188,60 +186,6 @@ HMENU PrepareTrayMenu() {
     info.fState = MFS_DEFAULT;
     SetMenuItemInfoA(trayMenu, TrayOpenCommand, FALSE, &info);
     return trayMenu;
-}
-
-int GetOsKind() {
-    static int kind = 0;
-    if (!kind) {
-        OSVERSIONINFOA version;
-        std::memset(&version, 0, sizeof version);
-        version.dwOSVersionInfoSize = sizeof version;
-        GetVersionExA(&version);
-        kind = OsKindOf(version.dwPlatformId, version.dwMajorVersion);
-    }
-    return kind;
-}
-
-bool GetResumeShortcutPath(char* path, int size) {
-    int folder = StartupFolderOf(GetOsKind());
-    if (folder < 0 || size <= 0) return false;
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, &items)) || !items) return false;
-    char directory[MAX_PATH] = "";
-    BOOL found = SHGetPathFromIDListA(items, directory);
-    IMalloc* allocator = nullptr;
-    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-        allocator->Free(items);
-        allocator->Release();
-    }
-    if (!found) return false;
-    std::snprintf(path, size, "%s%s", directory, kShortcutName);
-    return true;
-}
-
-void SetResumeShortcut(int on, const char* target, const char* arguments) {
-    char path[MAX_PATH];
-    if (!GetResumeShortcutPath(path, sizeof path)) return;
-    if (!on) {
-        DeleteFileA(path);
-        return;
-    }
-    HRESULT init = CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link)))) {
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-            WCHAR widePath[MAX_PATH];
-            MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-            link->SetPath(target);
-            link->SetArguments(arguments);
-            file->Save(widePath, FALSE);
-            file->Release();
-        }
-        link->Release();
-    }
-    if (SUCCEEDED(init)) CoUninitialize();
 }
 
 HWND GetTrayWindow() { return TrayWindowExists() ? trayWindow->hwnd : nullptr; }

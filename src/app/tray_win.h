@@ -1,5 +1,5 @@
-// Waiting in the notification area, and the resume shortcut in the Startup
-// folder.
+// Waiting in the notification area. (The resume shortcut is in
+// base/resume_shortcut_win.h.)
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -42,14 +42,6 @@ int RunTrayWait();
 void EndTray();
 // Makes "&Open" the default item of the tray menu and returns the menu.
 HMENU PrepareTrayMenu();
-// On: creates or replaces the shortcut; off: deletes it.
-void SetResumeShortcut(int on, const char* target, const char* arguments);
-// 1 the 95 family, 2 NT before 4.0, 3 Win32s, 4 NT 4.0 or later.
-int GetOsKind();
-// Full path of the resume shortcut in the Startup folder GetOsKind
-// selects; false when there is none.
-bool GetResumeShortcutPath(char* path, int size);
-
 // The tray's parts while they exist (null otherwise).
 HWND GetTrayWindow();
 TrayIcon* GetCurrentTrayIcon();

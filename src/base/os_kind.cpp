@@ -1,5 +1,5 @@
 // Windows kinds and their Startup folders.
-#include "app/os_kind.h"
+#include "base/os_kind.h"
 
 int OsKindOf(unsigned long platformId, unsigned long majorVersion) {
     const unsigned long win32s = 0, nt = 2;

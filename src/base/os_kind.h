@@ -1,5 +1,6 @@
 // Which kind of Windows the program runs on, and which Startup folder
-// takes the resume shortcut there. Portable: no Windows header.
+// takes the resume shortcut there. Portable (no Windows header); in the
+// bottom layer with the shortcut itself.
 #pragma once
 
 enum OsKind {

@@ -1,8 +1,7 @@
 // Definitions of the process-wide flags and the registered window messages.
 // The messages are registered during static initialisation, before WinMain
 // and before the first window of the program exists.
-#include "app/process_win.h"
-#include "ui/window_win.h"
+#include "base/process_win.h"
 
 int sessionActive = 0;
 int secondInstance = 0;
@@ -20,11 +19,3 @@ const UINT msgDlftp1 = RegisterWindowMessageA("dlftp1");
 const UINT msgDlftp2 = RegisterWindowMessageA("dlftp2");
 const UINT msgDlftp3 = RegisterWindowMessageA("dlftp3");
 const UINT msgDldone = RegisterWindowMessageA("dldone");
-
-int ShowMessage(UINT id, UINT type) {
-    char caption[100] = "";
-    char text[512] = "";
-    LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
-    LoadStringA(GetModuleInstance(), id, text, sizeof text);
-    return MessageBoxA(nullptr, text, caption, type);
-}

@@ -1,5 +1,6 @@
-// Process-wide state shared by the subsystems, and the registered window
-// messages through which transports and the download dialog talk.
+// The bottom layer: process-wide state shared by every subsystem (the
+// run flags and the registered window messages through which transports
+// and the download dialog talk).
 #pragma once
 #include <windows.h>
 
@@ -25,6 +26,3 @@ extern const UINT msgDlftp1;  // "dlftp1": FTP control connection events
 extern const UINT msgDlftp2;  // "dlftp2": FTP listening socket events
 extern const UINT msgDlftp3;  // "dlftp3": FTP data connection events
 extern const UINT msgDldone;  // "dldone": the fetch phase is over
-
-// Shows a message box without owner: caption string 16, text string `id`.
-int ShowMessage(UINT id, UINT type);

@@ -1,5 +1,6 @@
-// Cut-to-fit copies into fixed-size buffers.
-#include "app/text_copy.h"
+// Cut-to-fit copies into fixed-size buffers; in the bottom layer because the
+// portable download and install code uses them as much as start-up.
+#include "base/text_copy.h"
 
 #include <cstring>
 

@@ -4,15 +4,14 @@
 // over ("dldone"), which hands over to the completion step.
 #include "download/download_dialog_win.h"
 
-#include "app/text_copy.h"
-
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/process_win.h"
-#include "app/tray_win.h"
+#include "base/process_win.h"
+#include "base/resume_shortcut_win.h"
+#include "base/text_copy.h"
 #include "download/fetch_rules.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
@@ -276,6 +275,18 @@ void DownloadDialog::PostDone(int failed) {
     if (fetchOver) return;
     fetchOver = 1;
     PostMessageA(hwnd, msgDldone, failed, 0);
+}
+
+void DownloadDialog::Complete() {
+    completing = 1;
+    CompletionRun run = {hwnd,        statusControl,     listControl,      componentCount,
+                         usesNetwork, allowIntervention, saveProxySettings};
+    CompleteRun(this, run);
+}
+
+void DownloadDialog::HideRunWindow() {
+    windowShown = 0;
+    ShowWindow(hwnd, SW_HIDE);
 }
 
 void DownloadDialog::EndRun(int result) {

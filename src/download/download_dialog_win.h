@@ -6,17 +6,11 @@
 #include <windows.h>
 #include "download/ftp_downloader_win.h"
 #include "download/http_downloader_win.h"
+#include "install/completion_win.h"
 #include "setup/component.h"
 #include "ui/window_win.h"
 
-// Results of the modal run, as start-up reads them.
-enum DownloadResult {
-    ResultFinished = 1003,   // remove the download folder and the shortcut
-    ResultSuspended = 1004,  // write the resume shortcut, wait in the tray
-    ResultKeepFiles = 1009,  // leave everything in place for the next start
-};
-
-class DownloadDialog : public DialogBase {
+class DownloadDialog : public DialogBase, public CompletionHost {
 public:
     DownloadDialog(const char* downloadFolder, int showIntro, int resuming, const char* setupPath,
                    int saveProxySettings);
@@ -30,8 +24,6 @@ public:
     void ReadSetupDescription(const char* infPath);
     // The completion step: checks, asks, installs, records, ends the dialog.
     void Complete();
-    // Installs the downloaded components in install order.
-    void InstallAll();
 
     const char* downloadFolder;
     HWND listControl;
@@ -66,8 +58,8 @@ public:
 protected:
     // Seams for the questions and the interruption of the HTTP worker, so
     // that tests can answer and observe them.
-    virtual INT_PTR RunQuestion(WORD templateId);
-    virtual int ShowRunMessage(UINT textId, UINT type);
+    INT_PTR RunQuestion(WORD templateId) override;
+    int ShowRunMessage(UINT textId, UINT type) override;
     virtual void InterruptHttp(int pause);
     virtual void ClearHttpInterrupt();
 
@@ -79,7 +71,10 @@ private:
     void OnProgress(LPARAM received);
     void OnFileDone(WPARAM error);
     void OnQuit();
-    void EndRun(int result);
+    // The completion step's view of the run.
+    void HideRunWindow() override;
+    void EndRun(int result) override;
+    int RunEnded() const override { return endedWith; }
     void PostDone(int failed);
     void SetStatus(const char* text);
     void SetStatusFromString(UINT id, const char* fileName, const char* site);

@@ -1,7 +1,7 @@
 // Transport base: the hidden message window, the asynchronous host lookup
 // and the start of Windows Sockets for transport threads.
 #include "download/downloader_win.h"
-#include "app/process_win.h"
+#include "base/process_win.h"
 
 #include <cstring>
 #include <new>

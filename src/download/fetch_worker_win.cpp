@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/http_downloader_win.h"
 #include "download/http_settings_dialog_win.h"
 #include "download/line_file.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "setup/download_folder_win.h"
 
 namespace {

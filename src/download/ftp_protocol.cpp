@@ -2,7 +2,7 @@
 // the PASV and 1xx parsers, and the state machine of login and transfer.
 #include "download/ftp_protocol.h"
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 #include <climits>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/line_file.h"
 #include "http/codec.h"
 

@@ -4,7 +4,7 @@
 // attempts and the pause between tries of a failing part. Portable code.
 #pragma once
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 #include <cstdint>
 
 struct LineNode {

@@ -4,7 +4,7 @@
 // COM registration queue uses.
 #pragma once
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 enum ActionVerb {
     VerbIsPackage,

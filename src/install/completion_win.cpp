@@ -1,8 +1,7 @@
-// The completion step of the download dialog: checks that every component is
-// present, asks whether to install, runs the install rounds of each
-// component in install order, records the run in the state file and ends
-// the dialog with the result that tells start-up what to clean up.
-#include "download/download_dialog_win.h"
+// The completion step of a download run: checks, asks, installs in install
+// order, records the run in the state file and ends the run through its
+// host.
+#include "install/completion_win.h"
 
 #include <commctrl.h>
 
@@ -10,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/fetch_rules.h"
 #include "download/shared_http_settings.h"
 #include "install/install_win.h"
@@ -18,6 +17,7 @@
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile_win.h"
+#include "ui/window_win.h"
 
 namespace {
 const int kProgressId = IDC_PROGRESS;
@@ -32,51 +32,49 @@ void SetStatusText(HWND status, UINT id, const char* name) {
 }
 }  // namespace
 
-void DownloadDialog::Complete() {
-    completing = 1;
-    SetForegroundWindow(hwnd);
+void CompleteRun(CompletionHost* host, const CompletionRun& run) {
+    SetForegroundWindow(run.window);
 
     int missing = 0;
-    for (int row = 0; row < componentCount; ++row) {
+    for (int row = 0; row < run.componentCount; ++row) {
         Component* component = GetRowComponent(row);
         DecideInitialState(component);
         SetRowState(row, component->state);
         if (component->state != AlreadyInstalled && component->state != Downloaded) missing = 1;
     }
     if (missing) {
-        ShowRunMessage(usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING,
+        host->ShowRunMessage(run.usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING,
                        MB_ICONERROR | MB_SETFOREGROUND);
-        EndRun(ResultKeepFiles);
+        host->EndRun(ResultKeepFiles);
         return;
     }
 
     char text[300];
     LoadStringA(GetModuleInstance(), IDS_ALL_DOWNLOADED, text, sizeof text);
-    SetWindowTextA(statusControl, text);
-    SendMessageA(GetDlgItem(hwnd, kProgressId), PBM_SETPOS, 0, 0);
+    SetWindowTextA(run.statusControl, text);
+    SendMessageA(GetDlgItem(run.window, kProgressId), PBM_SETPOS, 0, 0);
 
     INT_PTR choice = 1;
-    if (usesNetwork) {
-        windowShown = 0;
-        ShowWindow(hwnd, SW_HIDE);
-        if (allowIntervention) choice = RunQuestion(IDD_READY);
-        EnableWindow(GetDlgItem(hwnd, kQuitId), FALSE);
-        EnableWindow(hwnd, TRUE);
+    if (run.usesNetwork) {
+        host->HideRunWindow();
+        if (run.allowIntervention) choice = host->RunQuestion(IDD_READY);
+        EnableWindow(GetDlgItem(run.window, kQuitId), FALSE);
+        EnableWindow(run.window, TRUE);
     }
-    if (endedWith) return;  // Windows ended the session meanwhile
+    if (host->RunEnded()) return;  // Windows ended the session meanwhile
     if (choice != 1) {
-        if (RunQuestion(IDD_CANCEL_INSTALL) == ResultKeepFiles) {
-            EndRun(ResultFinished);  // "&Delete files"
+        if (host->RunQuestion(IDD_CANCEL_INSTALL) == ResultKeepFiles) {
+            host->EndRun(ResultFinished);  // "&Delete files"
         } else {
             WriteStateText("download", "complete", "1");
-            EndRun(ResultKeepFiles);
+            host->EndRun(ResultKeepFiles);
         }
         return;
     }
 
     WriteStateText("result", "success", "0");
     WriteStateText("download", "complete", "1");
-    if (usesNetwork && saveProxySettings) {
+    if (run.usesNetwork && run.saveProxySettings) {
         const char* address = SharedHttpSettings.proxyAddress;
         WriteStateText("ProxySettings", "Valid", address[0] ? "TRUE" : "FALSE");
         if (address[0]) {
@@ -86,22 +84,22 @@ void DownloadDialog::Complete() {
     }
 
     int allLocal = 1;
-    for (int row = 0; row < componentCount; ++row) {
+    for (int row = 0; row < run.componentCount; ++row) {
         int protocol = GetProtocol(GetRowComponent(row));
         if (protocol == ProtocolFtp || protocol == ProtocolHttp) allLocal = 0;
     }
 
-    InstallAll();
+    InstallAll(run);
 
     RunEnd end = DecideRunEnd(ReadStateInt("result", "success", 0), allLocal, secondInstance,
-                              usesNetwork);
-    if (endedWith) return;
+                              run.usesNetwork);
+    if (host->RunEnded()) return;
     if (end.deleteStateFile) DeleteStateFile();
-    EndRun(end.result);
+    host->EndRun(end.result);
 }
 
-void DownloadDialog::InstallAll() {
-    int count = componentCount;
+void InstallAll(const CompletionRun& run) {
+    int count = run.componentCount;
     int* states = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
     int* orders = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
     if (!states || !orders) {
@@ -121,7 +119,7 @@ void DownloadDialog::InstallAll() {
         Component* component = GetRowComponent(row);
         char name[70];
         name[0] = '\0';
-        ListView_GetItemText(listControl, row, 0, name, sizeof name);
+        ListView_GetItemText(run.listControl, row, 0, name, sizeof name);
         int rounds = static_cast<int>(
             GetPrivateProfileIntA(component->section, "count", 1, component->infPath));
         for (int i = 1; i <= rounds; ++i) {
@@ -130,7 +128,7 @@ void DownloadDialog::InstallAll() {
             snprintf(key, sizeof key, "extract%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
-                SetStatusText(statusControl, IDS_EXTRACTING_NAME, name);
+                SetStatusText(run.statusControl, IDS_EXTRACTING_NAME, name);
                 SetRowState(row, Extracting);
                 result = RunAction(component, line);
             }
@@ -140,7 +138,7 @@ void DownloadDialog::InstallAll() {
             snprintf(key, sizeof key, "install%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
-                SetStatusText(statusControl, IDS_INSTALLING_NAME, name);
+                SetStatusText(run.statusControl, IDS_INSTALLING_NAME, name);
                 SetRowState(row, Installing);
                 result = RunAction(component, line);
             }

@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "install/action_line.h"
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"

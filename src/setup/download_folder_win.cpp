@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "resources/resource.h"
 
 namespace {

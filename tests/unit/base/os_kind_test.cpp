@@ -1,7 +1,7 @@
 // Windows kinds and the Startup folder each of them gets.
 #include <gtest/gtest.h>
 
-#include "app/os_kind.h"
+#include "base/os_kind.h"
 
 TEST(OsKind, FromPlatformAndVersion) {
     EXPECT_EQ(3, OsKindOf(0, 3));   // Win32s

@@ -10,8 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "app/tray_win.h"
+#include "base/resume_shortcut_win.h"
 
 namespace {
 // What the timer callbacks do and saw; one wait at a time.

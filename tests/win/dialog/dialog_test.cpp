@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/process_win.h"
-#include "app/tray_win.h"
+#include "base/process_win.h"
+#include "base/resume_shortcut_win.h"
 #include "download/shared_http_settings.h"
 #include "download/download_dialog_win.h"
 #include "install/state_file_win.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/ftp_downloader_win.h"
 #include "ui/window_win.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/http_downloader_win.h"
 #include "download/shared_http_settings.h"
 #include "harness.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "http/codec.h"
 
 std::string Env(const char* name) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "download/downloader_win.h"
 #include "download/http_downloader_win.h"
 #include "harness.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "install/install_win.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/process_win.h"
+#include "base/process_win.h"
 #include "setup/download_folder_win.h"
 #include "setup_test_support.h"
 

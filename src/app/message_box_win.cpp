@@ -1,0 +1,12 @@
+// Start-up's message boxes, texts from the string table.
+#include "app/message_box_win.h"
+
+#include "ui/window_win.h"
+
+int ShowMessage(UINT id, UINT type) {
+    char caption[100] = "";
+    char text[512] = "";
+    LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
+    LoadStringA(GetModuleInstance(), id, text, sizeof text);
+    return MessageBoxA(nullptr, text, caption, type);
+}

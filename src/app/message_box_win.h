@@ -1,0 +1,6 @@
+// Start-up's own message boxes: no owner, captioned with the program's name.
+#pragma once
+#include <windows.h>
+
+// Shows a message box without owner: caption string 16, text string `id`.
+int ShowMessage(UINT id, UINT type);

@@ -1,0 +1,50 @@
+// The completion step of a download run: checks that every component is
+// present, asks whether to install, runs the install rounds of each
+// component in install order, records the run in the state file and ends
+// the run with the result that tells start-up what to clean up. It talks to
+// the window that runs it only through CompletionHost.
+#pragma once
+#include <windows.h>
+
+// Results of the modal run, as start-up reads them.
+enum DownloadResult {
+    ResultFinished = 1003,   // remove the download folder and the shortcut
+    ResultSuspended = 1004,  // write the resume shortcut, wait in the tray
+    ResultKeepFiles = 1009,  // leave everything in place for the next start
+};
+
+// What the completion step asks of the run's window.
+class CompletionHost {
+public:
+    // Runs one of the run's question dialogs; its result.
+    virtual INT_PTR RunQuestion(WORD templateId) = 0;
+    // Shows string `textId` in a message box of the run.
+    virtual int ShowRunMessage(UINT textId, UINT type) = 0;
+    // Hides the run's window while "Ready to Install" is asked.
+    virtual void HideRunWindow() = 0;
+    // Ends the run with a DownloadResult; the first ending holds.
+    virtual void EndRun(int result) = 0;
+    // Non-zero once the run has ended (Windows may end the session while a
+    // question or an install action is on the stack).
+    virtual int RunEnded() const = 0;
+
+protected:
+    ~CompletionHost() {}
+};
+
+// The run's window and the setup description's choices that the
+// completion step reads.
+struct CompletionRun {
+    HWND window;         // the download dialog
+    HWND statusControl;  // its status line
+    HWND listControl;    // its component list
+    int componentCount;
+    int usesNetwork;
+    int allowIntervention;
+    int saveProxySettings;
+};
+
+// The completion step, run once when the fetch phase is over.
+void CompleteRun(CompletionHost* host, const CompletionRun& run);
+// Installs the downloaded components in install order.
+void InstallAll(const CompletionRun& run);
