@@ -51,3 +51,10 @@ foreach(area ${CV_UNIT_AREAS})
   endif()
 endforeach()
 
+
+# The test run's own summary: a tier that ran nothing must fail the run.
+find_program(CV_PYTHON3_NATIVE python3)
+if(CV_PYTHON3_NATIVE)
+  add_test(NAME unit_test_summary COMMAND ${CV_PYTHON3_NATIVE} ${PROJECT_SOURCE_DIR}/tests/scripts/summary_test.py)
+  set_tests_properties(unit_test_summary PROPERTIES LABELS unit)
+endif()

@@ -6,30 +6,38 @@ CV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CV_ROOT
 export BUILD_DIR="${BUILD_DIR:-$CV_ROOT/build}"
 
-# The shipped program is 32-bit. Some hosts' kernels cannot execute i386
-# code at all (32-bit Wine then fails with "Exec format error"); there the
-# Windows tiers run the 64-bit twin of the same sources under 64-bit Wine.
-if [ -z "${CV_WIN_ARCH:-}" ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# The shipped program is 32-bit and is the build the Windows tiers test
+# wherever this machine runs 32-bit code. Some hosts' kernels cannot execute
+# i386 code at all (32-bit Wine then fails with "Exec format error"); only
+# there the tiers run the 64-bit twin of the same sources under 64-bit Wine.
+# The probe needs Wine installed, so scripts/test calls cv_choose_arch again
+# after the bootstrap. CV_WIN_ARCH and WINEPREFIX set by the caller hold.
+CV_ARCH_FROM_CALLER="${CV_ARCH_FROM_CALLER-${CV_WIN_ARCH:-}}"
+CV_PREFIX_FROM_CALLER="${CV_PREFIX_FROM_CALLER-${WINEPREFIX:-}}"
+cv_choose_arch() {
+  if [ -n "$CV_ARCH_FROM_CALLER" ]; then
+    CV_WIN_ARCH="$CV_ARCH_FROM_CALLER"
+  elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
     CV_WIN_ARCH=i686
   else
     CV_WIN_ARCH=x86_64
   fi
-fi
-export CV_WIN_ARCH
-if [ "$CV_WIN_ARCH" = i686 ]; then
-  export CV_WIN_TREE="$BUILD_DIR/win32"
-  export WINEARCH=win32
-  export CV_WINE=/usr/lib/wine/wine
-  export WINESERVER=/usr/lib/wine/wineserver32
-else
-  export CV_WIN_TREE="$BUILD_DIR/win64"
-  export WINEARCH=win64
-  export CV_WINE=/usr/lib/wine/wine64
-  export WINESERVER=/usr/lib/wine/wineserver64
-fi
-export WINELOADER="$CV_WINE"
-export WINEPREFIX="${WINEPREFIX:-$BUILD_DIR/wineprefix-$CV_WIN_ARCH}"
+  export CV_WIN_ARCH
+  if [ "$CV_WIN_ARCH" = i686 ]; then
+    export CV_WIN_TREE="$BUILD_DIR/win32"
+    export WINEARCH=win32
+    export CV_WINE=/usr/lib/wine/wine
+    export WINESERVER=/usr/lib/wine/wineserver32
+  else
+    export CV_WIN_TREE="$BUILD_DIR/win64"
+    export WINEARCH=win64
+    export CV_WINE=/usr/lib/wine/wine64
+    export WINESERVER=/usr/lib/wine/wineserver64
+  fi
+  export WINELOADER="$CV_WINE"
+  export WINEPREFIX="${CV_PREFIX_FROM_CALLER:-$BUILD_DIR/wineprefix-$CV_WIN_ARCH}"
+}
+cv_choose_arch
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export DISPLAY="${CV_DISPLAY:-:97}"

@@ -15,6 +15,7 @@
 #include "http/http_client.h"
 #include "http/http_url.h"
 #include "http/net.h"
+#include "../../tier_servers.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ protected:
     void SetUp() override {
         scripted = Env("CV_SCRIPTED_HTTP_PORT");
         nginx = Env("CV_HTTP_PORT");
-        if (scripted.empty() || nginx.empty()) GTEST_SKIP() << "test servers not configured";
+        CV_REQUIRE_TIER(!scripted.empty() && !nginx.empty(), "the scripted HTTP server and nginx");
         token = UniqueToken();
         dir = std::filesystem::temp_directory_path() / ("cvhttp-" + token);
         std::filesystem::create_directories(dir);
@@ -474,7 +475,7 @@ TEST_F(HttpTest, LocalAndConnectionFailures) {
 TEST_F(HttpTest, NginxDirectAndThroughBothProxies) {
     std::string www = Env("CV_WWW_DIR");
     std::string proxyPort = Env("CV_PROXY_PORT"), authPort = Env("CV_PROXY_AUTH_PORT");
-    if (www.empty() || proxyPort.empty() || authPort.empty()) GTEST_SKIP() << "servers not configured";
+    CV_REQUIRE_TIER(!www.empty() && !proxyPort.empty() && !authPort.empty(), "nginx and both proxies");
     std::mt19937 rng(11);
     std::string data(3 * 1024 * 1024 + 123, '\0');
     for (auto& ch : data) ch = char(rng());
@@ -509,7 +510,7 @@ TEST_F(HttpTest, NginxDirectAndThroughBothProxies) {
 
 TEST_F(HttpTest, NginxBasicAuthentication) {
     std::string www = Env("CV_WWW_DIR");
-    if (www.empty()) GTEST_SKIP();
+    CV_REQUIRE_TIER(!www.empty(), "nginx of the test tier");
     std::filesystem::create_directories(LocalPath(www + "/auth"));
     std::string name = "auth/cvhttp-" + token + ".txt";
     ASSERT_TRUE(WriteAll(LocalPath(www + "/" + name), "protected"));

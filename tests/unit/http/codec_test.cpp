@@ -12,6 +12,7 @@
 
 #include "http/codec.h"
 #include "test_util.h"
+#include "../../tier_servers.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ TEST(Descramble, KnownTextAndFailures) {
 
 TEST(Descramble, TextsMadeByThePackTool) {
     std::string tool = cvtest::BinDir() + "/cvpack";
-    if (!cvtest::FileExists(tool)) GTEST_SKIP() << "cvpack not built";
+    CV_REQUIRE_TIER(cvtest::FileExists(tool), "the native cvpack");
     const char* plains[] = {"secret", "p@ss:w0rd with blanks", "x", ""};
     for (const char* plain : plains) {
         for (int seed = 0; seed < 6; ++seed) {

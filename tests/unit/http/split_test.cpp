@@ -9,6 +9,7 @@
 
 #include "http/codec.h"
 #include "test_util.h"
+#include "../../tier_servers.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ std::string Tool() { return cvtest::BinDir() + "/cvpack"; }
 }  // namespace
 
 TEST(Split, PartsSizesAndSumsMatchTheFile) {
-    if (!cvtest::FileExists(Tool())) GTEST_SKIP() << "cvpack not built";
+    CV_REQUIRE_TIER(cvtest::FileExists(Tool()), "the native cvpack");
     std::string dir = cvtest::TempDir("split");
     std::mt19937 rng(5);
     const size_t partSize = 1000;
@@ -78,7 +79,7 @@ TEST(Split, PartsSizesAndSumsMatchTheFile) {
 }
 
 TEST(Split, BadArgumentsFail) {
-    if (!cvtest::FileExists(Tool())) GTEST_SKIP() << "cvpack not built";
+    CV_REQUIRE_TIER(cvtest::FileExists(Tool()), "the native cvpack");
     std::string dir = cvtest::TempDir("split");
     EXPECT_NE(0, std::system((Tool() + " split " + dir + "/missing " + dir + "/out 2>/dev/null").c_str()));
     EXPECT_NE(0, std::system((Tool() + " split " + dir + " 2>/dev/null").c_str()));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "fetch_support.h"
+#include "../../tier_servers.h"
 
 namespace {
 const int kMiB = 1024 * 1024;
@@ -33,7 +34,7 @@ class LargeFetch : public FetchFixture {};
 }  // namespace
 
 TEST_F(LargeFetch, StoppedAndFetchedAgainTransfersOnlyTheMissingParts) {
-    if (Env("CV_SRV_DIR").empty()) GTEST_SKIP() << "no web server of the test tier";
+    CV_REQUIRE_TIER(!Env("CV_SRV_DIR").empty(), "the web server of the test tier");
     std::string data = PatternBytes(static_cast<size_t>(kParts) * kMiB, 64);
     Layout layout;
     ASSERT_TRUE(Publish("large64", data, kMiB, &layout));

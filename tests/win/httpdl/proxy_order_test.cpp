@@ -6,6 +6,7 @@
 
 #include "fetch_support.h"
 #include "http/codec.h"
+#include "../../tier_servers.h"
 
 namespace {
 const int kPart = 16 * 1024;
@@ -70,7 +71,7 @@ class ProxyOrder : public FetchFixture {
 protected:
     void SetUp() override {
         FetchFixture::SetUp();
-        if (ProxyPort(false).empty() || ProxyPort(true).empty()) GTEST_SKIP() << "no proxy servers configured";
+        CV_REQUIRE_TIER(!ProxyPort(false).empty() && !ProxyPort(true).empty(), "both proxies of the test tier");
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         data = PatternBytes(3 * kPart + 5, 21);
         ASSERT_TRUE(Publish(std::string("proxy-") + info->name(), data, kPart, &layout));
