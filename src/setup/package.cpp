@@ -67,7 +67,56 @@ bool IsParentPart(const char* part, size_t length) {
     return dots >= 2;
 }
 
+// Offsets within the headers of a PE image.
+const uint32_t kNewHeaderPointer = 0x3C;   // in the MZ header
+const uint32_t kOptionalHeaderSizeAt = 20; // after "PE\0\0": the file header's field
+const uint32_t kOptionalHeaderAt = 24;     // "PE\0\0" and the 20-byte file header
+const unsigned kSecurityDirectory = 4;     // index among the data directories
+
+bool ReadAt(PackageStream* stream, uint32_t offset, void* buffer, uint32_t size,
+            uint32_t fileSize) {
+    if (static_cast<uint64_t>(offset) + size > fileSize) return false;
+    return stream->Seek(offset) && ReadExactly(stream, buffer, size);
+}
+
 }  // namespace
+
+uint32_t PackageEnd(PackageStream* stream, uint32_t fileSize) {
+    unsigned char mz[kNewHeaderPointer + 4];
+    if (!ReadAt(stream, 0, mz, sizeof mz, fileSize) || mz[0] != 'M' || mz[1] != 'Z')
+        return fileSize;
+    const uint32_t pe = LoadU32(mz + kNewHeaderPointer);
+    unsigned char head[kOptionalHeaderAt + 2];
+    if (!ReadAt(stream, pe, head, sizeof head, fileSize) || std::memcmp(head, "PE\0\0", 4) != 0)
+        return fileSize;
+    const uint32_t optionalSize = LoadU16(head + kOptionalHeaderSizeAt);
+    // The directory count and the directories sit further in the 64-bit
+    // optional header, whose image base is 8 bytes instead of 4.
+    uint32_t countAt = 0;
+    switch (LoadU16(head + kOptionalHeaderAt)) {
+        case 0x10B: countAt = 92; break;   // PE32
+        case 0x20B: countAt = 108; break;  // PE32+
+        default: return fileSize;
+    }
+    const uint32_t directoryAt = countAt + 4 + kSecurityDirectory * 8;
+    if (optionalSize < directoryAt + 8) return fileSize;
+    unsigned char count[4];
+    unsigned char directory[8];
+    const uint64_t optional = static_cast<uint64_t>(pe) + kOptionalHeaderAt;
+    if (optional + directoryAt + 8 > fileSize) return fileSize;
+    if (!ReadAt(stream, static_cast<uint32_t>(optional + countAt), count, 4, fileSize) ||
+        LoadU32(count) <= kSecurityDirectory ||
+        !ReadAt(stream, static_cast<uint32_t>(optional + directoryAt), directory, 8, fileSize))
+        return fileSize;
+    // The directory holds a file offset here, not an address in memory.
+    const uint32_t table = LoadU32(directory);
+    const uint32_t tableSize = LoadU32(directory + 4);
+    if (tableSize == 0 || table > fileSize || tableSize != fileSize - table) return fileSize;
+    // The table follows the headers that point at it; and a package needs
+    // room for its trailer before it.
+    if (table < optional + directoryAt + 8 || table < kTrailerSize) return fileSize;
+    return table;
+}
 
 int IsSafeRecordName(const char* name) {
     if (!name || !*name) return 0;
@@ -94,7 +143,7 @@ int AttachPackage(PackageFile* package, PackageStream* stream, uint64_t fileSize
         MarkTrailerMissing(package, 0xFFFFFFFFu);
         return 1;
     }
-    const uint32_t size = static_cast<uint32_t>(fileSize);
+    const uint32_t size = PackageEnd(stream, static_cast<uint32_t>(fileSize));
     if (size < kTrailerSize || !stream->Seek(size - kTrailerSize) ||
         !ReadExactly(stream, package->trailer, kTrailerSize) ||
         std::memcmp(package->trailer + 4, kPackageMagic, sizeof kPackageMagic) != 0) {

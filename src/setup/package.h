@@ -8,14 +8,20 @@
 //   2 bytes  reserved, 0xFFFF
 //   name     relative path, "\" between its parts, NUL-terminated
 //   data
-// The trailer is the file's last 16 bytes: the first record's offset (the
-// size of the file before any record was appended) and "RarOrur Data".
+// The trailer is the package's last 16 bytes: the first record's offset (the
+// size of the file before any record was appended, padding included) and
+// "RarOrur Data". The package ends with the file, or, in a signed program,
+// where the certificate table that the signing tool appended begins.
 #pragma once
 #include <stdint.h>
 
 const unsigned kRecordHeaderSize = 8;
 const unsigned kTrailerSize = 16;
 const unsigned kPackageNameMax = 260;  // name bytes including the NUL
+// A signing tool starts its certificate table at a multiple of 8 and pads
+// the file up to one first; cvpack makes the package end on one, so the
+// table starts right after the trailer.
+const unsigned kPackageAlignment = 8;
 extern const char kPackageMagic[12];   // "RarOrur Data", no terminator
 
 // The file under a package: the program binds it to the system's file
@@ -49,8 +55,15 @@ enum RecordResult {
     RecordRead = 1,
 };
 
-// Binds an opened stream of `fileSize` bytes and reads its trailer. A file
-// without the magic is a package without records. Always returns 1.
+// Where the package ends in a file of `fileSize` bytes: the start of the
+// certificate table when the file is a PE image whose security directory
+// names a table running exactly to the end of the file (every offset and
+// length checked against the file size), otherwise the file size.
+uint32_t PackageEnd(PackageStream* stream, uint32_t fileSize);
+
+// Binds an opened stream of `fileSize` bytes and reads the trailer at the
+// package's end (see PackageEnd). A file without the magic there is a
+// package without records. Always returns 1.
 int AttachPackage(PackageFile* package, PackageStream* stream, uint64_t fileSize, int writable);
 uint32_t FirstRecordOffset(const PackageFile* package);
 // Reads the record at *offset: its name into `name` (nameSize bytes) and

@@ -101,11 +101,33 @@ bool WritePackage(std::FILE* out, const std::string& base, const std::vector<Ent
         std::fprintf(stderr, "cvpack: %s is larger than a package can address\n", base.c_str());
         return false;
     }
-    const uint32_t firstRecord = static_cast<uint32_t>(position);
     if (!CopyFile(out, base, position)) return false;
+    // Zero bytes after the image, so that the package ends on a multiple of
+    // kPackageAlignment: a signing tool then appends its certificate table
+    // right after the trailer, where the reader looks for it. Sizes are
+    // taken once: a file that changes meanwhile fails its copy.
+    std::vector<uint64_t> sizes;
+    uint64_t packageSize = kTrailerSize;
     for (const Entry& entry : entries) {
         const long long size = RegularFileSize(entry.path);
         if (size < 0) return false;
+        sizes.push_back(static_cast<uint64_t>(size));
+        packageSize += kRecordHeaderSize + entry.name.size() + 1 + sizes.back();
+    }
+    const unsigned padding =
+        static_cast<unsigned>((kPackageAlignment - (position + packageSize) % kPackageAlignment) %
+                              kPackageAlignment);
+    static const unsigned char zeros[kPackageAlignment] = {};
+    if (std::fwrite(zeros, 1, padding, out) != padding) return false;
+    position += padding;
+    if (position > 0xFFFFFFFFu) {
+        std::fprintf(stderr, "cvpack: %s is larger than a package can address\n", base.c_str());
+        return false;
+    }
+    const uint32_t firstRecord = static_cast<uint32_t>(position);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        const uint64_t size = sizes[i];
         const uint16_t nameLength = static_cast<uint16_t>(entry.name.size() + 1);
         position += kRecordHeaderSize + nameLength + static_cast<uint64_t>(size);
         // Every record must end where a 32-bit offset can still point.

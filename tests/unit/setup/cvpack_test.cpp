@@ -74,12 +74,14 @@ TEST_F(CvpackTest, PacksInArgumentOrderAndListsNamesAndLengths) {
 
     const std::string packed = ReadAll(dir / "out.exe");
     EXPECT_EQ(std::string(3000, 'M'), packed.substr(0, 3000));  // the executable comes first
-    EXPECT_EQ(3000u + 4 * 8 + 10 + 22 + 16 + 70000 + 15 + 22 + 2 + 0 + 16, packed.size());
+    // One zero byte after it makes the whole file a multiple of 8 long.
+    EXPECT_EQ(std::string(1, '\0'), packed.substr(3000, 1));
+    EXPECT_EQ(3001u + 4 * 8 + 10 + 22 + 16 + 70000 + 15 + 22 + 2 + 0 + 16, packed.size());
 
     PackageFile package;
     ASSERT_EQ(1, OpenPackageStdio(&package, (dir / "out.exe").c_str(), 0));
     EXPECT_EQ(0, package.trailerMissing);
-    EXPECT_EQ(3000u, FirstRecordOffset(&package));
+    EXPECT_EQ(3001u, FirstRecordOffset(&package));
     uint32_t offset = FirstRecordOffset(&package);
     char name[kPackageNameMax];
     uint32_t length;
@@ -129,13 +131,14 @@ TEST_F(CvpackTest, ListReportsMissingAndDamagedPackages) {
 
     ASSERT_EQ(0, Run("pack out.exe base.exe a=setup.inf b=big.bin"));
     std::string packed = ReadAll(dir / "out.exe");
-    // Grow the second record's data length past the trailer.
-    const size_t second = 3000 + 8 + 2 + 22;
+    // Grow the second record's data length past the trailer (6 bytes of
+    // padding precede the first record).
+    const size_t second = 3006 + 8 + 2 + 22;
     packed[second + 2] = '\x7f';
     WriteAll(dir / "damaged.exe", packed);
     EXPECT_EQ(1, Run("list damaged.exe"));
     EXPECT_EQ("a\t22\n", out);
-    EXPECT_NE(std::string::npos, err.find("damaged record at offset 3032")) << err;
+    EXPECT_NE(std::string::npos, err.find("damaged record at offset 3038")) << err;
 }
 
 TEST_F(CvpackTest, RepackingOverAnExistingOutputReplacesIt) {
@@ -147,4 +150,25 @@ TEST_F(CvpackTest, RepackingOverAnExistingOutputReplacesIt) {
     ASSERT_EQ(0, Run("pack base.exe base.exe c=empty"));
     ASSERT_EQ(0, Run("list base.exe"));
     EXPECT_EQ("c\t0\n", out);
+}
+
+TEST_F(CvpackTest, EveryPackageEndsOnAMultipleOfEight) {
+    // Bases and names of every length modulo 8, so that each padding from
+    // 0 to 7 bytes occurs.
+    for (int extra = 0; extra < 8; ++extra) {
+        WriteAll(dir / "base.exe", std::string(3000 + extra, 'M'));
+        ASSERT_EQ(0, Run("pack out.exe base.exe a=setup.inf")) << err;
+        const std::string packed = ReadAll(dir / "out.exe");
+        EXPECT_EQ(0u, packed.size() % 8) << extra;
+        PackageFile package;
+        ASSERT_EQ(1, OpenPackageStdio(&package, (dir / "out.exe").c_str(), 0));
+        const uint32_t first = FirstRecordOffset(&package);
+        EXPECT_GE(first, 3000u + extra);
+        EXPECT_LT(first, 3008u + extra);
+        const size_t padding = first - 3000 - extra;
+        EXPECT_EQ(std::string(padding, '\0'), packed.substr(3000 + extra, padding));
+        DetachPackage(&package);
+        ASSERT_EQ(0, Run("list out.exe")) << err;
+        EXPECT_EQ("a\t22\n", out);
+    }
 }

@@ -204,3 +204,94 @@ TEST(PackageReaderTest, ShortReadsAreDamage) {
         EXPECT_EQ(std::vector<std::string>{"a"}, walk.names) << at;
     }
 }
+
+namespace {
+
+// The headers of a PE image as far as the reader looks: the MZ header
+// pointing at "PE\0\0", the file header with the optional header's size,
+// and the optional header up to its data directories (16 of them unless
+// `directories` says otherwise), the security directory (index 4) set to
+// `table` and `tableSize`. Padded to `imageSize` bytes.
+std::string PeImage(bool wide, uint32_t table, uint32_t tableSize, uint32_t directories = 16,
+                    size_t imageSize = 512) {
+    std::string image(imageSize, '\0');
+    unsigned char* at = reinterpret_cast<unsigned char*>(&image[0]);
+    at[0] = 'M';
+    at[1] = 'Z';
+    const uint32_t pe = 0x80;
+    StoreU32(at + 0x3C, pe);
+    std::memcpy(at + pe, "PE\0\0", 4);
+    const uint32_t countAt = wide ? 108 : 92;
+    StoreU16(at + pe + 4 + 16, static_cast<uint16_t>(countAt + 4 + 16 * 8));
+    unsigned char* optional = at + pe + 24;
+    StoreU16(optional, wide ? 0x20B : 0x10B);
+    StoreU32(optional + countAt, directories);
+    StoreU32(optional + countAt + 4 + 4 * 8, table);
+    StoreU32(optional + countAt + 4 + 4 * 8 + 4, tableSize);
+    return image;
+}
+
+// A signed program: image, package, then the certificate table a signing
+// tool appends, which the security directory names.
+std::string SignedPackage(bool wide, const std::string& records, size_t tableSize = 24) {
+    const std::string base = PeImage(wide, 0, 0);
+    const uint32_t table = static_cast<uint32_t>(base.size() + records.size() + kTrailerSize);
+    return PeImage(wide, table, static_cast<uint32_t>(tableSize)) + records +
+           Trailer(static_cast<uint32_t>(base.size())) + std::string(tableSize, '\x30');
+}
+
+uint32_t EndOf(std::string bytes) {
+    MemoryStream stream(&bytes);
+    return PackageEnd(&stream, static_cast<uint32_t>(bytes.size()));
+}
+
+}  // namespace
+
+TEST(PackageReaderTest, SignedProgramsKeepTheirPackageBeforeTheCertificateTable) {
+    const std::string records = Record("setup.inf", "[defs]") + Record("b", "data");
+    for (bool wide : {false, true}) {
+        const std::string signedFile = SignedPackage(wide, records);
+        EXPECT_EQ(signedFile.size() - 24, EndOf(signedFile)) << wide;
+        const Walk walk = WalkPackage(signedFile);
+        EXPECT_EQ(RecordEnd, walk.last) << wide;
+        EXPECT_EQ((std::vector<std::string>{"setup.inf", "b"}), walk.names) << wide;
+        EXPECT_EQ("data", walk.data[1]) << wide;
+    }
+    // The same image unsigned still has its package at the end of the file.
+    const std::string plain = PeImage(false, 0, 0) + records + Trailer(512);
+    EXPECT_EQ(plain.size(), EndOf(plain));
+    EXPECT_EQ(2u, WalkPackage(plain).names.size());
+}
+
+TEST(PackageReaderTest, SecurityDirectoriesThatDoNotFitTheFileAreIgnored) {
+    const std::string records = Record("a", "1");
+    const std::string good = SignedPackage(false, records);
+    const uint32_t size = static_cast<uint32_t>(good.size());
+    const uint32_t table = size - 24;
+    const std::string rest = good.substr(512);
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"table ends before the file", PeImage(false, table, 23) + rest},
+        {"table runs past the file", PeImage(false, table, 25) + rest},
+        {"table starts past the file", PeImage(false, size + 8, 0xFFFFFFFF - size - 7) + rest},
+        {"size wraps around", PeImage(false, table, 0xFFFFFFFF) + rest},
+        {"empty table at the end", PeImage(false, size, 0) + rest},
+        {"table inside the headers", PeImage(false, 0x100, size - 0x100) + rest},
+        {"no security directory", PeImage(false, table, 24, 4) + rest},
+        {"not a PE image", "ZM" + (PeImage(false, table, 24) + rest).substr(2)},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(size, c.bytes.size()) << c.what;
+        EXPECT_EQ(size, EndOf(c.bytes)) << c.what;
+        // The trailer is then looked for at the end, among the table's bytes.
+        EXPECT_TRUE(WalkPackage(c.bytes).names.empty()) << c.what;
+    }
+    // Headers that point outside the file, or a file cut inside them.
+    std::string far = PeImage(false, table, 24) + rest;
+    StoreU32(reinterpret_cast<unsigned char*>(&far[0x3C]), 0xFFFFFFF0);
+    EXPECT_EQ(size, EndOf(far));
+    for (size_t cut : {size_t(2), size_t(0x40), size_t(0x90), size_t(0x100)})
+        EXPECT_EQ(cut, EndOf(good.substr(0, cut))) << cut;
+}
