@@ -51,6 +51,14 @@ export CV_PROXY_PORT=$((CV_PORT_BASE + 88))       # tinyproxy without credential
 export CV_PROXY_AUTH_PORT=$((CV_PORT_BASE + 89))  # tinyproxy with BasicAuth
 export CV_PROXY_USER="${CV_PROXY_USER:-proxyuser}"
 export CV_PROXY_PASSWORD="${CV_PROXY_PASSWORD:-proxypass}"
+# The TLS nginx: one port per server certificate (see tests/servers/nginx_tls.sh).
+export CV_HTTPS_PORT=$((CV_PORT_BASE + 443))             # good, chain sent
+export CV_HTTPS_EXPIRED_PORT=$((CV_PORT_BASE + 444))
+export CV_HTTPS_WRONG_NAME_PORT=$((CV_PORT_BASE + 445))
+export CV_HTTPS_UNTRUSTED_PORT=$((CV_PORT_BASE + 446))
+export CV_HTTPS_LEAF_PORT=$((CV_PORT_BASE + 447))        # good, leaf only
+export CV_HTTPS_UNTRUSTED_LEAF_PORT=$((CV_PORT_BASE + 448))
+export CV_HTTPS_REDIRECT_PORT=$((CV_PORT_BASE + 449))    # plain http -> https
 # FTP is on port 21 by design, so each FTP server gets an address of its own.
 export CV_FTP_ADDR="${CV_FTP_ADDR:-127.0.0.21}"          # vsftpd, passive allowed
 export CV_FTP_ACTIVE_ADDR="${CV_FTP_ACTIVE_ADDR:-127.0.0.22}" # vsftpd, pasv_enable=NO
@@ -58,6 +66,7 @@ export CV_FTP_SCRIPTED_ADDR="${CV_FTP_SCRIPTED_ADDR:-127.0.0.23}" # scripted FTP
 export CV_SRV_DIR="$BUILD_DIR/srv"                  # servers' roots, logs, pids
 export CV_WWW_DIR="$CV_SRV_DIR/www"                 # nginx document root
 export CV_FTP_DIR="$CV_SRV_DIR/ftp"                 # vsftpd anonymous root
+export CV_TLS_DIR="$CV_SRV_DIR/tls"                 # test authorities and certificates
 export CV_RESULTS_DIR_NATIVE="$BUILD_DIR/native/test-results"
 
 # Unix path -> the same file as a Windows program under Wine sees it.

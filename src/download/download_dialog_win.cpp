@@ -351,7 +351,17 @@ void DownloadDialog::OnProgress(LPARAM received) {
                  static_cast<WPARAM>(static_cast<int>(received) / 1024), 0);
 }
 
-void DownloadDialog::OnFileDone(WPARAM error) {
+void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
+    int certificateText = error == kFetchCertificateFailed ? CertificateMessageId(static_cast<int>(detail)) : 0;
+    if (certificateText) {
+        // The host, and why its certificate was refused.
+        char host[256];
+        SiteHost(siteName, host, sizeof host);
+        SetStatusFromString(static_cast<UINT>(certificateText), host, siteName);
+        PostDone(1);
+        SetCurrentState(DownloadError);
+        return;
+    }
     if (error) {
         SetStatusFromString(error == 5 ? IDS_DISK_FULL : IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
@@ -399,7 +409,7 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
         return TRUE;
     }
     if (message == msgDl4) {
-        if (!fetchOver) OnFileDone(wParam);
+        if (!fetchOver) OnFileDone(wParam, lParam);
         return TRUE;
     }
     if (message == msgDldone) {

@@ -69,7 +69,7 @@ private:
     void OnConnected(WPARAM error);
     void OnTransferStart(WPARAM error, LPARAM size);
     void OnProgress(LPARAM received);
-    void OnFileDone(WPARAM error);
+    void OnFileDone(WPARAM error, LPARAM detail);
     void OnQuit();
     // The completion step's view of the run.
     void HideRunWindow() override;

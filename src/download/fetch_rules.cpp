@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#include "http/http_url.h"
+#include "http/secure_channel.h"
+#include "resources/resource.h"
+
 namespace {
 // Appends `text` to out[*used], keeping room for the terminator.
 void Append(char* out, int size, int* used, const char* text) {
@@ -46,6 +50,23 @@ void FormatFileStatus(const char* format, const char* fileName, const char* site
             Append(out, size, &used, one);
         }
     }
+}
+
+int CertificateMessageId(int reason) {
+    switch (reason) {
+    case TlsNotTrusted: return IDS_CERT_NOT_TRUSTED;
+    case TlsWrongName: return IDS_CERT_WRONG_NAME;
+    case TlsExpired: return IDS_CERT_EXPIRED;
+    default: return 0;
+    }
+}
+
+void SiteHost(const char* site, char* out, int size) {
+    if (size <= 0) return;
+    out[0] = '\0';
+    IAD_URL url(site ? site : "");
+    int used = 0;
+    Append(out, size, &used, url.host ? url.host : "");
 }
 
 const char* StartShortcutArguments(int saveProxySettings) {

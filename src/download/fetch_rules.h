@@ -16,6 +16,16 @@ void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, cha
 void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
                       int size);
 
+// The "dl4" report of a fetch that failed on the site's certificate; its
+// lParam is the reason (http/secure_channel.h).
+const int kFetchCertificateFailed = 6;
+// String id of the message for a certificate that failed for `reason`
+// (a TlsFailure), or 0 when the reason is not about the certificate.
+int CertificateMessageId(int reason);
+// The host of a site text ("https://host:port/dir", "host/dir"), cut to
+// the buffer.
+void SiteHost(const char* site, char* out, int size);
+
 // Arguments of the resume shortcut written when a run that needs the
 // network starts.
 const char* StartShortcutArguments(int saveProxySettings);

@@ -13,7 +13,10 @@
 #include "download/http_settings_dialog_win.h"
 #include "download/line_file.h"
 #include "download/proxy_discovery_win.h"
+#include "download/fetch_rules.h"
 #include "http/codec.h"
+#include "http/secure_channel.h"
+#include "resources/resource.h"
 
 namespace {
 const char kPartList[] = "pkginfo.txt";
@@ -45,6 +48,9 @@ private:
     Outcome FetchParts();
     Outcome FetchPart(int number, int size, char* name);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
+    // Remembers a certificate that failed in the client's last fetch; true
+    // when it did.
+    bool CertificateFailed();
     void WaitWhilePaused();
     void Pause(int milliseconds);
     void Report(UINT message, WPARAM wParam, LPARAM lParam);
@@ -64,7 +70,17 @@ private:
     char remotePath[1000];
     char localFile[260];
     char directory[260];
+    int certificateFailure = 0;  // a TlsFailure about the certificate, or 0
+    char certificateHost[256] = "";
 };
+
+bool Worker::CertificateFailed() {
+    int reason = client.tls_failure();
+    if (CertificateMessageId(reason) == 0) return false;
+    certificateFailure = reason;
+    CopyTruncated(certificateHost, sizeof certificateHost, client.tls_failure_host());
+    return true;
+}
 
 void Worker::Report(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND notify = state->notifyWindow;
@@ -124,6 +140,13 @@ Worker::Outcome Worker::ReachPartList() {
             HttpSettingsDialog dialog(shared.proxyAddress, shared.proxyPort, shared.proxyUser,
                                       shared.proxyPassword, state->site, remotePath, shared.siteUser,
                                       shared.sitePassword);
+            // Settings cannot mend a certificate, but the user learns why
+            // the site could not be reached.
+            if (certificateFailure) {
+                char format[300];
+                LoadStringA(GetModuleInstance(), CertificateMessageId(certificateFailure), format, sizeof format);
+                FormatFileStatus(format, certificateHost, "", dialog.notice, sizeof dialog.notice);
+            }
             dialog.openWindow = &state->settingsDialog;
             dialog.cancelled = &state->abandoned;
             INT_PTR answer = dialog.ShowModal(nullptr);
@@ -148,6 +171,7 @@ Worker::Outcome Worker::ReachPartList() {
             settingsConfirmed = 1;
             return Done;
         }
+        CertificateFailed();
         attempt = NextProxyAttempt(attempt);
     }
 }
@@ -192,7 +216,11 @@ Worker::Outcome Worker::FetchPart(int number, int size, char* name) {
         if (PresentWithSum(partPath, static_cast<uint32_t>(expected))) return Done;
         HttpSettings& shared = SharedHttpSettings;
         FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
-        if (client.set_urls(url, proxy) != 0 || client.GetFile(nullptr, partPath) != 0) continue;
+        if (client.set_urls(url, proxy) != 0 || client.GetFile(nullptr, partPath) != 0) {
+            // Trying again cannot change a certificate.
+            if (CertificateFailed()) return Failed;
+            continue;
+        }
         // A connection that ends early looks like a complete body to the
         // client; a part shorter than listed is a failed download.
         if (FileLength(partPath) < size) continue;
@@ -258,7 +286,10 @@ int Worker::Run() {
     case Stopped:
         return 0;
     default:
-        Report(msgDl4, 4, 0);
+        if (certificateFailure)
+            Report(msgDl4, kFetchCertificateFailed, certificateFailure);
+        else
+            Report(msgDl4, 4, 0);
         return -1;
     }
 }

@@ -29,6 +29,7 @@ INT_PTR HttpSettingsDialog::OnInitDialog() {
     SetDlgItemTextA(hwnd, IDC_SITE_ADDRESS, address);
     SetDlgItemTextA(hwnd, IDC_SITE_USER, siteUser);
     SetDlgItemTextA(hwnd, IDC_SITE_PASSWORD, sitePassword);
+    if (notice[0]) SetDlgItemTextA(hwnd, IDC_SETTINGS_NOTICE, notice);
     return TRUE;
 }
 

@@ -23,6 +23,9 @@ public:
     char address[260];
     char siteUser[260];
     char sitePassword[260];
+    // Shown in place of the dialog's opening text when not empty: why the
+    // site could not be reached (a certificate that failed).
+    char notice[300] = "";
 
     // When set: the dialog announces its window there while it is open, and
     // cancels itself at once when *cancelled is already non-zero.

@@ -167,7 +167,18 @@ bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= buffer
 
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name) {
-    std::snprintf(out, size, "%s:%s@%s%s%s", user, password, site, remotePath, name);
+    // An https site keeps its scheme in front of the user information.
+    static const char kSecure[] = "https://";
+    bool secure = true;
+    for (int i = 0; kSecure[i] && secure; ++i) {
+        char c = site[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        secure = c == kSecure[i];
+    }
+    if (secure)
+        std::snprintf(out, size, "https://%s:%s@%s%s%s", user, password, site + 8, remotePath, name);
+    else
+        std::snprintf(out, size, "%s:%s@%s%s%s", user, password, site, remotePath, name);
 }
 
 void FormatProxyText(char* out, int size, const char* user, const char* password,

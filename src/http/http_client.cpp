@@ -14,6 +14,7 @@
 #include "http/codec.h"
 #include "http/http_url.h"
 #include "http/net.h"
+#include "http/secure_channel.h"
 
 namespace {
 
@@ -84,17 +85,29 @@ bool BasicCredentials(const char* user, const char* password, char* out, int cap
 
 // ---- IAD_URL ----------------------------------------------------------------
 
-IAD_URL::IAD_URL(const char* text) : user(nullptr), password(nullptr), host(nullptr), path(nullptr), port(80) {
+namespace {
+// True when `text` begins with `prefix`, letters in any case.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        char c = *text;  // stops at the terminator, which matches nothing
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != *prefix) return false;
+    }
+    return true;
+}
+}  // namespace
+
+IAD_URL::IAD_URL(const char* text)
+    : user(nullptr), password(nullptr), host(nullptr), path(nullptr), port(80), secure(false) {
     if (!text) text = "";
     const char* rest = text;
-    static const char prefix[] = "http://";
-    bool same = true;
-    for (int i = 0; i < 7 && same; ++i) {
-        char c = rest[i];  // stops at the terminator, which matches nothing
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        same = c == prefix[i];
+    if (StartsWithNoCase(rest, "http://")) {
+        rest += 7;
+    } else if (StartsWithNoCase(rest, "https://")) {
+        rest += 8;
+        secure = true;
+        port = 443;
     }
-    if (same) rest += 7;
     const char* at = std::strrchr(rest, '@');
     const char* hostPart = rest;
     if (at) {
@@ -128,6 +141,8 @@ IAD_URL::~IAD_URL() {
     std::free(host);
     std::free(path);
 }
+
+bool RedirectAllowed(const IAD_URL& from, const IAD_URL& to) { return to.secure || !from.secure; }
 
 void IAD_URL::copy_credentials(const IAD_URL& other) {
     char* u = CopyText(other.user);
@@ -182,10 +197,38 @@ int IAD_HTTPHeader::parse(const char* bytes, int count) {
 
 // ---- IAD_HTTPClient -------------------------------------------------------------
 
+namespace {
+// The client's socket as the raw link under a secure channel.
+class SocketLink : public TlsLink {
+public:
+    SocketLink(IAD_HTTPClient* client, intptr_t socket) : client(client), socket(socket) {}
+    int SendAll(const char* bytes, int count) override { return client->raw_send(socket, bytes, count); }
+    int RecvSome(char* buffer, int size) override { return client->raw_recv_some(socket, buffer, size); }
+
+private:
+    IAD_HTTPClient* client;
+    intptr_t socket;
+};
+}  // namespace
+
 IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
-    : level(level), timeouts(timeouts), url(nullptr), proxy(nullptr), host_name("") {}
+    : level(level),
+      timeouts(timeouts),
+      url(nullptr),
+      proxy(nullptr),
+      host_name(""),
+      channel(nullptr),
+      link(nullptr),
+      channelFactory(NewSecureChannel),
+      receiveLimit(0),
+      tlsFailure(TlsNone),
+      tunnelExtraCount(0) {
+    tlsFailureHost[0] = '\0';
+}
 
 IAD_HTTPClient::~IAD_HTTPClient() {
+    delete channel;
+    delete link;
     delete url;
     delete proxy;
 }
@@ -292,7 +335,11 @@ int IAD_HTTPClient::build_request(char* buffer, const char* path) {
     const char* p = path ? path : url->path;
     // A URL without a path asks for the root.
     if (!p) p = "/";
-    if (proxy) {
+    // Through a tunnel the proxy sees only encrypted bytes: the request is
+    // the one for the server itself, and the proxy's credentials went with
+    // the CONNECT.
+    const IAD_URL* viaProxy = url->secure ? nullptr : proxy;
+    if (viaProxy) {
         if (url->port == 80)
             r.Add("GET http://%s%s HTTP/1.0\r\n", url->host, p);
         else
@@ -301,15 +348,18 @@ int IAD_HTTPClient::build_request(char* buffer, const char* path) {
         r.Add("GET %s HTTP/1.0\r\n", p);
     }
     char basic[kRequestSize];
-    if (proxy && proxy->user && proxy->password) {
-        if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return -1;
+    if (viaProxy && viaProxy->user && viaProxy->password) {
+        if (!BasicCredentials(viaProxy->user, viaProxy->password, basic, sizeof basic)) return -1;
         r.Add("Proxy-Authorization: Basic %s\r\n", basic);
     }
     if (url->user && url->password) {
         if (!BasicCredentials(url->user, url->password, basic, sizeof basic)) return -1;
         r.Add("Authorization: Basic %s\r\n", basic);
     }
-    r.Add("Host: %s\r\n", url->host);
+    if (url->secure && url->port != 443)
+        r.Add("Host: %s:%d\r\n", url->host, int(url->port));
+    else
+        r.Add("Host: %s\r\n", url->host);
     r.Add("Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n");
     // One blank line ends the request, and nothing follows it. Bytes after
     // the blank line are a body no header announces; a proxy that relays
@@ -324,6 +374,11 @@ int IAD_HTTPClient::build_request(char* buffer, const char* path) {
 }
 
 int IAD_HTTPClient::full_send(intptr_t s, const char* bytes, int length) {
+    if (channel) return channel->Send(bytes, length);
+    return raw_send(s, bytes, length);
+}
+
+int IAD_HTTPClient::raw_send(intptr_t s, const char* bytes, int length) {
     char text[128];
     int done = 0;
     while (done < length) {
@@ -348,7 +403,41 @@ int IAD_HTTPClient::full_send(intptr_t s, const char* bytes, int length) {
     return length;
 }
 
+int IAD_HTTPClient::raw_recv_some(intptr_t s, char* buffer, int size) {
+    char text[128];
+    if (receiveLimit > 0 && size > receiveLimit) size = receiveLimit;
+    bool waited = false;
+    for (;;) {
+        int n = NetRecv(s, buffer, size);
+        if (n >= 0) return n;
+        int error = NetLastError();
+        if (!NetWouldBlock(error)) {
+            Log(1, "raw_recv_some", "Bad recv(): %s\n", NetErrorText(error, text, sizeof text));
+            return -1;
+        }
+        // Readable, yet nothing to take: pause before waiting again.
+        if (waited) NetSleepMs(timeouts.retrySleepMs);
+        int r = NetWaitReadable(s, IoMs());
+        if (r == 0) return -2;
+        if (r < 0) {
+            Log(1, "raw_recv_some", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+            return -1;
+        }
+        waited = true;
+    }
+}
+
 int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
+    if (channel) {
+        int done = 0;
+        while (done < size) {
+            int n = channel->Recv(buffer + done, size - done);
+            if (n == 0) break;
+            if (n < 0) return n;
+            done += n;
+        }
+        return done;
+    }
     char text[128];
     int done = 0;
     // Each receive is tried before any wait, and the bounded wait comes only
@@ -455,6 +544,11 @@ int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
         }
         IAD_URL* next = new (std::nothrow) IAD_URL(header.location);
         if (!next) return -1;
+        if (url && !RedirectAllowed(*url, *next)) {
+            Log(1, "recv_file", "Refused redirect from https to %s\n", header.location);
+            delete next;
+            return -1;
+        }
         if (url) next->copy_credentials(*url);
         delete url;
         url = next;
@@ -464,11 +558,94 @@ int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
     return -1;
 }
 
+int IAD_HTTPClient::open_tunnel(intptr_t s) {
+    char request[kRequestSize];
+    Request r = {request, kRequestSize, 0, false};
+    tunnelExtraCount = 0;
+    r.Add("CONNECT %s:%d HTTP/1.0\r\n", url->host, int(url->port));
+    r.Add("Host: %s:%d\r\n", url->host, int(url->port));
+    if (proxy && proxy->user && proxy->password) {
+        char basic[kRequestSize];
+        if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return -1;
+        r.Add("Proxy-Authorization: Basic %s\r\n", basic);
+    }
+    r.Add("\r\n");
+    if (r.overflow) return -1;
+    if (raw_send(s, request, r.length) != r.length) {
+        Log(1, "open_tunnel", "Can't send CONNECT\n");
+        return -1;
+    }
+    // The answer is read until its blank line; the server has said nothing
+    // yet, so bytes after it are rare, and kept for the channel.
+    char answer[kHeaderBlock];
+    int have = 0;
+    IAD_HTTPHeader header;
+    for (;;) {
+        int n = raw_recv_some(s, answer + have, int(sizeof answer) - have);
+        if (n <= 0) {
+            Log(1, "open_tunnel", "No answer to CONNECT (%d)\n", n);
+            return -1;
+        }
+        have += n;
+        header.clear();
+        if (header.parse(answer, have) == 0) break;
+        if (have == int(sizeof answer)) {
+            Log(1, "open_tunnel", "Answer to CONNECT too long\n");
+            return -1;
+        }
+    }
+    if (header.status != 200) {
+        Log(1, "open_tunnel", "Proxy refused CONNECT: %d\n", header.status);
+        return -1;
+    }
+    tunnelExtraCount = have - header.header_length;
+    std::memcpy(tunnelExtra, answer + header.header_length, size_t(tunnelExtraCount));
+    return 0;
+}
+
+int IAD_HTTPClient::start_secure(intptr_t s) {
+    delete channel;
+    channel = nullptr;
+    tlsFailure = TlsNone;
+    tlsFailureHost[0] = '\0';
+    if (proxy && open_tunnel(s) < 0) return -1;
+    SecureChannel* fresh = channelFactory ? channelFactory(kTlsReceiveBlock) : nullptr;
+    TlsFailure why = TlsUnavailable;
+    delete link;
+    // The channel uses the link for the whole connection.
+    link = fresh ? new (std::nothrow) SocketLink(this, s) : nullptr;
+    if (fresh && link) {
+        if (fresh->Start(link, url->host, tunnelExtra, proxy ? tunnelExtraCount : 0) == 0) {
+            channel = fresh;
+            return 0;
+        }
+        why = fresh->failure();
+    }
+    delete fresh;
+    tlsFailure = why;
+    std::snprintf(tlsFailureHost, sizeof tlsFailureHost, "%s", url->host);
+    Log(1, "start_secure", "No secure connection to %s (%d)\n", url->host, int(why));
+    return -1;
+}
+
+void IAD_HTTPClient::close_connection(intptr_t s) {
+    if (channel) {
+        channel->Shutdown();
+        delete channel;
+        channel = nullptr;
+    }
+    delete link;
+    link = nullptr;
+    NetClose(s);
+}
+
 int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
     char text[128];
     char request[kRequestSize];
     NetAddress address;
     int redirects = 0;
+    tlsFailure = TlsNone;
+    tlsFailureHost[0] = '\0';
     if (resolve_host_name(&address) < 0) return -1;
     for (;;) {
         int sendTimeouts = 0;
@@ -487,15 +664,21 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
                 Log(1, "GetFile", "Can't connect.\n");
                 return -1;
             }
+            // A secure connection that cannot be made is a failed fetch,
+            // never a fall back to plain http.
+            if (url->secure && start_secure(s) < 0) {
+                close_connection(s);
+                return -1;
+            }
             int sent = full_send(s, request, length);
             if (sent == -1) {
                 Log(1, "GetFile", "Bad full_send(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
-                NetClose(s);
+                close_connection(s);
                 return -1;
             }
             if (sent == -2) {
                 Log(2, "GetFile", "send timed-out\n");
-                NetClose(s);
+                close_connection(s);
                 if (sendTimeouts++ > 5) {
                     Log(1, "GetFile", "full_send too many time-outs\n");
                     return -1;
@@ -503,7 +686,7 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
                 continue;
             }
             int r = recv_file(s, localPath);
-            NetClose(s);
+            close_connection(s);
             switch (r) {
                 case 0:
                     return 0;

@@ -1,6 +1,7 @@
 // HTTP/1.0 client: fetches one file with GET, directly or through a proxy,
-// with Basic authentication and redirects, into a local file. Portable code
-// over the small socket layer of net.h.
+// with Basic authentication and redirects, into a local file; https through
+// the platform's secure channel, through a proxy by a CONNECT tunnel.
+// Portable code over the small socket layer of net.h.
 #pragma once
 #include <cstdint>
 
@@ -15,7 +16,10 @@ struct HttpTimeouts {
 };
 
 class IAD_URL;
+class SecureChannel;
+class TlsLink;
 struct NetAddress;
+enum TlsFailure : int;
 
 class IAD_HTTPClient {
 public:
@@ -39,12 +43,40 @@ public:
     // Writes the request text (NUL-terminated) and returns its length, or
     // -1 when it would not fit kRequestSize bytes.
     int build_request(char* request, const char* path);
+    // Through the secure channel while one is open on the connection.
     int full_send(intptr_t socket, const char* bytes, int length);
     int full_recv(intptr_t socket, char* buffer, int size);
     int recv_file(intptr_t socket, const char* localPath);
+    // The raw socket under any channel: every byte sent (count, -1, -2 on a
+    // time-out), and one receive after a bounded wait (count, 0 closed, -1,
+    // -2), cut to the receive limit when one is set.
+    int raw_send(intptr_t socket, const char* bytes, int length);
+    int raw_recv_some(intptr_t socket, char* buffer, int size);
+    // Asks the proxy for a tunnel to the target's host and port; 0 when it
+    // answered 200. Bytes that came after its answer are kept for the
+    // channel.
+    int open_tunnel(intptr_t socket);
+    // Opens the secure channel on a connected socket (through the tunnel
+    // when there is a proxy). 0, or -1 with tls_failure() telling why.
+    int start_secure(intptr_t socket);
+    // Ends the secure channel (close-notify) if one is open, then the socket.
+    void close_connection(intptr_t socket);
 
     const IAD_URL* current_url() const { return url; }
     const IAD_URL* current_proxy() const { return proxy; }
+
+    // Why the last https connection failed; TlsNone when it did not, and
+    // the host it was for.
+    TlsFailure tls_failure() const { return tlsFailure; }
+    const char* tls_failure_host() const { return tlsFailureHost; }
+
+    // Where secure channels come from (the platform's by default); tests
+    // put in their own. Each receive of the raw socket is cut to
+    // `bytes` when above 0, so that records arrive split.
+    typedef SecureChannel* (*ChannelFactory)(int receiveBlock);
+    void set_channel_factory(ChannelFactory factory) { channelFactory = factory; }
+    void set_receive_limit(int bytes) { receiveLimit = bytes; }
+    static const int kTlsReceiveBlock = 1024 * 1024;
 
 private:
     void Log(int minLevel, const char* operation, const char* format, ...);
@@ -56,4 +88,12 @@ private:
     IAD_URL* url;
     IAD_URL* proxy;
     const char* host_name;
+    SecureChannel* channel;  // open on the current connection, or null
+    TlsLink* link;           // the channel's socket
+    ChannelFactory channelFactory;
+    int receiveLimit;
+    TlsFailure tlsFailure;
+    char tlsFailureHost[256];
+    char tunnelExtra[kHeaderBlock];
+    int tunnelExtraCount;
 };

@@ -3,8 +3,9 @@
 #pragma once
 #include <cstdint>
 
-// A URL text "[http://][user[:password]@]host[:port][/path]" taken apart.
-// Absent texts are null; an empty user name or password is an empty text.
+// A URL text "[http://|https://][user[:password]@]host[:port][/path]" taken
+// apart. Absent texts are null; an empty user name or password is an empty
+// text. Without a port, 80 for http and 443 for https.
 class IAD_URL {
 public:
     explicit IAD_URL(const char* text);
@@ -21,7 +22,12 @@ public:
     char* host;  // null only when memory ran out
     char* path;  // from the first "/" after the host, query included
     uint16_t port;
+    bool secure;  // "https://": fetched over TLS
 };
+
+// A redirect may go from http to https, never from https back to http:
+// that would hand the rest of the fetch to anyone on the path.
+bool RedirectAllowed(const IAD_URL& from, const IAD_URL& to);
 
 struct IAD_HTTPHeader {
     int header_length;

@@ -31,6 +31,11 @@ start_one() { # name port [user password]
     echo "LogFile \"$dir/$name.log\""
     echo "LogLevel Info"
     echo "DisableViaHeader Yes"
+    # Tunnels only to the TLS test servers.
+    for p in "$CV_HTTPS_PORT" "$CV_HTTPS_EXPIRED_PORT" "$CV_HTTPS_WRONG_NAME_PORT" "$CV_HTTPS_UNTRUSTED_PORT" \
+             "$CV_HTTPS_LEAF_PORT" "$CV_HTTPS_UNTRUSTED_LEAF_PORT"; do
+      echo "ConnectPort $p"
+    done
     [ $# -ge 4 ] && echo "BasicAuth $3 $4"
   } >"$conf"
   nohup tinyproxy -d -c "$conf" </dev/null >"$dir/$name.out" 2>&1 &

@@ -1,0 +1,49 @@
+// A TLS connection over an already connected socket, behind one small
+// interface: the system's SChannel on Windows (secure_channel_win.cpp); none
+// elsewhere (secure_channel_posix.cpp), where https is not fetched. The
+// HTTP client gives it a link that sends and receives the raw bytes with
+// the client's own bounded waits.
+#pragma once
+
+// Why a secure connection could not be made.
+enum TlsFailure : int {
+    TlsNone = 0,
+    TlsUnavailable,      // no TLS on this system (library or entry missing)
+    TlsHandshakeFailed,  // the peers did not agree, or the link broke
+    TlsNotTrusted,       // the certificate's chain ends in no trusted authority
+    TlsWrongName,        // the certificate is for another host
+    TlsExpired,          // the certificate is out of its validity
+};
+
+// The raw byte link under the TLS records.
+class TlsLink {
+public:
+    virtual ~TlsLink() {}
+    // Sends every byte: count, -1 failed, -2 timed out.
+    virtual int SendAll(const char* bytes, int count) = 0;
+    // One receive of at most `size` bytes after a bounded wait: count (>0),
+    // 0 when the peer closed, -1 failed, -2 timed out.
+    virtual int RecvSome(char* buffer, int size) = 0;
+};
+
+class SecureChannel {
+public:
+    virtual ~SecureChannel() {}
+    // Handshake with `host` (the name the certificate must carry) and the
+    // check of its certificate. `early` holds bytes already received on the
+    // link. 0, or -1 with failure() telling why.
+    virtual int Start(TlsLink* link, const char* host, const char* early, int earlyCount) = 0;
+    // As TlsLink::SendAll, for application bytes.
+    virtual int Send(const char* bytes, int count) = 0;
+    // Decrypted bytes: count (>0), 0 at the end of the stream (close-notify,
+    // or the peer closing between records), -1 failed (also a close in the
+    // middle of a record), -2 timed out.
+    virtual int Recv(char* buffer, int size) = 0;
+    // Sends the close-notify; the socket stays for the caller to close.
+    virtual void Shutdown() = 0;
+    virtual TlsFailure failure() const = 0;
+};
+
+// The system's TLS, or null when it has none. `receiveBlock` is the size of
+// the receive buffer; receives of the link are asked for as much as fits.
+SecureChannel* NewSecureChannel(int receiveBlock);

@@ -1,0 +1,161 @@
+#!/bin/bash
+# Starts or stops the TLS nginx of the test tier on loopback, serving
+# $CV_WWW_DIR like the plain one. A test certificate authority and the
+# server certificates are made here with openssl, each server certificate
+# on a port of its own:
+#   $CV_HTTPS_PORT            "localhost" from the trusted authority, chain sent
+#   $CV_HTTPS_EXPIRED_PORT    "localhost", expired
+#   $CV_HTTPS_WRONG_NAME_PORT for another name
+#   $CV_HTTPS_UNTRUSTED_PORT  "localhost" from a second authority, chain sent
+#   $CV_HTTPS_LEAF_PORT       "localhost" from the trusted authority, leaf only
+#   $CV_HTTPS_UNTRUSTED_LEAF_PORT  from the second authority, leaf only
+#   $CV_HTTPS_REDIRECT_PORT   plain http answering every request with a
+#                             redirect to the same path on $CV_HTTPS_PORT
+# On $CV_HTTPS_PORT, /to-http/NAME redirects to http://localhost:$CV_HTTP_PORT/NAME.
+# The trusted authority is trusted only inside the test Wine prefix: this
+# script writes $CV_SRV_DIR/tls/trust.reg, which the tier imports there.
+# Usage: nginx_tls.sh start|stop
+set -u
+source "$(dirname "$0")/../../scripts/env.sh"
+dir="$CV_SRV_DIR/nginx-tls"
+tls="$CV_TLS_DIR"
+conf="$dir/nginx.conf"
+
+stop() {
+  if [ -f "$dir/nginx.pid" ]; then
+    pid="$(cat "$dir/nginx.pid")"
+    kill -QUIT "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    rm -f "$dir/nginx.pid"
+  fi
+}
+
+# An authority: NAME "COMMON NAME"
+make_ca() {
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+    -keyout "$tls/$1.key" -out "$tls/$1.pem" -days 30 -subj "/CN=$2" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+}
+
+# A server certificate: NAME AUTHORITY DNS-NAME [START END] (dates for an
+# expired one, YYYYMMDDHHMMSSZ)
+make_leaf() {
+  local name="$1" ca="$2" dns="$3"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' \
+    "$dns" >"$tls/$name.ext"
+  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+    -keyout "$tls/$name.key" -out "$tls/$name.csr" -subj "/CN=$dns" 2>/dev/null || return 1
+  if [ $# -ge 5 ]; then
+    # Only "openssl ca" takes explicit dates.
+    mkdir -p "$tls/ca-db"; : >"$tls/ca-db/index.txt"; echo 1000 >"$tls/ca-db/serial"
+    cat >"$tls/ca-db/ca.cnf" <<CNF
+[ ca ]
+default_ca = test
+[ test ]
+database = $tls/ca-db/index.txt
+new_certs_dir = $tls/ca-db
+serial = $tls/ca-db/serial
+default_md = sha256
+policy = any
+[ any ]
+commonName = supplied
+CNF
+    openssl ca -batch -config "$tls/ca-db/ca.cnf" -cert "$tls/$ca.pem" -keyfile "$tls/$ca.key" \
+      -in "$tls/$name.csr" -out "$tls/$name.pem" -startdate "$4" -enddate "$5" \
+      -extfile "$tls/$name.ext" -notext 2>/dev/null || return 1
+  else
+    openssl x509 -req -in "$tls/$name.csr" -CA "$tls/$ca.pem" -CAkey "$tls/$ca.key" -CAcreateserial \
+      -days 30 -sha256 -extfile "$tls/$name.ext" -out "$tls/$name.pem" 2>/dev/null || return 1
+  fi
+  # The certificate followed by its authority, as most servers send it.
+  cat "$tls/$name.pem" "$tls/$ca.pem" >"$tls/$name.chain.pem"
+}
+
+# The registry file that makes the trusted authority a root of the Wine
+# prefix's machine store: the value is the certificate's property 0x20
+# (its encoded form), under the SHA-1 of the DER bytes.
+make_trust_reg() {
+  openssl x509 -in "$tls/ca.pem" -outform DER -out "$tls/ca.der" || return 1
+  python3 - "$tls/ca.der" "$tls/trust.reg" <<'PY'
+import hashlib, struct, sys
+der = open(sys.argv[1], "rb").read()
+blob = struct.pack("<III", 0x20, 1, len(der)) + der
+thumb = hashlib.sha1(der).hexdigest().upper()
+hexes = ",".join("%02x" % b for b in blob)
+with open(sys.argv[2], "w", newline="\r\n") as f:
+    f.write("REGEDIT4\n\n")
+    f.write("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]\n" % thumb)
+    f.write('"Blob"=hex:%s\n\n' % hexes)
+PY
+}
+
+case "${1:-}" in
+  start)
+    stop
+    rm -rf "$tls"
+    mkdir -p "$dir/tmp" "$tls" "$CV_WWW_DIR"
+    chmod a+rx "$CV_SRV_DIR" "$CV_WWW_DIR" 2>/dev/null
+    make_ca ca "Corvane Test Authority" &&
+      make_ca ca2 "Untrusted Test Authority" &&
+      make_leaf good ca localhost &&
+      make_leaf expired ca localhost 20200101000000Z 20210101000000Z &&
+      make_leaf wrongname ca otherhost.invalid &&
+      make_leaf untrusted ca2 localhost &&
+      make_trust_reg || { echo "could not make the test certificates"; exit 1; }
+    chmod -R a+r "$tls"
+    user_line=""
+    [ "$(id -u)" = 0 ] && user_line="user root;"
+    server() { # port certificate-file key-file [extra]
+      cat <<SRV
+  server {
+    listen 127.0.0.1:$1 ssl;
+    server_name localhost;
+    root $CV_WWW_DIR;
+    ssl_certificate $2;
+    ssl_certificate_key $3;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    ${4:-}
+  }
+SRV
+    }
+    {
+      cat <<CONF
+$user_line
+worker_processes 1;
+daemon on;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log $dir/access.log;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$CV_HTTPS_REDIRECT_PORT;
+    server_name localhost;
+    return 302 https://localhost:$CV_HTTPS_PORT\$request_uri;
+  }
+CONF
+      server "$CV_HTTPS_PORT" "$tls/good.chain.pem" "$tls/good.key" \
+        "location /to-http/ { rewrite ^/to-http/(.*)\$ http://localhost:$CV_HTTP_PORT/\$1 redirect; }"
+      server "$CV_HTTPS_EXPIRED_PORT" "$tls/expired.chain.pem" "$tls/expired.key"
+      server "$CV_HTTPS_WRONG_NAME_PORT" "$tls/wrongname.chain.pem" "$tls/wrongname.key"
+      server "$CV_HTTPS_UNTRUSTED_PORT" "$tls/untrusted.chain.pem" "$tls/untrusted.key"
+      server "$CV_HTTPS_LEAF_PORT" "$tls/good.pem" "$tls/good.key"
+      server "$CV_HTTPS_UNTRUSTED_LEAF_PORT" "$tls/untrusted.pem" "$tls/untrusted.key"
+      echo "}"
+    } >"$conf"
+    if ! nginx -c "$conf" -p "$dir" -e "$dir/error.log" 2>"$dir/start.log"; then
+      echo "TLS nginx did not start:"; cat "$dir/start.log" "$dir/error.log" 2>/dev/null; exit 1
+    fi
+    for _ in $(seq 100); do [ -f "$dir/nginx.pid" ] && exit 0; sleep 0.1; done
+    echo "TLS nginx wrote no pid file"; exit 1 ;;
+  stop) stop ;;
+  *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+esac

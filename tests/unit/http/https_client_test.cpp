@@ -1,0 +1,334 @@
+// The portable side of https in the HTTP client: the scheme and its default
+// port, the redirect rule, the request inside a tunnel, and the CONNECT
+// exchange with a proxy. A peer of the test's own (one thread, one
+// connection at a time) plays proxy and server, and a channel that passes
+// bytes through unchanged stands in for TLS, so that what goes over the
+// wire can be read.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "download/line_file.h"
+#include "http/http_client.h"
+#include "http/http_url.h"
+#include "http/net.h"
+#include "http/secure_channel.h"
+
+namespace {
+
+// Bytes as they are, with a failure that can be set per test.
+class PlainChannel : public SecureChannel {
+public:
+    static TlsFailure nextFailure;
+    static int started;
+    static std::string lastHost;
+    static std::string lastEarly;
+
+    int Start(TlsLink* l, const char* host, const char* early, int earlyCount) override {
+        ++started;
+        lastHost = host;
+        lastEarly.assign(early, size_t(earlyCount));
+        link = l;
+        pending.assign(early, size_t(earlyCount));
+        why = nextFailure;
+        return why == TlsNone ? 0 : -1;
+    }
+    int Send(const char* bytes, int count) override { return link->SendAll(bytes, count); }
+    int Recv(char* buffer, int size) override {
+        if (!pending.empty()) {
+            int n = int(std::min(pending.size(), size_t(size)));
+            std::memcpy(buffer, pending.data(), size_t(n));
+            pending.erase(0, size_t(n));
+            return n;
+        }
+        return link->RecvSome(buffer, size);
+    }
+    void Shutdown() override {}
+    TlsFailure failure() const override { return why; }
+
+private:
+    TlsLink* link = nullptr;
+    std::string pending;
+    TlsFailure why = TlsNone;
+};
+TlsFailure PlainChannel::nextFailure = TlsNone;
+int PlainChannel::started = 0;
+std::string PlainChannel::lastHost;
+std::string PlainChannel::lastEarly;
+
+SecureChannel* MakePlain(int) { return new PlainChannel; }
+SecureChannel* MakeNone(int) { return nullptr; }
+
+// A loopback listener that answers each connection with a function of what
+// it read up to the first blank line(s) it was told to expect.
+class Peer {
+public:
+    // For each connection: `exchange` gets the socket and does the talking.
+    explicit Peer(std::function<void(int)> exchange) : exchange(std::move(exchange)) {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int one = 1;
+        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        ::listen(listener, 8);
+        thread = std::thread([this] { Serve(); });
+    }
+    ~Peer() {
+        stop = true;
+        thread.join();
+        ::close(listener);
+    }
+    int port = 0;
+    std::atomic<int> connections{0};
+
+private:
+    void Serve() {
+        while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            int s = ::accept(listener, nullptr, nullptr);
+            if (s < 0) continue;
+            ++connections;
+            exchange(s);
+            ::close(s);
+        }
+    }
+    std::function<void(int)> exchange;
+    int listener = -1;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+};
+
+// Reads up to and including the first blank line (bounded).
+std::string ReadHead(int s) {
+    std::string got;
+    char c;
+    while (got.size() < 8192 && got.find("\r\n\r\n") == std::string::npos) {
+        pollfd p{s, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0) break;
+        if (::recv(s, &c, 1, 0) != 1) break;
+        got += c;
+    }
+    return got;
+}
+
+void SendText(int s, const std::string& text) { (void)::send(s, text.data(), text.size(), MSG_NOSIGNAL); }
+
+HttpTimeouts Quick() {
+    HttpTimeouts t;
+    t.connectMs = 2000;
+    t.ioMs = 3000;
+    t.retrySleepMs = 10;
+    return t;
+}
+
+class HttpsClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, NetStartup());
+        dir = std::filesystem::temp_directory_path() /
+              ("cvhttps-" + std::to_string(::getpid()) + "-" + std::to_string(rand()));
+        std::filesystem::create_directories(dir);
+        out = (dir / "out.bin").string();
+        PlainChannel::nextFailure = TlsNone;
+        PlainChannel::started = 0;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    int Fetch(const std::string& url, const std::string& proxy, IAD_HTTPClient::ChannelFactory f = MakePlain) {
+        client.reset(new IAD_HTTPClient(0, Quick()));
+        client->set_channel_factory(f);
+        if (client->set_urls(url.c_str(), proxy.c_str()) != 0) return -100;
+        return client->GetFile(nullptr, out.c_str());
+    }
+    std::string Body() {
+        FILE* f = std::fopen(out.c_str(), "rb");
+        if (!f) return "<no file>";
+        std::string s;
+        char b[4096];
+        size_t n;
+        while ((n = std::fread(b, 1, sizeof b, f)) > 0) s.append(b, n);
+        std::fclose(f);
+        return s;
+    }
+    std::filesystem::path dir;
+    std::string out;
+    std::unique_ptr<IAD_HTTPClient> client;
+};
+
+}  // namespace
+
+TEST(HttpsUrl, SchemeDefaultPortAndRedirectRule) {
+    IAD_URL secure("HTTPS://u:p@example.org/a");
+    EXPECT_TRUE(secure.secure);
+    EXPECT_EQ(443, secure.port);
+    EXPECT_STREQ("example.org", secure.host);
+    EXPECT_STREQ("u", secure.user);
+    EXPECT_STREQ("/a", secure.path);
+    IAD_URL securePort("https://example.org:8443");
+    EXPECT_TRUE(securePort.secure);
+    EXPECT_EQ(8443, securePort.port);
+    IAD_URL plain("http://example.org/a");
+    EXPECT_FALSE(plain.secure);
+    EXPECT_EQ(80, plain.port);
+    IAD_URL bare("example.org/a");
+    EXPECT_FALSE(bare.secure);
+    // "httpsx://" is no scheme: it stays in the text as it always did.
+    IAD_URL odd("httpsx://h/a");
+    EXPECT_FALSE(odd.secure);
+
+    EXPECT_TRUE(RedirectAllowed(plain, secure));
+    EXPECT_TRUE(RedirectAllowed(secure, securePort));
+    EXPECT_TRUE(RedirectAllowed(plain, bare));
+    EXPECT_FALSE(RedirectAllowed(secure, plain));
+    EXPECT_FALSE(RedirectAllowed(secure, bare));
+}
+
+TEST(HttpsUrl, SiteUrlKeepsTheScheme) {
+    char out[200];
+    FormatSiteUrl(out, sizeof out, "u", "p", "https://h:8443/dir/", "sub/", "pkginfo.txt");
+    EXPECT_STREQ("https://u:p@h:8443/dir/sub/pkginfo.txt", out);
+    FormatSiteUrl(out, sizeof out, "", "", "HTTPS://h/", "", "f");
+    EXPECT_STREQ("https://:@h/f", out);
+    FormatSiteUrl(out, sizeof out, "u", "p", "h/dir/", "", "f");
+    EXPECT_STREQ("u:p@h/dir/f", out);
+    IAD_URL parsed("https://u:p@h:8443/dir/sub/pkginfo.txt");
+    EXPECT_TRUE(parsed.secure);
+    EXPECT_STREQ("u", parsed.user);
+    EXPECT_STREQ("h", parsed.host);
+    EXPECT_EQ(8443, parsed.port);
+}
+
+TEST(HttpsRequest, InsideATunnelTheRequestIsTheServersOwn) {
+    IAD_HTTPClient c(0);
+    char request[IAD_HTTPClient::kRequestSize];
+    ASSERT_EQ(0, c.set_urls("https://su:sp@example.org/p", "pu:pp@proxy:3128"));
+    ASSERT_GT(c.build_request(request, nullptr), 0);
+    EXPECT_STREQ("GET /p HTTP/1.0\r\nAuthorization: Basic c3U6c3A=\r\nHost: example.org\r\n"
+                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n\r\n",
+                 request);
+    ASSERT_EQ(0, c.set_urls("https://example.org:8443", nullptr));
+    ASSERT_GT(c.build_request(request, nullptr), 0);
+    EXPECT_STREQ("GET / HTTP/1.0\r\nHost: example.org:8443\r\n"
+                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n\r\n",
+                 request);
+}
+
+TEST_F(HttpsClientTest, TunnelThroughAProxyWithAndWithoutCredentials) {
+    std::vector<std::string> heads;
+    Peer proxy([&](int s) {
+        std::string connect = ReadHead(s);
+        heads.push_back(connect);
+        if (connect.find("Proxy-Authorization: Basic cHU6cHA=\r\n") == std::string::npos) {
+            SendText(s, "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n");
+            return;
+        }
+        SendText(s, "HTTP/1.0 200 Connection established\r\n\r\n");
+        heads.push_back(ReadHead(s));
+        SendText(s, "HTTP/1.0 200 OK\r\n\r\ntunnelled body");
+    });
+    std::string proxyText = "127.0.0.1:" + std::to_string(proxy.port);
+    ASSERT_EQ(0, Fetch("https://site.example:8443/dir/f.bin", "pu:pp@" + proxyText));
+    EXPECT_EQ("tunnelled body", Body());
+    ASSERT_EQ(2u, heads.size());
+    EXPECT_EQ("CONNECT site.example:8443 HTTP/1.0\r\nHost: site.example:8443\r\n"
+              "Proxy-Authorization: Basic cHU6cHA=\r\n\r\n",
+              heads[0]);
+    EXPECT_EQ(0u, heads[1].find("GET /dir/f.bin HTTP/1.0\r\n")) << heads[1];
+    EXPECT_EQ(std::string::npos, heads[1].find("Proxy-Authorization")) << heads[1];
+    EXPECT_EQ("site.example", PlainChannel::lastHost);
+    EXPECT_EQ(TlsNone, client->tls_failure());
+
+    // Without credentials the proxy refuses: a failed attempt, no channel,
+    // no file.
+    std::remove(out.c_str());
+    heads.clear();
+    PlainChannel::started = 0;
+    EXPECT_EQ(-1, Fetch("https://site.example/f.bin", proxyText));
+    ASSERT_EQ(1u, heads.size());
+    EXPECT_EQ("CONNECT site.example:443 HTTP/1.0\r\nHost: site.example:443\r\n\r\n", heads[0]);
+    EXPECT_EQ(0, PlainChannel::started);
+    EXPECT_EQ("<no file>", Body());
+}
+
+TEST_F(HttpsClientTest, BytesAfterTheProxysAnswerGoToTheChannel) {
+    Peer proxy([&](int s) {
+        ReadHead(s);
+        SendText(s, "HTTP/1.0 200 OK\r\n\r\nEARLY");
+        ReadHead(s);
+        SendText(s, "HTTP/1.0 200 OK\r\n\r\nrest");
+    });
+    // The plain channel hands the early bytes back first, so they head the
+    // response the client reads; a header that no longer parses fails.
+    EXPECT_EQ(-1, Fetch("https://h/f", "127.0.0.1:" + std::to_string(proxy.port)));
+    EXPECT_EQ("EARLY", PlainChannel::lastEarly);
+}
+
+TEST_F(HttpsClientTest, ChannelFailuresAreFailedFetchesWithTheirReason) {
+    Peer server([&](int s) { ReadHead(s); });
+    std::string url = "https://localhost:" + std::to_string(server.port) + "/f";
+    for (TlsFailure why : {TlsNotTrusted, TlsWrongName, TlsExpired, TlsHandshakeFailed}) {
+        PlainChannel::nextFailure = why;
+        EXPECT_EQ(-1, Fetch(url, ""));
+        EXPECT_EQ(why, client->tls_failure());
+        EXPECT_STREQ("localhost", client->tls_failure_host());
+        EXPECT_EQ("<no file>", Body());
+    }
+    // No TLS on the system at all.
+    EXPECT_EQ(-1, Fetch(url, "", MakeNone));
+    EXPECT_EQ(TlsUnavailable, client->tls_failure());
+    // A later plain fetch by the same client clears the reason.
+    Peer plain([&](int s) {
+        ReadHead(s);
+        SendText(s, "HTTP/1.0 200 OK\r\n\r\nok");
+    });
+    ASSERT_EQ(0, client->set_urls(("http://127.0.0.1:" + std::to_string(plain.port) + "/f").c_str(), ""));
+    EXPECT_EQ(0, client->GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(TlsNone, client->tls_failure());
+}
+
+TEST_F(HttpsClientTest, RedirectsUpToHttpsAndNeverDown) {
+    Peer secureSite([&](int s) {
+        std::string head = ReadHead(s);
+        if (head.find("GET /down ") == 0) {
+            SendText(s, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:1/plain\r\n\r\n");
+            return;
+        }
+        SendText(s, "HTTP/1.0 200 OK\r\n\r\nsecure body");
+    });
+    std::string securePort = std::to_string(secureSite.port);
+    Peer plainSite([&](int s) {
+        ReadHead(s);
+        SendText(s, "HTTP/1.0 301 Moved\r\nLocation: https://127.0.0.1:" + securePort + "/up\r\n\r\n");
+    });
+    ASSERT_EQ(0, Fetch("http://127.0.0.1:" + std::to_string(plainSite.port) + "/f", ""));
+    EXPECT_EQ("secure body", Body());
+    EXPECT_EQ(1, PlainChannel::started);
+    EXPECT_TRUE(client->current_url()->secure);
+
+    std::remove(out.c_str());
+    EXPECT_EQ(-1, Fetch("https://127.0.0.1:" + securePort + "/down", ""));
+    EXPECT_EQ("<no file>", Body());
+    EXPECT_EQ(2, secureSite.connections.load());
+}
