@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (url.path && url.path[0] != '/') __builtin_trap();
     if (url.password && !url.user) __builtin_trap();
     IAD_URL other(proxy.c_str());
+    // Never from https down to http, whatever the texts.
+    if (url.secure && !other.secure && RedirectAllowed(url, other)) __builtin_trap();
+    if (!url.secure && !RedirectAllowed(url, other)) __builtin_trap();
     url.copy_credentials(other);
 
     IAD_HTTPClient client(0);
