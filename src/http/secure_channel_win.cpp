@@ -185,7 +185,11 @@ int SchannelChannel::SendToken(SecBuffer* token) {
 // a step that needs more work with input left must be called again before
 // the next receive, or the handshake waits for bytes that never come.
 int SchannelChannel::Handshake(bool fresh) {
-    bool needInput = !fresh && in.CipherCount() == 0;
+    // A continuation (after a renegotiation request or a post-handshake
+    // message) asks SChannel at once with whatever followed the record,
+    // even nothing: the bytes it waits for may never come otherwise.
+    bool needInput = false;
+    bool askNow = !fresh;
     bool first = fresh;
     // Steps that made progress; waiting for more bytes is bounded by the
     // link's time-outs and the buffer's room instead.
@@ -193,7 +197,7 @@ int SchannelChannel::Handshake(bool fresh) {
     while (steps < 64) {
         // SChannel is asked only once a whole record is there: receives of
         // a few bytes would otherwise cost one call each.
-        while (needInput || (!first && in.WholeRecord() == 0)) {
+        while (needInput || (!first && !askNow && in.WholeRecord() == 0)) {
             char* space = in.RecvSpace();
             if (in.RecvRoom() <= 0) return Fail(TlsHandshakeFailed);
             int n = link->RecvSome(space, in.RecvRoom());
@@ -201,6 +205,7 @@ int SchannelChannel::Handshake(bool fresh) {
             in.Received(n);
             needInput = false;
         }
+        askNow = false;
         if (in.WholeRecord() < 0) return Fail(TlsHandshakeFailed);
         SecBuffer inBuffers[2];
         inBuffers[0].BufferType = SECBUFFER_TOKEN;
