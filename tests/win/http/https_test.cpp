@@ -12,9 +12,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "http/http_client.h"
 #include "http/http_url.h"
