@@ -199,7 +199,9 @@ TEST(DialogTemplates, HttpSettingsControlsSitWhereTheLayoutPutsThem) {
         int id = GetDlgCtrlID(c);
         if (id > 0 && id != 0xFFFF) order.push_back(id);
     }
-    EXPECT_EQ((std::vector<int>{1010, 1012, 1013, 1005, 1008, 1006, 1007, 1, 1009}), order);
+    // The opening text (1014) heads them: it gives way to the reason when a
+    // site's certificate failed.
+    EXPECT_EQ((std::vector<int>{1014, 1010, 1012, 1013, 1005, 1008, 1006, 1007, 1, 1009}), order);
 }
 
 TEST(TrayResources, MenuHoldsOpenThenQuitAndTheIconLoads) {
