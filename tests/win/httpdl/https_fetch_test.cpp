@@ -24,7 +24,9 @@ protected:
         ASSERT_FALSE(Env("CV_HTTPS_PORT").empty() || Env("CV_SRV_DIR").empty())
             << "the TLS test servers are not configured";
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        name = std::string("https-") + info->name();
+        // A name of this run's own: the server's log outlives one run.
+        name = std::string("https-") + info->name() + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(GetTickCount());
         data = PatternBytes(kParts * kPart + 777, 21);
         ASSERT_TRUE(Publish(name, data, kPart, &layout));
     }
