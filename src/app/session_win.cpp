@@ -7,6 +7,7 @@
 #include "base/process_win.h"
 #include "app/message_box_win.h"
 #include "app/switches.h"
+#include "base/text_copy.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
 #include "download/download_dialog_win.h"
@@ -31,7 +32,8 @@ void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dia
 }
 }  // namespace
 
-int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings) {
+int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings,
+                       int installKept, const char* keptFolder) {
     WSADATA sockets;
     if (WSAStartup(MAKEWORD(1, 1), &sockets) != 0) {
         ShowMessage(17, MB_ICONERROR);
@@ -41,6 +43,10 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     folder.instance = GetModuleInstance();
     if (setupPath) {
         SetupFolderOf(setupPath, folder.path, sizeof folder.path, IsLeadByte);
+    } else if (keptFolder) {
+        // Named by the run that handed over: an elevated copy may run as
+        // another user, whose registry records no folder.
+        CopyTruncated(folder.path, sizeof folder.path, keptFolder);
     } else if (!OpenDownloadFolder(&folder)) {
         ShowMessage(18, MB_ICONERROR);
         WSACleanup();
@@ -48,6 +54,7 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     }
 
     DownloadDialog dialog(folder.path, showIntro, resuming, setupPath, saveProxySettings);
+    dialog.installKept = installKept;
     INT_PTR result = dialog.ShowModal(nullptr);
     if (result == kResultOver) {
         if (!setupPath) RemoveDownloadFolder(&folder);

@@ -4,4 +4,8 @@
 
 // Returns 1 when the user suspended the session (the caller then waits in
 // the tray) and 0 in every other case.
-int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings);
+// `installKept`: this is the elevated copy of a run that handed its install
+// over ("/InstallKept"): it goes straight to the install of the kept files
+// in `keptFolder` (or in the folder of `setupPath`).
+int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings,
+                       int installKept, const char* keptFolder);

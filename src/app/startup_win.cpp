@@ -12,6 +12,7 @@
 #include "app/switches.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
+#include "install/elevation.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -22,7 +23,8 @@ public:
     int AskToResume() override { return ShowMessage(595, MB_YESNOCANCEL | MB_ICONQUESTION); }
     int RunSession(int showIntro, int resuming, const char* setupPath,
                    int saveProxySettings) override {
-        return RunDownloadSession(showIntro, resuming, setupPath, saveProxySettings);
+        return RunDownloadSession(showIntro, resuming, setupPath, saveProxySettings, installKept,
+                                  keptFolder);
     }
     void SetSessionActive(int active) override { sessionActive = active; }
     void RemoveShortcut() override { SetResumeShortcut(0, nullptr, nullptr); }
@@ -35,7 +37,19 @@ public:
         OpenDownloadFolder(&folder);
         RemoveDownloadFolder(&folder);
     }
+
+    int installKept = 0;
+    const char* keptFolder = nullptr;
 };
+
+// The run that hands its install over to its elevated copy ends right
+// after starting it; the copy waits that long for the instance mutex.
+const DWORD kHandOverWait = 30000;
+
+bool TakeOverFromHandingRun(HANDLE mutex) {
+    const DWORD waited = WaitForSingleObject(mutex, kHandOverWait);
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
 }  // namespace
 
 int StartProgram(HINSTANCE instance, const char* cmdLine) {
@@ -43,7 +57,8 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (!std::strstr(cl, "-run2")) {
+        if (!std::strstr(cl, "-run2") &&
+            !(std::strstr(cl, kInstallKeptSwitch) && TakeOverFromHandingRun(mutex))) {
             // The running instance comes back from the tray; if it has not
             // waited there yet, it cannot be reached.
             HWND tray = FindWindowA(TRAY_WINDOW_CLASS, TRAY_WINDOW_CLASS);
@@ -56,7 +71,7 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
             CloseHandle(mutex);
             return 1;
         }
-        secondInstance = 1;
+        if (std::strstr(cl, "-run2")) secondInstance = 1;
     }
     commandLine = cl;
     InitCommonControls();
@@ -66,6 +81,8 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     ParseSwitches(cl, &switches);
     deferPackageSetup = switches.deferPackageSetup;
     SystemRunModeHost host;
+    host.installKept = switches.installKept;
+    host.keptFolder = switches.keptFolder;
     RunModeLoop(switches, &host);
 
     EndTray();

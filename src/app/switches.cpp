@@ -2,6 +2,7 @@
 #include "app/switches.h"
 
 #include "base/text_copy.h"
+#include "install/elevation.h"
 
 #include <cstring>
 
@@ -11,11 +12,28 @@ bool Has(const char* text, const char* what) { return std::strstr(text, what) !=
 }  // namespace
 
 void ParseSwitches(const char* commandLine, Switches* out) {
-    const char* cl = commandLine ? commandLine : "";
+    const char* whole = commandLine ? commandLine : "";
     *out = Switches();
     out->mode = RunSession;
+    // The switches before the elevated copy's folder, in a copy of their own.
+    char head[1024];
+    const char* cl = whole;
+    const char* kept = std::strstr(whole, kInstallKeptSwitch);
+    if (kept) {
+        out->installKept = 1;
+        const char* rest = kept + std::strlen(kInstallKeptSwitch);
+        if (*rest == ' ') ++rest;
+        if (*rest && std::strncmp(rest, "-inf ", 5) != 0) out->keptFolder = rest;
+        size_t n = static_cast<size_t>(kept - whole);
+        if (n > sizeof head - 1) n = sizeof head - 1;
+        std::memcpy(head, whole, n);
+        head[n] = 0;
+        cl = head;
+    }
     out->run2 = Has(cl, "-run2");
-    if (const char* inf = std::strstr(cl, "-inf ")) out->setupPath = inf + 5;
+    // "-inf " and its path may follow "/InstallKept"; a folder there holds none.
+    const char* inf = std::strstr(whole, "-inf ");
+    if (inf && !(out->keptFolder && inf > kept)) out->setupPath = inf + 5;
     if (Has(cl, "-is") || Has(cl, "/is")) out->deferPackageSetup = 1;
     if (Has(cl, "-SaveProxySettings") || Has(cl, "/SaveProxySettings")) out->saveProxySettings = 1;
     if (Has(cl, "-tray") || Has(cl, "/tray")) {

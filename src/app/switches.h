@@ -12,12 +12,16 @@ struct Switches {
     int unattended;         // "/tray" or "/NoIntervention" given
     int resumed;            // "/NoIntervention"
     int askForRestart;      // "/AskForRestart"
+    int installKept;        // "/InstallKept": the elevated copy that installs the kept files
+    const char* keptFolder; // the download folder after "/InstallKept " (to the end of the
+                            // command line), or null (none given, or "-inf " follows)
     RunMode mode;
 };
 
 // Finds each switch by a case-sensitive substring search, in the order the
 // switches are documented; no tokenising, so a switch inside a longer word
-// still counts.
+// still counts. A folder after "/InstallKept" is a path that may hold any
+// text: the other switches are looked for only before it.
 void ParseSwitches(const char* commandLine, Switches* out);
 
 // Arguments of the resume shortcut, each with its leading blank, cut to fit

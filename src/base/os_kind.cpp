@@ -1,4 +1,4 @@
-// Windows kinds and their Startup folders.
+// Windows kinds, elevation and their Startup folders.
 #include "base/os_kind.h"
 
 int OsKindOf(unsigned long platformId, unsigned long majorVersion) {
@@ -8,9 +8,15 @@ int OsKindOf(unsigned long platformId, unsigned long majorVersion) {
     return OsWindows95Family;
 }
 
-int StartupFolderOf(int osKind) {
+int SystemHasElevation(unsigned long platformId, unsigned long majorVersion) {
+    const unsigned long nt = 2;
+    return platformId == nt && majorVersion >= 6;
+}
+
+int StartupFolderOf(int osKind, int hasElevation) {
     const int userStartup = 7, commonStartup = 24;
     if (osKind == OsWindows95Family) return userStartup;
+    if (osKind == OsNt4OrLater && hasElevation) return userStartup;
     if (osKind == OsNt4OrLater) return commonStartup;
     // Before NT 4.0 and on Win32s there is no Startup folder the shell can
     // name, so no shortcut is made there.

@@ -16,20 +16,30 @@ namespace {
 const char kShortcutName[] = "\\Corvane Lite Installer.lnk";
 }  // namespace
 
-int GetOsKind() {
-    static int kind = 0;
-    if (!kind) {
-        OSVERSIONINFOA version;
+namespace {
+OSVERSIONINFOA QueryVersionOnce() {
+    static OSVERSIONINFOA version;
+    if (!version.dwOSVersionInfoSize) {
         std::memset(&version, 0, sizeof version);
         version.dwOSVersionInfoSize = sizeof version;
         GetVersionExA(&version);
-        kind = OsKindOf(version.dwPlatformId, version.dwMajorVersion);
     }
-    return kind;
+    return version;
+}
+}  // namespace
+
+int GetOsKind() {
+    const OSVERSIONINFOA version = QueryVersionOnce();
+    return OsKindOf(version.dwPlatformId, version.dwMajorVersion);
+}
+
+int GetSystemHasElevation() {
+    const OSVERSIONINFOA version = QueryVersionOnce();
+    return SystemHasElevation(version.dwPlatformId, version.dwMajorVersion);
 }
 
 bool GetResumeShortcutPath(char* path, int size) {
-    int folder = StartupFolderOf(GetOsKind());
+    int folder = StartupFolderOf(GetOsKind(), GetSystemHasElevation());
     if (folder < 0 || size <= 0) return false;
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folder, &items)) || !items) return false;

@@ -52,6 +52,7 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       showIntro(showIntro),
       resuming(resuming),
       saveProxySettings(saveProxySettings),
+      installKept(0),
       ftpTransport(&ftpDownloader),
       httpTransport(&httpDownloader),
       connectedTransport(nullptr),
@@ -152,7 +153,7 @@ INT_PTR DownloadDialog::OnInitDialog() {
         break;
     }
 
-    int wasComplete = 0;
+    int wasComplete = installKept;
     if (ReadStateInt("download", "complete", 0) == 1) {
         wasComplete = 1;
         WriteStateText("download", "complete", "0");
@@ -279,8 +280,9 @@ void DownloadDialog::PostDone(int failed) {
 
 void DownloadDialog::Complete() {
     completing = 1;
-    CompletionRun run = {hwnd,        statusControl,     listControl,      componentCount,
-                         usesNetwork, allowIntervention, saveProxySettings};
+    CompletionRun run = {hwnd,        statusControl,     listControl,       componentCount,
+                         usesNetwork, allowIntervention, saveProxySettings, installKept,
+                         downloadFolder, setupPath};
     CompleteRun(this, run);
 }
 

@@ -47,6 +47,9 @@ public:
     int showIntro;
     int resuming;
     int saveProxySettings;
+    // The elevated copy of a run that handed its install over: straight to
+    // the install of the kept files, without asking again.
+    int installKept;
 
     FtpDownloader ftpDownloader;
     HttpDownloader httpDownloader;

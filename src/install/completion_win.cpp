@@ -12,6 +12,8 @@
 #include "base/process_win.h"
 #include "download/fetch_rules.h"
 #include "download/shared_http_settings.h"
+#include "install/elevation.h"
+#include "install/elevation_win.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
@@ -57,7 +59,8 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
     INT_PTR choice = 1;
     if (run.usesNetwork) {
         host->HideRunWindow();
-        if (run.allowIntervention) choice = host->RunQuestion(IDD_READY);
+        // The elevated copy was started by the answer to this question.
+        if (run.allowIntervention && !run.installKept) choice = host->RunQuestion(IDD_READY);
         EnableWindow(GetDlgItem(run.window, kQuitId), FALSE);
         EnableWindow(run.window, TRUE);
     }
@@ -69,6 +72,22 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
             WriteStateText("download", "complete", "1");
             host->EndRun(ResultKeepFiles);
         }
+        return;
+    }
+
+    // The install writes where only administrators may: without the rights
+    // on a system that can give them, the elevated copy installs instead.
+    ElevationSystem* system = CurrentElevationSystem();
+    if (ChooseInstallRoute(system->HasElevation(), system->IsElevated(), run.installKept) ==
+        InstallInElevatedCopy) {
+        if (!HandInstallOver(run.window, run.downloadFolder, run.setupPath, secondInstance,
+                             deferPackageSetup, run.saveProxySettings)) {
+            // Refused (or the copy could not start): kept as after "&Keep
+            // files", so that the next start goes straight to the question.
+            host->ShowRunMessage(IDS_ELEVATION_REFUSED, MB_ICONWARNING | MB_SETFOREGROUND);
+            WriteStateText("download", "complete", "1");
+        }
+        host->EndRun(ResultKeepFiles);
         return;
     }
 

@@ -42,6 +42,11 @@ struct CompletionRun {
     int usesNetwork;
     int allowIntervention;
     int saveProxySettings;
+    // The elevated copy of a run that handed its install over: it installs
+    // without asking again and never hands over itself.
+    int installKept;
+    const char* downloadFolder;
+    const char* setupPath;  // the "-inf " file, or null
 };
 
 // The completion step, run once when the fetch phase is over.

@@ -36,8 +36,9 @@ def recorded_folder(name):
 
 def place_shortcut():
     """A resume shortcut as a suspension leaves it (contents do not matter
-    for its removal)."""
-    d = cvtest.unix_path(cvtest.win_path('csidl:%d' % cvtest.CSIDL_COMMON_STARTUP))
+    for its removal): in the user's own Startup folder, as on every system
+    with elevation (Wine reports one)."""
+    d = cvtest.unix_path(cvtest.win_path('csidl:%d' % cvtest.CSIDL_STARTUP))
     os.makedirs(d, exist_ok=True)
     path = os.path.join(d, cvtest.SHORTCUT_NAME)
     open(path, 'wb').close()

@@ -175,3 +175,35 @@ TEST(SetupFolder, CutToTheBuffer) {
     EXPECT_EQ(259u, std::strlen(out));
     EXPECT_EQ('x', out[260]);
 }
+
+TEST(Switches, InstallKeptTakesTheFolderToTheEndAndHidesItFromTheOthers) {
+    Switches s = Parse(" -run2 /SaveProxySettings /InstallKept C:\\Users\\x-is /tray\\inst1.tmp");
+    EXPECT_EQ(1, s.installKept);
+    ASSERT_NE(nullptr, s.keptFolder);
+    EXPECT_STREQ("C:\\Users\\x-is /tray\\inst1.tmp", s.keptFolder);
+    EXPECT_EQ(1, s.run2);
+    EXPECT_EQ(1, s.saveProxySettings);
+    EXPECT_EQ(0, s.deferPackageSetup);  // "-is" inside the folder counts for nothing
+    EXPECT_EQ(RunSession, s.mode);      // nor does "/tray"
+    EXPECT_EQ(nullptr, s.setupPath);
+
+    // A "-inf " run: the setup description follows, and its folder is the
+    // download folder.
+    s = Parse(" /InstallKept -inf C:\\setup\\cv.inf");
+    EXPECT_EQ(1, s.installKept);
+    EXPECT_EQ(nullptr, s.keptFolder);
+    ASSERT_NE(nullptr, s.setupPath);
+    EXPECT_STREQ("C:\\setup\\cv.inf", s.setupPath);
+
+    // A folder that holds "-inf " is still a folder.
+    s = Parse(" /InstallKept C:\\a -inf b");
+    EXPECT_STREQ("C:\\a -inf b", s.keptFolder);
+    EXPECT_EQ(nullptr, s.setupPath);
+
+    for (const char* cl : {" /InstallKept", " /InstallKept "}) {
+        s = Parse(cl);
+        EXPECT_EQ(1, s.installKept) << cl;
+        EXPECT_EQ(nullptr, s.keptFolder) << cl;
+    }
+    EXPECT_EQ(0, Parse(" /tray").installKept);
+}

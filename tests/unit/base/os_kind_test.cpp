@@ -13,9 +13,24 @@ TEST(OsKind, FromPlatformAndVersion) {
 }
 
 TEST(OsKind, StartupFolders) {
-    EXPECT_EQ(7, StartupFolderOf(1));
-    EXPECT_EQ(24, StartupFolderOf(4));
-    EXPECT_EQ(-1, StartupFolderOf(2));
-    EXPECT_EQ(-1, StartupFolderOf(3));
-    EXPECT_EQ(-1, StartupFolderOf(0));
+    for (int elevation = 0; elevation < 2; ++elevation) {
+        EXPECT_EQ(7, StartupFolderOf(1, elevation));
+        EXPECT_EQ(-1, StartupFolderOf(2, elevation));
+        EXPECT_EQ(-1, StartupFolderOf(3, elevation));
+        EXPECT_EQ(-1, StartupFolderOf(0, elevation));
+    }
+    EXPECT_EQ(24, StartupFolderOf(4, 0));  // NT 4.0 to XP: all users'
+    // With elevation the common folder needs administrator rights, and the
+    // system starts no item that asks for them at log-on: the user's own.
+    EXPECT_EQ(7, StartupFolderOf(4, 1));
+}
+
+TEST(OsKind, OnlyNtSixAndLaterHaveElevation) {
+    const unsigned long win32s = 0, win95 = 1, nt = 2;
+    EXPECT_EQ(0, SystemHasElevation(win95, 4));  // 95, 98, Me
+    EXPECT_EQ(0, SystemHasElevation(win32s, 3));
+    EXPECT_EQ(0, SystemHasElevation(nt, 4));     // NT 4.0
+    EXPECT_EQ(0, SystemHasElevation(nt, 5));     // 2000, XP, Server 2003
+    EXPECT_EQ(1, SystemHasElevation(nt, 6));     // Vista, 7, 8, 8.1
+    EXPECT_EQ(1, SystemHasElevation(nt, 10));    // 10, 11
 }

@@ -234,7 +234,14 @@ TEST(ResumeShortcut, OsKindSelectsTheStartupFolder) {
     EXPECT_EQ(kind, GetOsKind());  // asked once, the same for the process
     char path[MAX_PATH];
     ASSERT_TRUE(GetResumeShortcutPath(path, sizeof path));
-    if (v.dwPlatformId == VER_PLATFORM_WIN32_NT && v.dwMajorVersion >= 4) {
+    const bool nt = v.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    EXPECT_EQ(nt && v.dwMajorVersion >= 6 ? 1 : 0, GetSystemHasElevation());
+    if (nt && v.dwMajorVersion >= 6) {
+        // Vista and later: the user's own folder, written without
+        // administrator rights and started at log-on without a prompt.
+        EXPECT_EQ(4, kind);
+        EXPECT_EQ(StartupFolder(CSIDL_STARTUP) + "\\Corvane Lite Installer.lnk", path);
+    } else if (nt && v.dwMajorVersion >= 4) {
         EXPECT_EQ(4, kind);
         EXPECT_EQ(StartupFolder(CSIDL_COMMON_STARTUP) + "\\Corvane Lite Installer.lnk", path);
     } else {
@@ -246,7 +253,9 @@ TEST(ResumeShortcut, OsKindSelectsTheStartupFolder) {
 TEST(ResumeShortcut, WrittenReadBackReplacedAndDeleted) {
     char path[MAX_PATH];
     ASSERT_TRUE(GetResumeShortcutPath(path, sizeof path));
-    SHCreateDirectoryExA(nullptr, StartupFolder(GetOsKind() == 4 ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP).c_str(), nullptr);
+    const bool common = GetOsKind() == 4 && !GetSystemHasElevation();
+    SHCreateDirectoryExA(nullptr, StartupFolder(common ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP).c_str(),
+                         nullptr);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
 

@@ -20,6 +20,7 @@
 #include "base/resume_shortcut_win.h"
 #include "download/shared_http_settings.h"
 #include "download/download_dialog_win.h"
+#include "install/elevation_win.h"
 #include "install/state_file_win.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile.h"
@@ -541,3 +542,116 @@ TEST_F(DownloadRun, EmptySetupDescriptionFinishesHidden) {
 }
 
 }  // namespace
+
+namespace {
+
+// The system's side of elevation as each kind of system would answer.
+class FakeElevation : public ElevationSystem {
+public:
+    FakeElevation() { ReplaceElevationSystem(this); }
+    ~FakeElevation() { ReplaceElevationSystem(nullptr); }
+    int HasElevation() override { return has; }
+    int IsElevated() override { return elevated; }
+    int StartElevated(HWND, const char* program, const char* arguments, const char* folder,
+                      DWORD* error) override {
+        started.push_back(std::string(program) + "|" + arguments + "|" + folder);
+        *error = starts ? 0 : ERROR_CANCELLED;
+        return starts;
+    }
+    int has = 1;
+    int elevated = 0;
+    int starts = 1;
+    std::vector<std::string> started;
+};
+
+}  // namespace
+
+class ElevatedInstall : public DownloadRun {
+protected:
+    void SetUp() override {
+        DownloadRun::SetUp();
+        ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+        ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+        log = folder + "\\log.txt";
+        WriteInf("components=a,n\r\n",
+                 "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=2\r\n"
+                 "install1=run,setup.exe,-log " + log + " -tag a\r\n"
+                 "[n]\r\nname=Net\r\nProtocol=http\r\nsite=h\r\nfiles=n.bin\r\nInstallOrder=1\r\n");
+    }
+    bool Installed() { return Exists(log); }
+    std::string log;
+};
+
+TEST_F(ElevatedInstall, UnelevatedRunHandsTheInstallToItsElevatedCopyAndKeepsTheFiles) {
+    FakeElevation system;
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(dialog.questions, std::vector<WORD>{104});
+    EXPECT_TRUE(dialog.messages.empty());
+    EXPECT_FALSE(Installed());
+    // The copy in the download folder, straight to the install of the kept
+    // files of this "-inf " run.
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    ASSERT_EQ(1u, system.started.size());
+    // (The setup description keeps the default SaveProxySettings=TRUE.)
+    EXPECT_EQ(folder + strrchr(program, '\\') + "| /SaveProxySettings /InstallKept -inf " + inf + "|" +
+                  folder,
+              system.started[0]);
+    EXPECT_EQ(State("result", "success"), "<none>");
+    EXPECT_TRUE(Exists(folder + "\\n.bin"));
+}
+
+TEST_F(ElevatedInstall, RefusedPromptKeepsTheFilesSaysSoAndTheNextStartAsksAgain) {
+    FakeElevation system;
+    system.starts = 0;
+    {
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+        EXPECT_EQ(Run(dialog), 1009);
+        EXPECT_EQ(dialog.messages, std::vector<UINT>{600});
+        EXPECT_FALSE(Installed());
+        EXPECT_EQ(State("download", "complete"), "1");
+    }
+    // Started again, this time with the rights: straight to the question,
+    // nothing fetched, installed.
+    http.calls.clear();
+    system.elevated = 1;
+    system.started.clear();
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 1);
+    EXPECT_EQ(Run(dialog), 1009);  // the stand-in setup reports no success
+    EXPECT_EQ(dialog.questions, std::vector<WORD>{104});
+    EXPECT_TRUE(http.calls.empty());
+    EXPECT_TRUE(system.started.empty());
+    EXPECT_TRUE(Installed());
+}
+
+TEST_F(ElevatedInstall, ElevatedOlderAndHandedOverRunsInstallAtOnce) {
+    struct {
+        const char* what;
+        int has, elevated, installKept;
+    } cases[] = {
+        {"elevated already", 1, 1, 0},
+        {"system without elevation", 0, 0, 0},
+        // The copy installs even when the system did not elevate it: it
+        // never hands over again.
+        {"the handed-over copy", 1, 0, 1},
+    };
+    for (const auto& c : cases) {
+        FakeElevation system;
+        system.has = c.has;
+        system.elevated = c.elevated;
+        DeleteFileA(log.c_str());
+        WriteFileText(folder + "\\n.bin", "fetched before");
+        http.calls.clear();
+        ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, c.installKept);
+        dialog.installKept = c.installKept;
+        EXPECT_EQ(Run(dialog), 1009) << c.what;
+        EXPECT_TRUE(system.started.empty()) << c.what;
+        EXPECT_TRUE(Installed()) << c.what;
+        EXPECT_EQ(State("result", "success"), "0") << c.what;
+        // The copy was started by the answer to "Ready to Install".
+        EXPECT_EQ(dialog.questions, c.installKept ? std::vector<WORD>{} : std::vector<WORD>{104})
+            << c.what;
+        if (c.installKept) EXPECT_TRUE(http.calls.empty()) << c.what;
+    }
+}
