@@ -120,7 +120,16 @@ const uint32_t kT[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-const int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+// One step of a round: a = b + ((a + f(b, c, d) + x + t) <<< s). The 64
+// steps are written out: a loop that picks the function and the word at run
+// time costs almost twice as much, and every byte of a download passes here.
+#define MD5_STEP(f, a, b, c, d, x, t, s) \
+    a += f(b, c, d) + (x) + (t);         \
+    a = Rotl(a, s) + b;
+#define MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
+#define MD5_H(b, c, d) ((b) ^ (c) ^ (d))
+#define MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
 
 void Transform(uint32_t state[4], const unsigned char block[64]) {
     uint32_t x[16];
@@ -128,27 +137,81 @@ void Transform(uint32_t state[4], const unsigned char block[64]) {
         x[i] = uint32_t(block[4 * i]) | (uint32_t(block[4 * i + 1]) << 8) | (uint32_t(block[4 * i + 2]) << 16) |
                (uint32_t(block[4 * i + 3]) << 24);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; ++i) {
-        int round = i / 16;
-        uint32_t f;
-        int k;
-        switch (round) {
-            case 0: f = (b & c) | (~b & d); k = i; break;
-            case 1: f = (b & d) | (c & ~d); k = (5 * i + 1) & 15; break;
-            case 2: f = b ^ c ^ d; k = (3 * i + 5) & 15; break;
-            default: f = c ^ (b | ~d); k = (7 * i) & 15; break;
-        }
-        uint32_t next = b + Rotl(a + f + x[k] + kT[i], kShift[round][i & 3]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
-    }
+    MD5_STEP(MD5_F, a, b, c, d, x[0], kT[0], 7)
+    MD5_STEP(MD5_F, d, a, b, c, x[1], kT[1], 12)
+    MD5_STEP(MD5_F, c, d, a, b, x[2], kT[2], 17)
+    MD5_STEP(MD5_F, b, c, d, a, x[3], kT[3], 22)
+    MD5_STEP(MD5_F, a, b, c, d, x[4], kT[4], 7)
+    MD5_STEP(MD5_F, d, a, b, c, x[5], kT[5], 12)
+    MD5_STEP(MD5_F, c, d, a, b, x[6], kT[6], 17)
+    MD5_STEP(MD5_F, b, c, d, a, x[7], kT[7], 22)
+    MD5_STEP(MD5_F, a, b, c, d, x[8], kT[8], 7)
+    MD5_STEP(MD5_F, d, a, b, c, x[9], kT[9], 12)
+    MD5_STEP(MD5_F, c, d, a, b, x[10], kT[10], 17)
+    MD5_STEP(MD5_F, b, c, d, a, x[11], kT[11], 22)
+    MD5_STEP(MD5_F, a, b, c, d, x[12], kT[12], 7)
+    MD5_STEP(MD5_F, d, a, b, c, x[13], kT[13], 12)
+    MD5_STEP(MD5_F, c, d, a, b, x[14], kT[14], 17)
+    MD5_STEP(MD5_F, b, c, d, a, x[15], kT[15], 22)
+    MD5_STEP(MD5_G, a, b, c, d, x[1], kT[16], 5)
+    MD5_STEP(MD5_G, d, a, b, c, x[6], kT[17], 9)
+    MD5_STEP(MD5_G, c, d, a, b, x[11], kT[18], 14)
+    MD5_STEP(MD5_G, b, c, d, a, x[0], kT[19], 20)
+    MD5_STEP(MD5_G, a, b, c, d, x[5], kT[20], 5)
+    MD5_STEP(MD5_G, d, a, b, c, x[10], kT[21], 9)
+    MD5_STEP(MD5_G, c, d, a, b, x[15], kT[22], 14)
+    MD5_STEP(MD5_G, b, c, d, a, x[4], kT[23], 20)
+    MD5_STEP(MD5_G, a, b, c, d, x[9], kT[24], 5)
+    MD5_STEP(MD5_G, d, a, b, c, x[14], kT[25], 9)
+    MD5_STEP(MD5_G, c, d, a, b, x[3], kT[26], 14)
+    MD5_STEP(MD5_G, b, c, d, a, x[8], kT[27], 20)
+    MD5_STEP(MD5_G, a, b, c, d, x[13], kT[28], 5)
+    MD5_STEP(MD5_G, d, a, b, c, x[2], kT[29], 9)
+    MD5_STEP(MD5_G, c, d, a, b, x[7], kT[30], 14)
+    MD5_STEP(MD5_G, b, c, d, a, x[12], kT[31], 20)
+    MD5_STEP(MD5_H, a, b, c, d, x[5], kT[32], 4)
+    MD5_STEP(MD5_H, d, a, b, c, x[8], kT[33], 11)
+    MD5_STEP(MD5_H, c, d, a, b, x[11], kT[34], 16)
+    MD5_STEP(MD5_H, b, c, d, a, x[14], kT[35], 23)
+    MD5_STEP(MD5_H, a, b, c, d, x[1], kT[36], 4)
+    MD5_STEP(MD5_H, d, a, b, c, x[4], kT[37], 11)
+    MD5_STEP(MD5_H, c, d, a, b, x[7], kT[38], 16)
+    MD5_STEP(MD5_H, b, c, d, a, x[10], kT[39], 23)
+    MD5_STEP(MD5_H, a, b, c, d, x[13], kT[40], 4)
+    MD5_STEP(MD5_H, d, a, b, c, x[0], kT[41], 11)
+    MD5_STEP(MD5_H, c, d, a, b, x[3], kT[42], 16)
+    MD5_STEP(MD5_H, b, c, d, a, x[6], kT[43], 23)
+    MD5_STEP(MD5_H, a, b, c, d, x[9], kT[44], 4)
+    MD5_STEP(MD5_H, d, a, b, c, x[12], kT[45], 11)
+    MD5_STEP(MD5_H, c, d, a, b, x[15], kT[46], 16)
+    MD5_STEP(MD5_H, b, c, d, a, x[2], kT[47], 23)
+    MD5_STEP(MD5_I, a, b, c, d, x[0], kT[48], 6)
+    MD5_STEP(MD5_I, d, a, b, c, x[7], kT[49], 10)
+    MD5_STEP(MD5_I, c, d, a, b, x[14], kT[50], 15)
+    MD5_STEP(MD5_I, b, c, d, a, x[5], kT[51], 21)
+    MD5_STEP(MD5_I, a, b, c, d, x[12], kT[52], 6)
+    MD5_STEP(MD5_I, d, a, b, c, x[3], kT[53], 10)
+    MD5_STEP(MD5_I, c, d, a, b, x[10], kT[54], 15)
+    MD5_STEP(MD5_I, b, c, d, a, x[1], kT[55], 21)
+    MD5_STEP(MD5_I, a, b, c, d, x[8], kT[56], 6)
+    MD5_STEP(MD5_I, d, a, b, c, x[15], kT[57], 10)
+    MD5_STEP(MD5_I, c, d, a, b, x[6], kT[58], 15)
+    MD5_STEP(MD5_I, b, c, d, a, x[13], kT[59], 21)
+    MD5_STEP(MD5_I, a, b, c, d, x[4], kT[60], 6)
+    MD5_STEP(MD5_I, d, a, b, c, x[11], kT[61], 10)
+    MD5_STEP(MD5_I, c, d, a, b, x[2], kT[62], 15)
+    MD5_STEP(MD5_I, b, c, d, a, x[9], kT[63], 21)
     state[0] += a;
     state[1] += b;
     state[2] += c;
     state[3] += d;
 }
+
+#undef MD5_STEP
+#undef MD5_F
+#undef MD5_G
+#undef MD5_H
+#undef MD5_I
 
 }  // namespace
 
