@@ -168,7 +168,7 @@ Worker::Outcome Worker::ReachPartList() {
         }
         }
         if (client.set_urls(url, proxy) == 0 && client.GetFile(nullptr, listPath) == 0) {
-            settingsConfirmed = 1;
+            ConfirmSettings(state->site);
             return Done;
         }
         CertificateFailed();

@@ -49,7 +49,7 @@ void FtpDownloader::SetCredentials(const char* user, const char* password) {
 void FtpDownloader::SetProxyCredentials(const char*, const char*) {}
 
 int FtpDownloader::Open(const char* site, const char*, const char*) {
-    protocol.BeginOpen();
+    protocol.BeginOpen(site);
     lastProgress = GetTickCount();
     int started = ResolveHost(site);
     // A lookup that cannot start ends with the time-out's "dl1" 1, so the
@@ -199,7 +199,7 @@ void FtpDownloader::OnDataEvent(SOCKET socket, WORD event, WORD error) {
             }
             break;
         case FD_CLOSE:
-            protocol.DataClosed();
+            protocol.DataClosed(error);
             break;
         default:
             break;
@@ -257,7 +257,7 @@ void FtpDownloader::CloseControlConnection() {
     }
 }
 
-bool FtpDownloader::OpenPassiveData(const FtpAddress& address) {
+bool FtpDownloader::OpenPassiveData(int port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return false;
     dataSocket = s;
@@ -268,11 +268,15 @@ bool FtpDownloader::OpenPassiveData(const FtpAddress& address) {
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
     WSAAsyncSelect(s, hwnd, msgDlftp3, FD_READ | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
+    // The data comes from the machine the control connection reaches, at
+    // the port the reply names.
     sockaddr_in peer;
-    memset(&peer, 0, sizeof peer);
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<u_short>(address.port));
-    memcpy(&peer.sin_addr, address.bytes, 4);
+    int peerLength = sizeof peer;
+    if (getpeername(controlSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == SOCKET_ERROR ||
+        peer.sin_family != AF_INET) {
+        peer = serverAddress;
+    }
+    peer.sin_port = htons(static_cast<u_short>(port));
     if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK) {
         // Reported like a failed connect event, once the reply is handled.

@@ -42,7 +42,7 @@ private:
     void Report(FtpReport report, int code, long long value) override;
     int StartControlConnection() override;
     void CloseControlConnection() override;
-    bool OpenPassiveData(const FtpAddress& address) override;
+    bool OpenPassiveData(int port) override;
     bool OpenActiveData(FtpAddress* local) override;
     int ReceiveData(char* buffer, int size) override;
     bool WriteData(const char* data, int length) override;

@@ -16,6 +16,15 @@ const char kDefaultPassword[] = "cvget@corvane.com";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool SameHostName(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
 
 }  // namespace
 
@@ -53,6 +62,24 @@ long long ParseTransferSize(const char* reply) {
     return size;
 }
 
+long long ParseAnnouncedSize(const char* reply) {
+    long long found = -1;
+    for (const char* p = reply; *p; ++p) {
+        if (!IsDigit(*p) || (p > reply && IsDigit(p[-1]))) continue;
+        long long value = 0;
+        const char* q = p;
+        for (; IsDigit(*q); ++q) {
+            if (value <= LLONG_MAX / 100) value = value * 10 + (*q - '0');
+        }
+        while (*q == ' ' || *q == '\t') ++q;
+        static const char kBytes[] = "bytes";
+        int k = 0;
+        while (k < 5 && (q[k] | 0x20) == kBytes[k]) ++k;
+        if (k == 5 && value <= LLONG_MAX / 100) found = value;
+    }
+    return found;
+}
+
 int FormatPortCommand(const FtpAddress& address, char* out, int size) {
     int n = std::snprintf(out, size, "PORT %d,%d,%d,%d,%d,%d\r\n", address.bytes[0],
                           address.bytes[1], address.bytes[2], address.bytes[3],
@@ -68,6 +95,8 @@ FtpProtocol::FtpProtocol(FtpLink& link)
       failedReply_(false),
       skipMulti_(false),
       lineColumn_(0),
+      credentialsGiven_(false),
+      announcedSize_(-1),
       bytesReceived_(0),
       pendingEnds_(0),
       openActive_(false),
@@ -81,6 +110,7 @@ FtpProtocol::FtpProtocol(FtpLink& link)
     replyText_[0] = 0;
     CopyTruncated(user_, kTextSize, "anonymous");
     CopyTruncated(password_, kTextSize, kDefaultPassword);
+    loginHost_[0] = 0;
     remotePath_[0] = 0;
 }
 
@@ -89,9 +119,10 @@ FtpProtocol::~FtpProtocol() { std::free(block_); }
 void FtpProtocol::Enter(FtpState next) { state_ = next; }
 
 void FtpProtocol::SetCredentials(const char* user, const char* password) {
-    if (!user || !*user) return;
+    credentialsGiven_ = user && *user;
+    if (!credentialsGiven_) return;
     CopyTruncated(user_, kTextSize, user);
-    CopyTruncated(password_, kTextSize, password);
+    CopyTruncated(password_, kTextSize, password ? password : "");
 }
 
 int FtpProtocol::Close() {
@@ -113,8 +144,16 @@ void FtpProtocol::Drop() {
     Enter(FtpState::NOT_CONNECTED);
 }
 
-void FtpProtocol::BeginOpen() {
+void FtpProtocol::BeginOpen(const char* host) {
     Close();
+    if (!host) host = "";
+    // A login kept from an earlier Open goes to no other host than its own.
+    if (!credentialsGiven_ && !SameHostName(loginHost_, host)) {
+        CopyTruncated(user_, kTextSize, "anonymous");
+        CopyTruncated(password_, kTextSize, kDefaultPassword);
+    }
+    credentialsGiven_ = false;
+    CopyTruncated(loginHost_, kPathSize, host);
     ++generation_;
     openActive_ = true;
     Enter(FtpState::RESOLVING_NAME);
@@ -404,7 +443,7 @@ void FtpProtocol::HandleReply(const char* text, bool failed) {
         case FtpState::XFER:
             Enter(FtpState::CONNECTED);
             if (digit == '2') {
-                if (--pendingEnds_ == 0) EndFetch(FtpReport::Dl4, 0);
+                if (--pendingEnds_ == 0) Complete();
             } else {
                 CloseData();
                 EndFetch(FtpReport::Dl4, 4);
@@ -428,6 +467,7 @@ bool FtpProtocol::BeginFetch(const char* remotePath) {
     CopyTruncated(remotePath_, kPathSize, remotePath);
     bytesReceived_ = 0;
     pendingEnds_ = 0;
+    announcedSize_ = -1;
     transferStarted_ = false;
     deferredClose_ = false;
     dataOpen_ = false;
@@ -445,7 +485,7 @@ bool FtpProtocol::BeginFetch(const char* remotePath) {
 void FtpProtocol::OpenDataConnection(const char* text) {
     FtpAddress address;
     if (text && ParsePassiveAddress(text, &address)) {
-        if (!link.OpenPassiveData(address)) {
+        if (!link.OpenPassiveData(address.port)) {
             Enter(FtpState::CONNECTED);
             CloseData();
             fetchActive_ = false;
@@ -477,6 +517,7 @@ void FtpProtocol::StartTransfer(const char* text) {
     unsigned generation = generation_;
     pendingEnds_ = 2;
     transferStarted_ = true;
+    announcedSize_ = ParseAnnouncedSize(text);
     Enter(FtpState::XFER);
     if (fetchActive_) link.Report(FtpReport::Dl2, 0, ParseTransferSize(text));
     if (generation != generation_ || !fetchActive_) return;
@@ -513,7 +554,14 @@ void FtpProtocol::ReadData(bool toEnd) {
 // reply is in as well.
 void FtpProtocol::FinishData() {
     CloseData();
-    if (--pendingEnds_ == 0) EndFetch(FtpReport::Dl4, 0);
+    if (--pendingEnds_ == 0) Complete();
+}
+
+// Both ends of a transfer are in. A file shorter than the size its 1xx
+// reply announced was cut off, whatever the final reply said.
+void FtpProtocol::Complete() {
+    bool shortFile = announcedSize_ >= 0 && bytesReceived_ < announcedSize_;
+    EndFetch(FtpReport::Dl4, shortFile ? 4 : 0);
 }
 
 void FtpProtocol::CloseData() {
@@ -532,8 +580,13 @@ void FtpProtocol::DataReadable() {
     ReadData(false);
 }
 
-void FtpProtocol::DataClosed() {
+void FtpProtocol::DataClosed(int error) {
     if (!dataOpen_) return;
+    // A connection reset or aborted may have lost data in flight.
+    if (error) {
+        DataFailed();
+        return;
+    }
     if (!fetchActive_) {
         CloseData();
         return;

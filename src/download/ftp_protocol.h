@@ -51,9 +51,11 @@ public:
     virtual int StartControlConnection() = 0;
     // Closes the control socket (and a pending lookup); drops queued events.
     virtual void CloseControlConnection() = 0;
-    // Passive mode: makes the data socket and starts connecting to
-    // `address`. False when no socket could be made.
-    virtual bool OpenPassiveData(const FtpAddress& address) = 0;
+    // Passive mode: makes the data socket and starts connecting to `port`
+    // of the control connection's peer; the address of a PASV reply is
+    // never used, so that no reply can send the client to another machine.
+    // False when no socket could be made.
+    virtual bool OpenPassiveData(int port) = 0;
     // Active mode: makes a listening socket; `local` gets the address and
     // port to announce with PORT. False when that could not be arranged.
     virtual bool OpenActiveData(FtpAddress* local) = 0;
@@ -76,6 +78,10 @@ bool ParsePassiveAddress(const char* reply, FtpAddress* address);
 // The size announced in a 1xx reply to RETR: the last run of digits after
 // the reply code, or -1 when there is none or it does not fit an int.
 long long ParseTransferSize(const char* reply);
+// The size a 1xx reply announces in so many words: the last run of digits
+// followed by "bytes" (blanks between, any case), as in "(1234 bytes)";
+// -1 when there is none. Digits of a file name never count here.
+long long ParseAnnouncedSize(const char* reply);
 // Formats "PORT a,b,c,d,hi,lo\r\n" into out (at least 32 bytes); its length.
 int FormatPortCommand(const FtpAddress& address, char* out, int size);
 
@@ -95,12 +101,14 @@ public:
     FtpProtocol(const FtpProtocol&) = delete;
     FtpProtocol& operator=(const FtpProtocol&) = delete;
 
-    // An empty user keeps the current login; a given one is used with its
-    // password as it stands, even when that is empty.
+    // A given user is used with its password as it stands, even when that
+    // is empty. An empty user keeps the current login for the next Open
+    // only when that Open is to the same host as the login's; another
+    // host gets the anonymous login.
     void SetCredentials(const char* user, const char* password);
 
-    // Open: closes what is open and waits for the host lookup.
-    void BeginOpen();
+    // Open of `host`: closes what is open and waits for the host lookup.
+    void BeginOpen(const char* host);
     void LookupDone(bool found);
     void ControlConnected(int error);
     // The free end of the reply buffer; never empty.
@@ -119,7 +127,8 @@ public:
 
     void DataConnected(int error);
     void DataReadable();
-    void DataClosed();
+    // The data connection closed; with an error the transfer has failed.
+    void DataClosed(int error = 0);
     void DataFailed();
 
     // Nothing happened for the configured time while waiting for the peer.
@@ -156,6 +165,7 @@ private:
     void StartTransfer(const char* text);
     void ReadData(bool toEnd);
     void FinishData();
+    void Complete();
     void CloseData();
     bool InTransfer() const;
 
@@ -175,6 +185,9 @@ private:
     int lineColumn_;
     char user_[kTextSize];
     char password_[kTextSize];
+    char loginHost_[kPathSize];  // the host user_ and password_ were used for
+    bool credentialsGiven_;      // SetCredentials named a user for the next Open
+    long long announcedSize_;    // "(N bytes)" of the 1xx reply, -1 when none
     char remotePath_[kPathSize];
     long long bytesReceived_;
     int pendingEnds_;

@@ -76,7 +76,7 @@ void ReleaseTransferState(HttpTransferState* state) {
 }
 
 HttpDownloader::HttpDownloader()
-    : state(NewTransferState()), startThread(nullptr), workerThread(nullptr) {}
+    : state(NewTransferState()), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false) {}
 
 HttpDownloader::~HttpDownloader() {
     if (state) {
@@ -109,6 +109,14 @@ int HttpDownloader::Open(const char* site, const char* proxy, const char* port) 
     }
     if (!site) site = "";
     if (std::strncmp(site, "http://", 7) == 0) site += 7;
+    // Site credentials go only to the host and port they belong to: a kept
+    // password only to the site it was kept from, the confirmed ones only
+    // to the site that confirmed them.
+    if (!sitePasswordGiven && !SameHttpSite(state->site, site)) own.sitePassword[0] = 0;
+    if (settingsConfirmed && SameHttpSite(SharedSettingsSite, site)) {
+        CopyTruncated(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
+        CopyTruncated(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
+    }
     // Room for the "/" that always ends the site.
     CopyTruncated(state->site, sizeof state->site - 1, site);
     std::strcat(state->site, "/");
@@ -159,13 +167,11 @@ int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
 void HttpDownloader::SetCredentials(const char* user, const char* password) {
     if (!state) return;
     HttpSettings& own = state->settings;
-    if (settingsConfirmed) {
-        CopyTruncated(own.siteUser, sizeof own.siteUser, SharedHttpSettings.siteUser);
-        CopyTruncated(own.sitePassword, sizeof own.sitePassword, SharedHttpSettings.sitePassword);
-        return;
-    }
+    // Confirmed site credentials replace these in Open, and only for their
+    // own site.
     CopyTruncated(own.siteUser, sizeof own.siteUser, user);
-    if (password && password[0]) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
+    sitePasswordGiven = password && password[0];
+    if (sitePasswordGiven) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
 }
 
 void HttpDownloader::SetProxyCredentials(const char* user, const char* password) {

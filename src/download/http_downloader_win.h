@@ -57,6 +57,9 @@ public:
     HttpTransferState* state;
     HANDLE startThread;
     HANDLE workerThread;
+    // The last SetCredentials gave a password; an empty one keeps the
+    // earlier password only for the same site.
+    bool sitePasswordGiven;
 };
 
 // Thread routine of Fetch; its argument is made by Fetch. Ends with 0 after

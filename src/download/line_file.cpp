@@ -165,6 +165,30 @@ void ReadPartPlan(const LineFile& list, PartPlan* plan) {
 
 bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= bufferSize; }
 
+namespace {
+// A user name or password inside a URL text: the characters that would end
+// it or move the host ("%", "/", ":", "@") are written "%XX", which the URL
+// parser decodes. Room for three times the longest field.
+struct EscapedText {
+    char text[3 * 260 + 1];
+    explicit EscapedText(const char* plain) {
+        static const char hex[] = "0123456789ABCDEF";
+        int n = 0;
+        for (const char* p = plain; *p && n + 3 < static_cast<int>(sizeof text); ++p) {
+            unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '%' || c == '/' || c == ':' || c == '@') {
+                text[n++] = '%';
+                text[n++] = hex[c >> 4];
+                text[n++] = hex[c & 15];
+            } else {
+                text[n++] = static_cast<char>(c);
+            }
+        }
+        text[n] = 0;
+    }
+};
+}  // namespace
+
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name) {
     // An https site keeps its scheme in front of the user information.
@@ -175,20 +199,22 @@ void FormatSiteUrl(char* out, int size, const char* user, const char* password,
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         secure = c == kSecure[i];
     }
+    EscapedText u(user), p(password);
     if (secure)
-        std::snprintf(out, size, "https://%s:%s@%s%s%s", user, password, site + 8, remotePath, name);
+        std::snprintf(out, size, "https://%s:%s@%s%s%s", u.text, p.text, site + 8, remotePath, name);
     else
-        std::snprintf(out, size, "%s:%s@%s%s%s", user, password, site, remotePath, name);
+        std::snprintf(out, size, "%s:%s@%s%s%s", u.text, p.text, site, remotePath, name);
 }
 
 void FormatProxyText(char* out, int size, const char* user, const char* password,
                      const char* address, const char* port) {
+    EscapedText u(user), p(password);
     if (!address[0]) {
         out[0] = 0;
     } else if (port[0]) {
-        std::snprintf(out, size, "%s:%s@%s:%s", user, password, address, port);
+        std::snprintf(out, size, "%s:%s@%s:%s", u.text, p.text, address, port);
     } else {
-        std::snprintf(out, size, "%s:%s@%s", user, password, address);
+        std::snprintf(out, size, "%s:%s@%s", u.text, p.text, address);
     }
 }
 

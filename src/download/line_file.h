@@ -62,12 +62,14 @@ void ReadPartPlan(const LineFile& list, PartPlan* plan);
 bool PartSizeFits(int size, int bufferSize);
 
 // "%s:%s@%s%s%s": the URL of a file of the site, always with user
-// information (empty user and password included); "https://%s:%s@..." for
-// a site that begins with "https://". Cut to the buffer.
+// information (empty user and password included), whose "%", "/", ":" and
+// "@" are written "%XX"; "https://%s:%s@..." for a site that begins with
+// "https://". Cut to the buffer.
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name);
 // Proxy text of a configured or user-given proxy: empty without an address;
-// "user:password@address:port", or without ":port" when the port is empty.
+// "user:password@address:port", or without ":port" when the port is empty;
+// user and password escaped as in FormatSiteUrl.
 void FormatProxyText(char* out, int size, const char* user, const char* password,
                      const char* address, const char* port);
 // Proxy text of a browser's proxy, which carries no credentials.

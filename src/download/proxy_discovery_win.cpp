@@ -120,6 +120,7 @@ int DiscoverBrowserProxy(char* address, int addressSize, char* port, int portSiz
     DWORD enabled = 0;
     if (!internet.ReadFlag("ProxyEnable", REG_BINARY, REG_DWORD, &enabled) || enabled != 1) return 0;
     if (!internet.ReadText("ProxyServer", address, addressSize)) return 0;
+    if (!PickHttpProxyEntry(address)) return 0;
     SplitProxyServer(address, port, portSize);
     return 1;
 }

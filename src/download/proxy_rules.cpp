@@ -47,6 +47,30 @@ void ReadPrefsLine(const char* line, char* address, int addressSize, int* addres
     }
 }
 
+bool PickHttpProxyEntry(char* value) {
+    if (!std::strchr(value, '=')) return true;
+    const char* p = value;
+    while (*p) {
+        while (*p == ';' || *p == ' ' || *p == '\t') ++p;
+        const char* end = p;
+        while (*end && *end != ';') ++end;
+        if (end - p >= 5 && (p[0] | 0x20) == 'h' && (p[1] | 0x20) == 't' && (p[2] | 0x20) == 't' &&
+            (p[3] | 0x20) == 'p' && p[4] == '=') {
+            const char* from = p + 5;
+            while (from < end && (*from == ' ' || *from == '\t')) ++from;
+            const char* to = end;
+            while (to > from && (to[-1] == ' ' || to[-1] == '\t')) --to;
+            size_t n = static_cast<size_t>(to - from);
+            std::memmove(value, from, n);
+            value[n] = 0;
+            return n > 0;
+        }
+        p = end;
+    }
+    value[0] = 0;
+    return false;
+}
+
 void SplitProxyServer(char* address, char* port, int portSize) {
     // The prefix goes first, so that "http://host" is not split at its own
     // colon; with a port after the host the result is the same either way.

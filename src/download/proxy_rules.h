@@ -12,6 +12,13 @@ void StripHttpPrefix(char* text);
 void ReadPrefsLine(const char* line, char* address, int addressSize, int* addressFound,
                    char* port, int portSize);
 
+// A proxy-server setting may list a proxy per protocol,
+// "http=host:port;https=host:port;ftp=...": the "http=" entry (name in any
+// case, blanks around entries ignored) replaces the value. False when the
+// value is such a list without an "http=" entry: there is no HTTP proxy.
+// A plain "host:port" stays as it is.
+bool PickHttpProxyEntry(char* value);
+
 // Splits "host:port" at its last colon: the text after it becomes the port,
 // the address is cut at it, and a leading "http://" is removed. A value
 // without a colon is all address and leaves the port empty.

@@ -2,9 +2,22 @@
 #include "download/shared_http_settings.h"
 
 #include "download/line_file.h"
+#include "http/http_url.h"
 
 HttpSettings SharedHttpSettings = {};
 int settingsConfirmed = 0;
+char SharedSettingsSite[260] = "";
+
+void ConfirmSettings(const char* site) {
+    CopyTruncated(SharedSettingsSite, sizeof SharedSettingsSite, site ? site : "");
+    settingsConfirmed = 1;
+}
+
+int SameHttpSite(const char* a, const char* b) {
+    if (!a || !b || !a[0] || !b[0]) return 0;
+    IAD_URL x(a), y(b);
+    return x.same_site(y) ? 1 : 0;
+}
 
 void CopyHttpSettings(HttpSettings* to, const HttpSettings* from) {
     if (to == from) return;

@@ -15,6 +15,15 @@ struct HttpSettings {
 extern HttpSettings SharedHttpSettings;
 // 1 once any fetch worker has fetched a part list; never cleared.
 extern int settingsConfirmed;
+// The site (host, port and path) whose part list SharedHttpSettings reached
+// last: its user and password serve only components of that host and port.
+extern char SharedSettingsSite[260];
+
+// A worker reached the part list of `site` with SharedHttpSettings.
+void ConfirmSettings(const char* site);
+// 1 when two site texts ("[http://][user@]host[:port][/path]") name the same
+// host (without regard to case) and port.
+int SameHttpSite(const char* a, const char* b);
 
 // With settings, copies their six texts into SharedHttpSettings (at most 259
 // characters each); with null, empties all six.

@@ -28,6 +28,37 @@ char* CopyText(const char* begin, size_t length) {
 
 char* CopyText(const char* text) { return text ? CopyText(text, std::strlen(text)) : nullptr; }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// User names and passwords come "%XX"-escaped where they hold a character
+// that would end them ("/", "@", ":"); a "%" not followed by two hex
+// digits stands for itself.
+char* CopyDecoded(const char* begin, size_t length) {
+    char* s = static_cast<char*>(std::malloc(length + 1));
+    if (!s) return nullptr;
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        int hi = -1, lo = -1;
+        if (begin[i] == '%' && i + 2 < length) {
+            hi = HexValue(begin[i + 1]);
+            lo = hi < 0 ? -1 : HexValue(begin[i + 2]);
+        }
+        if (hi >= 0 && lo >= 0) {
+            s[n++] = char(hi * 16 + lo);
+            i += 2;
+        } else {
+            s[n++] = begin[i];
+        }
+    }
+    s[n] = '\0';
+    return s;
+}
+
 // Searches bytes that may hold NULs.
 const char* Find(const char* begin, const char* end, const char* needle) {
     size_t n = std::strlen(needle);
@@ -108,29 +139,33 @@ IAD_URL::IAD_URL(const char* text)
         secure = true;
         port = 443;
     }
-    const char* at = std::strrchr(rest, '@');
+    // User information and port belong to the authority alone, the text up
+    // to the first "/": an "@" or ":" in the path must never move the host
+    // (and the credentials with it) somewhere else.
+    const char* slash = std::strchr(rest, '/');
+    const char* authorityEnd = slash ? slash : rest + std::strlen(rest);
+    const char* at = nullptr;
+    for (const char* p = rest; p < authorityEnd; ++p)
+        if (*p == '@') at = p;
     const char* hostPart = rest;
     if (at) {
         const char* colon = static_cast<const char*>(std::memchr(rest, ':', size_t(at - rest)));
         if (colon) {
-            user = CopyText(rest, size_t(colon - rest));
-            password = CopyText(colon + 1, size_t(at - colon - 1));
+            user = CopyDecoded(rest, size_t(colon - rest));
+            password = CopyDecoded(colon + 1, size_t(at - colon - 1));
         } else {
-            user = CopyText(rest, size_t(at - rest));
+            user = CopyDecoded(rest, size_t(at - rest));
         }
         hostPart = at + 1;
     }
-    const char* colon = std::strchr(hostPart, ':');
-    const char* slash = std::strchr(hostPart, '/');
+    const char* colon = static_cast<const char*>(std::memchr(hostPart, ':', size_t(authorityEnd - hostPart)));
     if (colon) {
         host = CopyText(hostPart, size_t(colon - hostPart));
         uint16_t p = 0;
         for (const char* d = colon + 1; *d >= '0' && *d <= '9'; ++d) p = uint16_t(p * 10 + (*d - '0'));
         port = p;
-    } else if (slash) {
-        host = CopyText(hostPart, size_t(slash - hostPart));
     } else {
-        host = CopyText(hostPart);
+        host = CopyText(hostPart, size_t(authorityEnd - hostPart));
     }
     if (slash) path = CopyText(slash);
 }
@@ -143,6 +178,18 @@ IAD_URL::~IAD_URL() {
 }
 
 bool RedirectAllowed(const IAD_URL& from, const IAD_URL& to) { return to.secure || !from.secure; }
+
+bool IAD_URL::same_site(const IAD_URL& other) const {
+    if (!host || !other.host || port != other.port || secure != other.secure) return false;
+    const char* a = host;
+    const char* b = other.host;
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
 
 void IAD_URL::copy_credentials(const IAD_URL& other) {
     char* u = CopyText(other.user);
@@ -549,7 +596,14 @@ int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
             delete next;
             return -1;
         }
-        if (url) next->copy_credentials(*url);
+        // The user name and password go only to the host (and port) they
+        // were given for; another site gets none, nor any of the Location's.
+        if (url && url->same_site(*next)) {
+            next->copy_credentials(*url);
+        } else {
+            IAD_URL none(nullptr);
+            next->copy_credentials(none);
+        }
         delete url;
         url = next;
         return -3;

@@ -5,7 +5,9 @@
 
 // A URL text "[http://|https://][user[:password]@]host[:port][/path]" taken
 // apart. Absent texts are null; an empty user name or password is an empty
-// text. Without a port, 80 for http and 443 for https.
+// text. Without a port, 80 for http and 443 for https. User information and
+// port are found only before the first "/"; "%XX" escapes in the user name
+// and password are decoded.
 class IAD_URL {
 public:
     explicit IAD_URL(const char* text);
@@ -16,6 +18,8 @@ public:
     // Takes over copies of the other record's user name and password
     // (absent there, absent here).
     void copy_credentials(const IAD_URL& other);
+    // Same scheme, same host (without regard to case) and same port.
+    bool same_site(const IAD_URL& other) const;
 
     char* user;
     char* password;

@@ -28,7 +28,7 @@ public:
     }
     int StartControlConnection() override { return Next() % 7 == 0 ? kFtpConnectFailed : kFtpConnectStarted; }
     void CloseControlConnection() override {}
-    bool OpenPassiveData(const FtpAddress&) override { return Next() % 9 != 0; }
+    bool OpenPassiveData(int) override { return Next() % 9 != 0; }
     bool OpenActiveData(FtpAddress* local) override {
         std::memset(local, 0, sizeof *local);
         return Next() % 9 != 0;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     link.data = data;
     link.left = size;
     FtpProtocol ftp(link);
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     ftp.LookupDone(true);
     ftp.ControlConnected(0);
     while (link.left) {
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 4: ftp.DataReadable(); break;
-            case 5: ftp.DataClosed(); break;
+            case 5: ftp.DataClosed(op & 0x80 ? 10054 : 0); break;
             case 6: if (op & 0x80) ftp.DataFailed(); else ftp.DataConnected(op & 0x40); break;
             case 7: {
                 int before = link.dl4;
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 8: if (op > 200) ftp.TimedOut(); break;
             case 9: if (op > 220) ftp.ControlClosed(); break;
-            case 10: if (op > 240) { ftp.Close(); ftp.BeginOpen(); ftp.LookupDone(true); ftp.ControlConnected(0); } break;
+            case 10: if (op > 240) { ftp.Close(); ftp.BeginOpen("ftp.example"); ftp.LookupDone(true); ftp.ControlConnected(0); } break;
             case 11: {
                 FtpAddress a;
                 char text[64];
@@ -98,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 text[n] = 0;
                 ParsePassiveAddress(text, &a);
                 ParseTransferSize(text);
+                ParseAnnouncedSize(text);
                 break;
             }
         }

@@ -1,9 +1,11 @@
 // Fuzzes the URL text parser and the request built from it: any text as the
 // target and, after a NUL, as the proxy. The request must fit its buffer and
-// its length must match the text written.
+// its length must match the text written. User information and port come
+// only from the authority (tests/fuzz/dicts/url.dict gives the tokens).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "http/http_client.h"
@@ -20,6 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!url.host) __builtin_trap();
     if (url.path && url.path[0] != '/') __builtin_trap();
     if (url.password && !url.user) __builtin_trap();
+    // The path is the text from the first "/" after the prefix, whole: no
+    // "@" or ":" in it moves the host, the port or the credentials.
+    std::string rest = target.c_str();
+    if (rest.size() >= 7 && strncasecmp(rest.c_str(), "http://", 7) == 0) rest = rest.substr(7);
+    else if (rest.size() >= 8 && strncasecmp(rest.c_str(), "https://", 8) == 0) rest = rest.substr(8);
+    size_t slash = rest.find('/');
+    if ((slash == std::string::npos) != (url.path == nullptr)) __builtin_trap();
+    if (url.path && rest.substr(slash) != url.path) __builtin_trap();
+    if (std::strchr(url.host, '/') || std::strchr(url.host, '@') || std::strchr(url.host, ':')) __builtin_trap();
+    if (std::string(url.host).size() > rest.size()) __builtin_trap();
     IAD_URL other(proxy.c_str());
     // Never from https down to http, whatever the texts.
     if (url.secure && !other.secure && RedirectAllowed(url, other)) __builtin_trap();

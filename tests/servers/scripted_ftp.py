@@ -9,14 +9,24 @@ part before the first "." names the scenario. Every command a session
 receives is written, one per line, to <logdir>/<user>.log before it is
 answered, so a client that has seen a reply can read what the server got.
 Files are served from the given root directory.
+
+Scenarios (the user name's first part):
+  otherpasv   PASV names a decoy address (this server's address with the
+              last number plus one) at the port where the real listener
+              waits; a connection to the decoy is logged as "DECOY".
+  short       the 1xx reply announces the file's size, fewer bytes follow,
+              then 226.
+  reset       the data connection is reset (RST) halfway, then 226.
 """
 import os
 import socket
+import struct
 import sys
 import threading
 import time
 
 ADDR, ROOT, LOGDIR = sys.argv[1], sys.argv[2], sys.argv[3]
+DECOY = ".".join(ADDR.split(".")[:3] + [str(int(ADDR.split(".")[3]) + 1)])
 PORT = int(os.environ.get("CV_SCRIPTED_FTP_PORT", "21"))
 
 GREETING = [b"220-Scripted FTP ser", b"ver\r\n220-second line\r\n", b"220 ready\r\n"]
@@ -101,12 +111,48 @@ class Session:
             return
         if self.pasv:
             self.pasv.close()
+        if self.scenario == "otherpasv":
+            self.decoy_pasv()
+            return
         self.pasv = socket.socket()
         self.pasv.bind((ADDR, 0))
         self.pasv.listen(1)
         port = self.pasv.getsockname()[1]
         self.port_addr = None
         self.send("227 Entering Passive Mode (%s,%d,%d).\r\n" % (ADDR.replace(".", ","), port >> 8, port & 255))
+
+    def decoy_pasv(self):
+        """Listens on the same port at this address and at the decoy, and
+        names the decoy in the reply."""
+        for _ in range(50):
+            decoy = socket.socket()
+            decoy.bind((DECOY, 0))
+            port = decoy.getsockname()[1]
+            real = socket.socket()
+            try:
+                real.bind((ADDR, port))
+            except OSError:
+                real.close()
+                decoy.close()
+                continue
+            break
+        decoy.listen(1)
+        real.listen(1)
+        self.pasv = real
+        self.port_addr = None
+
+        def watch():
+            decoy.settimeout(15)
+            try:
+                conn, _ = decoy.accept()
+                self.record("DECOY")
+                conn.close()
+            except OSError:
+                pass
+            finally:
+                decoy.close()
+        threading.Thread(target=watch, daemon=True).start()
+        self.send("227 Entering Passive Mode (%s,%d,%d).\r\n" % (DECOY.replace(".", ","), port >> 8, port & 255))
 
     def on_port(self, arg):
         if self.scenario == "badport":
@@ -126,7 +172,7 @@ class Session:
         s = self.scenario
         if s == "namedigits":
             first = "150 Opening BINARY mode data connection for %s\r\n" % path
-        elif s == "nosize":
+        elif s in ("nosize", "reset"):
             first = "150 Here comes the file.\r\n"
         else:
             first = "150 Opening BINARY mode data connection for %s (%d bytes).\r\n" % (path, len(body))
@@ -147,6 +193,19 @@ class Session:
                 pass
             data.close()
             return False
+        if s == "short":
+            data.sendall(body[: len(body) // 2])
+            data.close()
+            self.send("226 Transfer complete.\r\n")
+            return True
+        if s == "reset":
+            data.sendall(body[: len(body) // 2])
+            time.sleep(0.2)
+            data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            data.close()
+            time.sleep(0.2)
+            self.send("226 Transfer complete.\r\n")
+            return True
         if s == "dropxfer":
             data.sendall(body[: len(body) // 2])
             self.conn.shutdown(socket.SHUT_RDWR)

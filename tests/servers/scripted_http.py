@@ -15,6 +15,8 @@ Scenarios:
   status/CODE       that status, a small body
   redirect/N/CODE   CODE with a Location to redirect/N-1/CODE; at 0 a 200 "arrived"
   relocate-creds    302 to a Location carrying other credentials, then body/5
+  redirect-to/HOST/PORT  302 to http://HOST:PORT/s/TOKEN/body/5 (this server
+                    listens on every address and port given at its start)
   nospace           302 with "Location:" and no blank after the colon
   contentloc        302 with Content-Location (to body/7) ahead of Location
   mixedcase         302 with "lOcAtIoN: " to body/4
@@ -136,6 +138,9 @@ class Handler(socketserver.BaseRequestHandler):
         elif scenario == "relocate-creds":
             loc = me.replace("http://", "http://other:wrong@") + "/body/5"
             conn.sendall(response(302, b"", ["Location: " + loc]))
+        elif scenario == "redirect-to":
+            loc = "http://%s:%s/s/%s/body/5" % (args[0], args[1], me.rsplit("/", 1)[1])
+            conn.sendall(response(302, b"", ["Location: " + loc]))
         elif scenario == "nospace":
             conn.sendall(response(302, b"", ["Location:%s/body/3" % me]))
         elif scenario == "contentloc":
@@ -192,14 +197,21 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
+    """scripted_http.py PORT [PIDFILE [ADDR:PORT...]]: listens on 127.0.0.1:PORT
+    and on every further ADDR:PORT, all sharing one record of requests."""
     port = int(sys.argv[1])
-    server = Server(("127.0.0.1", port), Handler)
+    servers = [Server(("127.0.0.1", port), Handler)]
+    for extra in sys.argv[3:]:
+        addr, _, p = extra.rpartition(":")
+        servers.append(Server((addr, int(p)), Handler))
     pidfile = sys.argv[2] if len(sys.argv) > 2 else None
     if pidfile:
         with open(pidfile, "w") as f:
             f.write(str(os.getpid()))
+    for extra in servers[1:]:
+        threading.Thread(target=extra.serve_forever, daemon=True).start()
     try:
-        server.serve_forever()
+        servers[0].serve_forever()
     finally:
         STOP.set()
 

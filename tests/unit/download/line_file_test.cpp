@@ -151,7 +151,10 @@ TEST(RequestTexts, UrlsAlwaysCarryUserInformation) {
     FormatSiteUrl(out, sizeof out, "", "", "host/dir/", "src/", "pkginfo.txt");
     EXPECT_STREQ(":@host/dir/src/pkginfo.txt", out);
     FormatSiteUrl(out, sizeof out, "u", "p:w", "host/", "", "file000.bin");
-    EXPECT_STREQ("u:p:w@host/file000.bin", out);
+    EXPECT_STREQ("u:p%3Aw@host/file000.bin", out);
+    // Nothing of a user name or password can end its part of the URL.
+    FormatSiteUrl(out, sizeof out, "a@b", "c/d%", "host/", "", "f");
+    EXPECT_STREQ("a%40b:c%2Fd%25@host/f", out);
     // Cut, never written past.
     char small[8];
     FormatSiteUrl(small, sizeof small, "user", "pass", "host/", "", "x");
@@ -166,6 +169,8 @@ TEST(RequestTexts, ProxyTexts) {
     EXPECT_STREQ("u:p@proxy:8080", out);
     FormatProxyText(out, sizeof out, "", "", "proxy", "");
     EXPECT_STREQ(":@proxy", out);
+    FormatProxyText(out, sizeof out, "u:1", "p/w", "proxy", "81");
+    EXPECT_STREQ("u%3A1:p%2Fw@proxy:81", out);
     FormatBareProxyText(out, sizeof out, "proxy", "3128");
     EXPECT_STREQ("proxy:3128", out);
     FormatBareProxyText(out, sizeof out, "proxy", "");

@@ -70,11 +70,6 @@ TEST(ProxyServerValue, SplitsAtTheLastColon) {
     EXPECT_STREQ("proxy.example", address);
     EXPECT_STREQ("8080", port);
 
-    // Not taken apart per protocol.
-    std::strcpy(address, "http=a:1;ftp=b:2");
-    SplitProxyServer(address, port, sizeof port);
-    EXPECT_STREQ("http=a:1;ftp=b", address);
-    EXPECT_STREQ("2", port);
 
     // Without a port: all address, no port, and the prefix is not split.
     std::strcpy(address, "http://proxy");
@@ -82,6 +77,30 @@ TEST(ProxyServerValue, SplitsAtTheLastColon) {
     SplitProxyServer(address, port, sizeof port);
     EXPECT_STREQ("proxy", address);
     EXPECT_STREQ("", port);
+}
+
+TEST(ProxyServerValue, PerProtocolListTakesTheHttpEntry) {
+    char value[260];
+    char port[260];
+    for (const char* list : {"http=p:8080;https=p:8443", "https=p:8443;http=p:8080", "ftp=f:21; HTTP=p:8080 ;",
+                             "socks=s:1080;Http=http://p:8080"}) {
+        std::strcpy(value, list);
+        ASSERT_TRUE(PickHttpProxyEntry(value)) << list;
+        SplitProxyServer(value, port, sizeof port);
+        EXPECT_STREQ("p", value) << list;
+        EXPECT_STREQ("8080", port) << list;
+    }
+    // A list without an HTTP proxy gives none, rather than "https=p" or
+    // "socks=s" as a host name.
+    for (const char* list : {"https=p:8443", "ftp=f:21;socks=s:1080", "https=p:8443;http=", "xhttp=p:1"}) {
+        std::strcpy(value, list);
+        EXPECT_FALSE(PickHttpProxyEntry(value)) << list;
+        EXPECT_STREQ("", value);
+    }
+    // One proxy for every protocol stays as it is.
+    std::strcpy(value, "proxy.example:3128");
+    ASSERT_TRUE(PickHttpProxyEntry(value));
+    EXPECT_STREQ("proxy.example:3128", value);
 }
 
 TEST(PrefsPath, ReplacesTheLastComponent) {

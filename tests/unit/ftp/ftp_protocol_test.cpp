@@ -33,7 +33,7 @@ public:
     bool sendFails = false;
     int connectResult = kFtpConnectStarted;
     bool passiveOk = true, activeOk = true;
-    std::vector<FtpAddress> passive;
+    std::vector<int> passive;  // ports asked for in passive mode
     int actives = 0, dataCloses = 0, controlCloses = 0;
     std::string written;
     std::function<void(const Rep&)> onReport;
@@ -49,8 +49,8 @@ public:
     }
     int StartControlConnection() override { return connectResult; }
     void CloseControlConnection() override { ++controlCloses; }
-    bool OpenPassiveData(const FtpAddress& a) override {
-        passive.push_back(a);
+    bool OpenPassiveData(int port) override {
+        passive.push_back(port);
         return passiveOk;
     }
     bool OpenActiveData(FtpAddress* local) override {
@@ -102,7 +102,7 @@ protected:
         }
     }
     void Connect() {
-        ftp.BeginOpen();
+        ftp.BeginOpen("ftp.example");
         ftp.LookupDone(true);
         ftp.ControlConnected(0);
     }
@@ -158,6 +158,14 @@ TEST(FtpParsers, TransferSize) {
     EXPECT_EQ(2147483647, ParseTransferSize("150 x (2147483647 bytes)"));
     EXPECT_EQ(-1, ParseTransferSize("150 x (2147483648 bytes)"));
     EXPECT_EQ(-1, ParseTransferSize("150 x (99999999999999999999999999 bytes)"));
+    // The announced size needs "bytes" after its digits.
+    EXPECT_EQ(123456, ParseAnnouncedSize("150 Opening BINARY mode data connection for a7.bin (123456 bytes).\r\n"));
+    EXPECT_EQ(5368709120LL, ParseAnnouncedSize("150 x (5368709120 BYTES)"));
+    EXPECT_EQ(12, ParseAnnouncedSize("150 12bytes"));
+    EXPECT_EQ(-1, ParseAnnouncedSize("150 Opening data connection for file123.bin\r\n"));
+    EXPECT_EQ(-1, ParseAnnouncedSize("150 1234.5 kbytes to download"));
+    EXPECT_EQ(-1, ParseAnnouncedSize("150 x (12 byte)"));
+    EXPECT_EQ(-1, ParseAnnouncedSize("150 x (99999999999999999999999999 bytes)"));
 }
 
 TEST(FtpParsers, PortCommand) {
@@ -240,6 +248,32 @@ TEST_F(FtpProtocolTest, EmptyUserKeepsTheAnonymousLogin) {
     EXPECT_EQ(std::vector<std::string>{"USER bob\r\n"}, link.commands);
 }
 
+TEST_F(FtpProtocolTest, EarlierLoginIsKeptOnlyForTheSameHost) {
+    auto userSent = [&](const char* host) {
+        link.commands.clear();
+        ftp.BeginOpen(host);
+        ftp.LookupDone(true);
+        ftp.ControlConnected(0);
+        Receive("220 hi\r\n331 pass\r\n");
+        return link.commands.size() == 2 ? link.commands[0] + link.commands[1] : std::string("?");
+    };
+    ftp.SetCredentials("alice", "secret");
+    EXPECT_EQ("USER alice\r\nPASS secret\r\n", userSent("files.example"));
+    // An empty user on the same host (in any case) keeps the login.
+    ftp.SetCredentials("", "");
+    EXPECT_EQ("USER alice\r\nPASS secret\r\n", userSent("FILES.example"));
+    // Another host gets the anonymous login, and so does a later return.
+    ftp.SetCredentials("", "");
+    EXPECT_EQ("USER anonymous\r\nPASS cvget@corvane.com\r\n", userSent("other.example"));
+    ftp.SetCredentials("", "");
+    EXPECT_EQ("USER anonymous\r\nPASS cvget@corvane.com\r\n", userSent("files.example"));
+    // An Open without SetCredentials before it follows the same rule.
+    ftp.SetCredentials("bob", "pw");
+    EXPECT_EQ("USER bob\r\nPASS pw\r\n", userSent("files.example"));
+    EXPECT_EQ("USER bob\r\nPASS pw\r\n", userSent("files.example"));
+    EXPECT_EQ("USER anonymous\r\nPASS cvget@corvane.com\r\n", userSent("files.example.evil"));
+}
+
 TEST_F(FtpProtocolTest, RefusedLoginReportsOnceAndDropsTheConnection) {
     Connect();
     Receive("220 hi\r\n530 This FTP server is anonymous only.\r\n");
@@ -261,17 +295,17 @@ TEST_F(FtpProtocolTest, RefusedLoginReportsOnceAndDropsTheConnection) {
 }
 
 TEST_F(FtpProtocolTest, ConnectionFailuresReportTheirCodes) {
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     EXPECT_TRUE(ftp.AwaitsPeer());
     ftp.LookupDone(false);
     link.connectResult = kFtpNoSocket;
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     ftp.LookupDone(true);
     link.connectResult = kFtpConnectFailed;
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     ftp.LookupDone(true);
     link.connectResult = kFtpConnectStarted;
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     ftp.LookupDone(true);
     ftp.ControlConnected(10061);
     EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl1, 1, 0}, {FtpReport::Dl1, 2, 0}, {FtpReport::Dl1, 3, 0},
@@ -281,7 +315,7 @@ TEST_F(FtpProtocolTest, ConnectionFailuresReportTheirCodes) {
 }
 
 TEST_F(FtpProtocolTest, TimeOutsAndClosedControlConnection) {
-    ftp.BeginOpen();
+    ftp.BeginOpen("ftp.example");
     ftp.TimedOut();  // lookup
     Connect();
     ftp.TimedOut();  // greeting
@@ -367,7 +401,7 @@ TEST_F(FtpProtocolTest, OverlongLineInsideMultiLineReplyIsDroppedToItsEnd) {
 TEST_F(FtpProtocolTest, PassiveTransferWithDataClosingAfterTheFinalReply) {
     StartPassive();
     ASSERT_EQ(1u, link.passive.size());
-    EXPECT_EQ(4 * 256 + 1, link.passive[0].port);
+    EXPECT_EQ(4 * 256 + 1, link.passive[0]);
     EXPECT_EQ((std::vector<std::string>{"PASV\r\n", "RETR dir/file.bin\r\n"}), link.commands);
     EXPECT_EQ(FtpState::GET_SIZE, ftp.state());
     Receive("150 Opening BINARY mode data connection for dir/file.bin (10 bytes).\r\n");
@@ -483,6 +517,59 @@ TEST_F(FtpProtocolTest, DataErrorsAndBadFinalRepliesEndWithOneDl4With4) {
     link.dataEnded = true;
     ftp.DataClosed();
     EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl2, 0, -1}, {FtpReport::Dl4, 4, 0}}), link.reports);
+}
+
+TEST_F(FtpProtocolTest, ShortOrBrokenTransfersFail) {
+    // Fewer bytes than the 1xx reply announced: failed, whichever end
+    // comes last.
+    StartPassive();
+    Receive("150 Opening BINARY mode data connection for dir/file.bin (10 bytes).\r\n");
+    link.blocks = {"hello"};
+    link.dataEnded = true;
+    ftp.DataClosed();
+    Receive("226 Transfer complete.\r\n");
+    EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl2, 0, 10}, {FtpReport::Dl3, 0, 5}, {FtpReport::Dl4, 4, 0}}),
+              link.reports);
+    EXPECT_TRUE(ftp.CanFetch());
+    link.reports.clear();
+    link.dataEnded = false;
+    ASSERT_TRUE(ftp.BeginFetch("f"));
+    Receive("227 (1,2,3,4,5,6)\r\n150 go (6 Bytes)\r\n226 ok\r\n");
+    link.blocks = {"abc"};
+    link.dataEnded = true;
+    ftp.DataClosed();
+    EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl2, 0, 6}, {FtpReport::Dl3, 0, 3}, {FtpReport::Dl4, 4, 0}}),
+              link.reports);
+    // Digits of a name are no announced size: three bytes of "v42.bin" pass.
+    link.reports.clear();
+    link.dataEnded = false;
+    ASSERT_TRUE(ftp.BeginFetch("v42.bin"));
+    Receive("227 (1,2,3,4,5,6)\r\n150 Opening data connection for v42.bin\r\n226 ok\r\n");
+    link.blocks = {"abc"};
+    link.dataEnded = true;
+    ftp.DataClosed();
+    EXPECT_EQ((FtpReport::Dl4), link.reports.back().report);
+    EXPECT_EQ(0, link.reports.back().code);
+    // A data connection that closes with an error fails, even after a 226
+    // and without an announced size.
+    link.reports.clear();
+    link.dataEnded = false;
+    ASSERT_TRUE(ftp.BeginFetch("f"));
+    Receive("227 (1,2,3,4,5,6)\r\n150 go\r\n226 ok\r\n");
+    link.blocks = {"abc"};
+    ftp.DataReadable();
+    ftp.DataClosed(10054);
+    EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl2, 0, -1}, {FtpReport::Dl3, 0, 3}, {FtpReport::Dl4, 4, 0}}),
+              link.reports);
+    EXPECT_TRUE(ftp.CanFetch());
+    // ... also when it closes before the 1xx reply was handled.
+    link.reports.clear();
+    ASSERT_TRUE(ftp.BeginFetch("f"));
+    Receive("227 (1,2,3,4,5,6)\r\n");
+    ftp.DataClosed(10053);
+    Receive("150 go\r\n226 ok\r\n");
+    EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl4, 4, 0}}), link.reports);
+    EXPECT_TRUE(ftp.CanFetch());
 }
 
 TEST_F(FtpProtocolTest, SecondFetchDuringATransferIsRefused) {

@@ -15,6 +15,7 @@
 #include "http/http_client.h"
 #include "http/http_url.h"
 #include "http/net.h"
+#include "download/line_file.h"
 #include "../../tier_servers.h"
 
 namespace {
@@ -184,11 +185,74 @@ TEST(Url, UserInformationVariants) {
     IAD_URL bareAt("http://@h/x");
     EXPECT_STREQ("", bareAt.user);
     EXPECT_EQ(nullptr, bareAt.password);
-    // The last "@" counts even inside the path.
-    IAD_URL atInPath("http://h/x@y/z");
-    EXPECT_STREQ("h/x", atInPath.user);
-    EXPECT_STREQ("y", atInPath.host);
-    EXPECT_STREQ("/z", atInPath.path);
+}
+
+TEST(Url, UserInformationAndPortOnlyInTheAuthority) {
+    // An "@" in the path is no user information: the password stays with
+    // its host instead of going to a host named in the path.
+    IAD_URL atInPath("u:pw@site.example/builds/v1@2024/pkginfo.txt");
+    EXPECT_STREQ("u", atInPath.user);
+    EXPECT_STREQ("pw", atInPath.password);
+    EXPECT_STREQ("site.example", atInPath.host);
+    EXPECT_EQ(80, atInPath.port);
+    EXPECT_STREQ("/builds/v1@2024/pkginfo.txt", atInPath.path);
+    IAD_URL noUser("http://h/x@y/z");
+    EXPECT_EQ(nullptr, noUser.user);
+    EXPECT_EQ(nullptr, noUser.password);
+    EXPECT_STREQ("h", noUser.host);
+    EXPECT_STREQ("/x@y/z", noUser.path);
+    // A ":" in the path is no port.
+    IAD_URL colonInPath("http://h/a:81/b");
+    EXPECT_STREQ("h", colonInPath.host);
+    EXPECT_EQ(80, colonInPath.port);
+    EXPECT_STREQ("/a:81/b", colonInPath.path);
+    IAD_URL both("http://u:p@h:8080/a:1/b@c");
+    EXPECT_STREQ("u", both.user);
+    EXPECT_STREQ("p", both.password);
+    EXPECT_STREQ("h", both.host);
+    EXPECT_EQ(8080, both.port);
+    EXPECT_STREQ("/a:1/b@c", both.path);
+    // The last "@" of the authority ends the user information.
+    IAD_URL twoAts("a@b@h/p@q");
+    EXPECT_STREQ("a@b", twoAts.user);
+    EXPECT_STREQ("h", twoAts.host);
+}
+
+TEST(Url, EscapedUserAndPasswordAreDecoded) {
+    IAD_URL u("http://a%2Fb%40c:p%3Aw%2F%25d@h/x");
+    EXPECT_STREQ("a/b@c", u.user);
+    EXPECT_STREQ("p:w/%d", u.password);
+    EXPECT_STREQ("h", u.host);
+    EXPECT_STREQ("/x", u.path);
+    // A "%" without two hex digits stands for itself; the path is kept as sent.
+    IAD_URL odd("u%:100%z%4@h/%41");
+    EXPECT_STREQ("u%", odd.user);
+    EXPECT_STREQ("100%z%4", odd.password);
+    EXPECT_STREQ("/%41", odd.path);
+    // What the fetch worker writes comes back as it was.
+    char text[400];
+    FormatSiteUrl(text, sizeof text, "us:er/@%", "pa@ss/w:rd%41", "host:81/dir/", "src/", "pkginfo.txt");
+    IAD_URL back(text);
+    EXPECT_STREQ("us:er/@%", back.user);
+    EXPECT_STREQ("pa@ss/w:rd%41", back.password);
+    EXPECT_STREQ("host", back.host);
+    EXPECT_EQ(81, back.port);
+    EXPECT_STREQ("/dir/src/pkginfo.txt", back.path);
+    FormatProxyText(text, sizeof text, "p/u", "p@w", "proxy", "3128");
+    IAD_URL proxy(text);
+    EXPECT_STREQ("p/u", proxy.user);
+    EXPECT_STREQ("p@w", proxy.password);
+    EXPECT_STREQ("proxy", proxy.host);
+    EXPECT_EQ(3128, proxy.port);
+}
+
+TEST(Url, SameSiteIsHostAndPort) {
+    IAD_URL a("u:p@Site.Example:8080/x");
+    EXPECT_TRUE(a.same_site(IAD_URL("http://site.example:8080/other")));
+    EXPECT_FALSE(a.same_site(IAD_URL("http://site.example:8081/x")));
+    EXPECT_FALSE(a.same_site(IAD_URL("http://site.example/x")));
+    EXPECT_FALSE(a.same_site(IAD_URL("http://site.example.evil:8080/x")));
+    EXPECT_FALSE(a.same_site(IAD_URL("http://127.0.0.2:8080/x")));
 }
 
 TEST(Url, PortRules) {
@@ -196,10 +260,6 @@ TEST(Url, PortRules) {
     EXPECT_STREQ("h", noDigits.host);
     EXPECT_EQ(0, noDigits.port);
     EXPECT_STREQ("/p", noDigits.path);
-    IAD_URL colonInPath("http://h/a:81/b");
-    EXPECT_STREQ("h/a", colonInPath.host);
-    EXPECT_EQ(81, colonInPath.port);
-    EXPECT_STREQ("/a:81/b", colonInPath.path);
     IAD_URL wraps("h:65616/x");  // 65,616 mod 65,536 = 80
     EXPECT_EQ(80, wraps.port);
     IAD_URL digitsStop("h:12ab/x");
@@ -431,6 +491,37 @@ TEST_F(HttpTest, RedirectRulesForLocation) {
     ASSERT_EQ(0, c.set_urls(Scripted("status/404").c_str(), nullptr));
     ASSERT_EQ(0, c.GetFile(("/s/" + token + "/redirect/2/301").c_str(), out.c_str()));
     EXPECT_EQ("arrived", Body());
+}
+
+TEST_F(HttpTest, RedirectCarriesCredentialsOnlyToTheSameSite) {
+    std::string alt = Env("CV_SCRIPTED_HTTP_ALT_ADDR"), altPort = Env("CV_SCRIPTED_HTTP_ALT_PORT");
+    ASSERT_FALSE(alt.empty() || altPort.empty()) << "the scripted server's second address and port are not set";
+    const std::string body = "GET /s/" + token + "/body/5 HTTP/1.0\r\n";
+    // The same host and port: the URL's credentials follow.
+    ASSERT_EQ(0, Fetch(Scripted("redirect-to/127.0.0.1/" + scripted, "usr:pwd@")));
+    std::string last = Request(RequestCount() - 1);
+    EXPECT_EQ(0u, last.find(body)) << last;
+    EXPECT_NE(std::string::npos, last.find("Authorization: Basic dXNyOnB3ZA==\r\n")) << last;
+    // Another address, or another port of the same address: none at all.
+    for (const std::string& where : {alt + "/" + scripted, "127.0.0.1/" + altPort}) {
+        int before = RequestCount();
+        ASSERT_EQ(0, Fetch(Scripted("redirect-to/" + where, "usr:pwd@"))) << where;
+        EXPECT_EQ(Pattern(5), Body());
+        ASSERT_EQ(before + 2, RequestCount());
+        last = Request(before + 1);
+        EXPECT_EQ(0u, last.find(body)) << last;
+        EXPECT_EQ(std::string::npos, last.find("Authorization")) << where << "\n" << last;
+        EXPECT_NE(std::string::npos, Request(before).find("Authorization: Basic dXNyOnB3ZA==\r\n"));
+    }
+    // Through a proxy the proxy's credentials stay; the site's do not move.
+    IAD_HTTPClient c(0, Quick());
+    ASSERT_EQ(0, c.set_urls(Scripted("redirect-to/" + alt + "/" + scripted, "usr:pwd@").c_str(),
+                            ScriptedProxy("pu:pp@").c_str()));
+    ASSERT_EQ(0, c.GetFile(nullptr, out.c_str()));
+    last = Request(RequestCount() - 1);
+    EXPECT_EQ(0u, last.find("GET http://" + alt + ":" + scripted + "/s/" + token + "/body/5 HTTP/1.0\r\n")) << last;
+    EXPECT_NE(std::string::npos, last.find("Proxy-Authorization: Basic cHU6cHA=\r\n")) << last;
+    EXPECT_EQ(std::string::npos, last.find("\r\nAuthorization")) << last;
 }
 
 TEST_F(HttpTest, TimeOutsAreBounded) {

@@ -135,4 +135,56 @@ TEST_F(FtpScriptedTest, SilentServerTimesOut) {
     EXPECT_EQ(FtpState::NOT_CONNECTED, ftp->state());
 }
 
+TEST_F(FtpScriptedTest, PassiveDataGoesOnlyToTheControlConnectionsPeer) {
+    // The PASV reply names another loopback address, where a decoy listens
+    // on the same port: the data must still come from the server itself.
+    ASSERT_EQ(0, Run("otherpasv.peer"));
+    EXPECT_EQ(content, ReadWholeFile(localFile));
+    std::vector<std::string> commands = Commands("otherpasv.peer");
+    EXPECT_EQ((std::vector<std::string>{"USER otherpasv.peer", "PASS secret", "TYPE I", "PASV", "RETR scripted.bin"}),
+              commands);
+}
+
+TEST_F(FtpScriptedTest, ShortOrResetTransfersAreFailures) {
+    // Half of the announced size, then "226": a failed fetch.
+    EXPECT_EQ(4, Run("short.xfer"));
+    Drain();
+    EXPECT_EQ(1, notify.Count(msgDl4));
+    EXPECT_EQ(static_cast<LPARAM>(content.size()), notify.Last(msgDl2)->value);
+    EXPECT_EQ(FtpState::CONNECTED, ftp->state());
+    // Reset halfway, no size announced, then "226": failed as well.
+    EXPECT_EQ(4, Run("reset.xfer"));
+    Drain();
+    EXPECT_EQ(1, notify.Count(msgDl4));
+    EXPECT_GT(content.size(), ReadWholeFile(localFile).size());
+}
+
+TEST_F(FtpScriptedTest, EarlierLoginGoesOnlyToItsOwnHost) {
+    std::string vsftpd = Env("CV_FTP_ADDR");
+    ASSERT_FALSE(vsftpd.empty());
+    std::string user = Env("CV_FTP_USER", "cvftp");
+    std::string password = Env("CV_FTP_PASSWORD", "cvftp-pass");
+    std::string logs = srvDir + "\\scripted_ftp\\";
+    DeleteFileA((logs + user + ".log").c_str());
+    DeleteFileA((logs + "anonymous.log").c_str());
+    Make();
+    // A named login on vsftpd, kept for the next Open of the same host.
+    ASSERT_EQ(0, OpenAndWait(vsftpd, user.c_str(), password.c_str()));
+    ASSERT_EQ(0, OpenAndWait(vsftpd, "", ""));
+    EXPECT_EQ(user, ftp->Protocol().user());
+    // Another host with an empty user: anonymous, and the server never
+    // hears the earlier user or password.
+    ASSERT_EQ(0, OpenAndWait(site, "", ""));
+    ASSERT_EQ(0, FetchAndWait("scripted.bin", localFile));
+    EXPECT_EQ("USER anonymous", Commands("anonymous").at(0));
+    EXPECT_EQ(0u, Commands(user).size());
+    // A named login on the scripted server does not follow to vsftpd,
+    // which would refuse it.
+    ASSERT_EQ(0, OpenAndWait(site, "plain.named", "secret"));
+    ASSERT_EQ(0, OpenAndWait(vsftpd, "", ""));
+    EXPECT_STREQ("anonymous", ftp->Protocol().user());
+    ASSERT_EQ(0, FetchAndWait("hello.txt", localFile));
+    EXPECT_EQ("hello from vsftpd\n", ReadWholeFile(localFile));
+}
+
 }  // namespace

@@ -15,6 +15,7 @@ protected:
     void SetUp() override {
         ClearBrowserProxies();
         settingsConfirmed = 0;
+        SharedSettingsSite[0] = 0;
         CopySettings(nullptr);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         local = TestDirectory(std::string(info->test_suite_name()) + "-" + info->name());
@@ -33,6 +34,7 @@ protected:
         EXPECT_TRUE(PumpUntil([] { return WaitForFetchWorkers(0); }, 120000));
         ClearBrowserProxies();
         settingsConfirmed = 0;
+        SharedSettingsSite[0] = 0;
         CopySettings(nullptr);
     }
 

@@ -326,6 +326,14 @@ int ScriptedServer::Requests(const std::string& path) {
     return n;
 }
 
+int ScriptedServer::RequestsCarrying(const std::string& text) {
+    EnterCriticalSection(&lock);
+    int n = 0;
+    for (const std::string& r : requests) n += r.find(text) != std::string::npos;
+    LeaveCriticalSection(&lock);
+    return n;
+}
+
 int ScriptedServer::HeldNow() {
     EnterCriticalSection(&lock);
     int n = held;
@@ -387,6 +395,7 @@ void ScriptedServer::Handle(SOCKET s) {
     EnterCriticalSection(&lock);
     ++total;
     ++counts[path];
+    requests.push_back(request);
     auto it = scripts.find(path);
     if (it != scripts.end() && !it->second.empty()) {
         action = it->second.front();

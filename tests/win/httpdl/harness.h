@@ -85,6 +85,8 @@ public:
     // Lets held replies go.
     void Release();
     int Requests(const std::string& path);
+    // Requests whose bytes hold `text`.
+    int RequestsCarrying(const std::string& text);
     int HeldNow();
     int TotalRequests();
 
@@ -101,6 +103,7 @@ private:
     CRITICAL_SECTION lock;
     std::map<std::string, std::vector<Action>> scripts;
     std::map<std::string, int> counts;
+    std::vector<std::string> requests;
     std::string authorization;
     int held;
     int total;

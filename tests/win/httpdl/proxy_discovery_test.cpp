@@ -84,6 +84,16 @@ TEST_F(ProxyDiscovery, InternetSettingsGiveHostAndPort) {
     EXPECT_EQ(1, Discover());
 }
 
+TEST_F(ProxyDiscovery, InternetSettingsPerProtocolTakeTheHttpEntry) {
+    SetNumber(kInternet, "ProxyEnable", REG_DWORD, 1);
+    SetText(kInternet, "ProxyServer", "http=p:8080;https=p:8443");
+    ASSERT_EQ(1, Discover());
+    EXPECT_STREQ("p", address);
+    EXPECT_STREQ("8080", port);
+    SetText(kInternet, "ProxyServer", "ftp=f:21;https=p:8443");
+    EXPECT_EQ(0, Discover());
+}
+
 TEST_F(ProxyDiscovery, InternetSettingsDisabledOrOfTheWrongType) {
     SetText(kInternet, "ProxyServer", "ie.proxy:8080");
     SetNumber(kInternet, "ProxyEnable", REG_DWORD, 0);

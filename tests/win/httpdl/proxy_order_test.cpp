@@ -119,6 +119,51 @@ TEST_F(ProxyOrder, ConfiguredProxyWithCredentials) {
     EXPECT_EQ(Env("CV_PROXY_PASSWORD"), SharedHttpSettings.proxyPassword);
 }
 
+TEST_F(ProxyOrder, ConfirmedSiteCredentialsServeOnlyTheirOwnSite) {
+    auto basic = [](const std::string& userColonPassword) {
+        char encoded[200];
+        int n = IAD_Base64::encode(reinterpret_cast<const unsigned char*>(userColonPassword.data()),
+                                   static_cast<int>(userColonPassword.size()), encoded, sizeof encoded, 0);
+        return "Authorization: Basic " + std::string(encoded, n > 0 ? n : 0) + "\r\n";
+    };
+    auto openAs = [&](const std::string& where, const char* user, const std::string& password, const char* proxy,
+                      const std::string& port) {
+        int before = recorder.Count(msgDl1);
+        transport->SetCredentials(user, password.c_str());
+        transport->SetProxyCredentials("", "");
+        ASSERT_EQ(1, transport->Open(where.c_str(), proxy, port.c_str()));
+        ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl1) > before; }));
+    };
+    // The first component confirms its own credentials, through tinyproxy.
+    server->RequireAuthorization("a-user:a-pass");
+    openAs(site, "a-user", Scrambled("a-pass"), "127.0.0.1", ProxyPort(false));
+    ASSERT_EQ(0, Fetch(layout.name));
+    ASSERT_EQ(1, settingsConfirmed);
+    // A component of the same site without credentials of its own gets them.
+    openAs(site, "", "", "", "");
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_STREQ("a-user", transport->state->settings.siteUser);
+
+    // A component on another site (another port of the same address) uses
+    // its own; the confirmed proxy stays, and its own proxy is not taken.
+    ScriptedServer other(WwwRoot());
+    ASSERT_TRUE(other.Start());
+    other.RequireAuthorization("b-user:b-pass");
+    std::string otherSite = "http://127.0.0.1:" + std::to_string(other.Port());
+    openAs(otherSite, "b-user", Scrambled("b-pass"), "no-such-proxy.invalid", "1");
+    EXPECT_EQ(ProxyPort(false), transport->state->settings.proxyPort);
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(0, other.RequestsCarrying("a-user")) << "credentials of another site";
+    EXPECT_EQ(0, other.RequestsCarrying(basic("a-user:a-pass")));
+    EXPECT_EQ(other.TotalRequests(), other.RequestsCarrying(basic("b-user:b-pass")));
+    // A user without a password on a third site keeps no password of another.
+    openAs("http://127.0.0.2:" + std::to_string(other.Port()), "c-user", "", "", "");
+    EXPECT_STREQ("c-user", transport->state->settings.siteUser);
+    EXPECT_STREQ("", transport->state->settings.sitePassword);
+    EXPECT_EQ(0, server->RequestsCarrying(basic("b-user:b-pass")));
+}
+
 TEST_F(ProxyOrder, FailingConfiguredProxyThenTheBrowsersProxy) {
     SetSystemProxy("127.0.0.1:" + ProxyPort(false));
     OpenWithFailingProxy();

@@ -30,10 +30,12 @@ class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
         settingsConfirmed = 0;
+        SharedSettingsSite[0] = 0;
         CopySettings(nullptr);
     }
     void TearDown() override {
         settingsConfirmed = 0;
+        SharedSettingsSite[0] = 0;
         CopySettings(nullptr);
     }
 };
@@ -126,7 +128,7 @@ TEST_F(Transport, OpenKeepsTheSiteWithoutSchemeAndReports) {
     ASSERT_TRUE(PumpUntil([&] { return notify.Count(msgDl1) == 4; }));
 }
 
-TEST_F(Transport, ConfirmedSettingsWinOverTheComponentsOwn) {
+TEST_F(Transport, ConfirmedSiteCredentialsOnlyForTheirSiteProxyForAll) {
     Recorder notify;
     HttpDownloader t;
     t.CreateMessageWindow(notify.hwnd);
@@ -136,17 +138,40 @@ TEST_F(Transport, ConfirmedSettingsWinOverTheComponentsOwn) {
     strcpy(SharedHttpSettings.sitePassword, "sp");
     strcpy(SharedHttpSettings.proxyUser, "pu");
     strcpy(SharedHttpSettings.proxyPassword, "pp");
-    settingsConfirmed = 1;
+    ConfirmSettings("Site:8080/builds/");
+    // The same host (in any case) and port: the confirmed site credentials.
     t.SetCredentials("user", Scrambled("password").c_str());
     t.SetProxyCredentials("puser", Scrambled("ppassword").c_str());
-    t.Open("site", "own.proxy", "82");
+    t.Open("http://site:8080/other", "own.proxy", "82");
     EXPECT_STREQ("shared.proxy", t.state->settings.proxyAddress);
     EXPECT_STREQ("81", t.state->settings.proxyPort);
     EXPECT_STREQ("su", t.state->settings.siteUser);
     EXPECT_STREQ("sp", t.state->settings.sitePassword);
     EXPECT_STREQ("pu", t.state->settings.proxyUser);
     EXPECT_STREQ("pp", t.state->settings.proxyPassword);
-    ASSERT_TRUE(PumpUntil([&] { return notify.Count(msgDl1) == 1; }));
+    // Another port, another host: the component's own; the proxy stays shared.
+    for (const char* other : {"site:8081/other", "site/other", "elsewhere:8080/builds", "127.0.0.2:8080/x"}) {
+        t.SetCredentials("user", Scrambled("password").c_str());
+        t.SetProxyCredentials("puser", Scrambled("ppassword").c_str());
+        t.Open(other, "own.proxy", "82");
+        EXPECT_STREQ("user", t.state->settings.siteUser) << other;
+        EXPECT_STREQ("password", t.state->settings.sitePassword) << other;
+        EXPECT_STREQ("shared.proxy", t.state->settings.proxyAddress) << other;
+        EXPECT_STREQ("pu", t.state->settings.proxyUser) << other;
+    }
+    // An empty password text keeps the earlier password for the same site
+    // only; the confirmed one never moves to another site.
+    t.SetCredentials("user", "");
+    t.Open("127.0.0.2:8080/y", "", "");
+    EXPECT_STREQ("password", t.state->settings.sitePassword);
+    t.SetCredentials("", "");
+    t.Open("site:8080/", "", "");
+    EXPECT_STREQ("sp", t.state->settings.sitePassword);
+    t.SetCredentials("user", "");
+    t.Open("other:8080/", "", "");
+    EXPECT_STREQ("user", t.state->settings.siteUser);
+    EXPECT_STREQ("", t.state->settings.sitePassword);
+    ASSERT_TRUE(PumpUntil([&] { return notify.Count(msgDl1) == 8; }));
 }
 
 TEST_F(Transport, PasswordsAreDescrambledAndTerminated) {
