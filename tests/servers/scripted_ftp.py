@@ -16,11 +16,9 @@ Scenarios (the user name's first part):
               waits; a connection to the decoy is logged as "DECOY".
   short       the 1xx reply announces the file's size, fewer bytes follow,
               then 226.
-  reset       the data connection is reset (RST) halfway, then 226.
 """
 import os
 import socket
-import struct
 import sys
 import threading
 import time
@@ -172,7 +170,7 @@ class Session:
         s = self.scenario
         if s == "namedigits":
             first = "150 Opening BINARY mode data connection for %s\r\n" % path
-        elif s in ("nosize", "reset"):
+        elif s == "nosize":
             first = "150 Here comes the file.\r\n"
         else:
             first = "150 Opening BINARY mode data connection for %s (%d bytes).\r\n" % (path, len(body))
@@ -196,14 +194,6 @@ class Session:
         if s == "short":
             data.sendall(body[: len(body) // 2])
             data.close()
-            self.send("226 Transfer complete.\r\n")
-            return True
-        if s == "reset":
-            data.sendall(body[: len(body) // 2])
-            time.sleep(0.2)
-            data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            data.close()
-            time.sleep(0.2)
             self.send("226 Transfer complete.\r\n")
             return True
         if s == "dropxfer":
