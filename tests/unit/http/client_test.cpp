@@ -495,7 +495,7 @@ TEST_F(HttpTest, RedirectRulesForLocation) {
 
 TEST_F(HttpTest, RedirectCarriesCredentialsOnlyToTheSameSite) {
     std::string alt = Env("CV_SCRIPTED_HTTP_ALT_ADDR"), altPort = Env("CV_SCRIPTED_HTTP_ALT_PORT");
-    ASSERT_FALSE(alt.empty() || altPort.empty()) << "the scripted server's second address and port are not set";
+    CV_REQUIRE_TIER(!alt.empty() && !altPort.empty(), "the scripted HTTP server's second address and port");
     const std::string body = "GET /s/" + token + "/body/5 HTTP/1.0\r\n";
     // The same host and port: the URL's credentials follow.
     ASSERT_EQ(0, Fetch(Scripted("redirect-to/127.0.0.1/" + scripted, "usr:pwd@")));
