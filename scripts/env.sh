@@ -61,6 +61,11 @@ export CV_HTTPS_UNTRUSTED_PORT=$((CV_PORT_BASE + 446))
 export CV_HTTPS_LEAF_PORT=$((CV_PORT_BASE + 447))        # good, leaf only
 export CV_HTTPS_UNTRUSTED_LEAF_PORT=$((CV_PORT_BASE + 448))
 export CV_HTTPS_REDIRECT_PORT=$((CV_PORT_BASE + 449))    # plain http -> https
+export CV_NTLM_PROXY_PORT=$((CV_PORT_BASE + 90))      # our proxy demanding an NTLM login
+export CV_NEGOTIATE_PROXY_PORT=$((CV_PORT_BASE + 91)) # the same offering Negotiate, NTLM, Basic
+export CV_NTLM_USER="${CV_NTLM_USER:-ntlmuser}"
+export CV_NTLM_DOMAIN="${CV_NTLM_DOMAIN:-CORP}"
+export CV_NTLM_PASSWORD="${CV_NTLM_PASSWORD:-Ntlm-Pass1}"
 # FTP is on port 21 by design, so each FTP server gets an address of its own.
 export CV_FTP_ADDR="${CV_FTP_ADDR:-127.0.0.21}"          # vsftpd, passive allowed
 export CV_FTP_ACTIVE_ADDR="${CV_FTP_ACTIVE_ADDR:-127.0.0.22}" # vsftpd, pasv_enable=NO

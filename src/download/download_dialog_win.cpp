@@ -93,6 +93,10 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     if (strcmp(value, "FALSE") == 0) allowIntervention = 0;
     ReadSetting("defs", "SaveProxySettings", "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "TRUE") == 0) saveProxySettings = 1;
+    // One script for every "http" component; a later description that
+    // names none leaves an earlier one in place.
+    ReadSetting("defs", "ProxyAutoConfig", "", value, sizeof value, infPath);
+    if (value[0]) httpDownloader.SetProxyScript(value);
     ReadSetting("defs", "strings", "", value, sizeof value, infPath);
     cursor = value;
     while ((name = NextToken(&cursor, ", ")) != nullptr) LoadSection(name, infPath);

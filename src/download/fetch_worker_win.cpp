@@ -12,11 +12,14 @@
 #include "download/http_downloader_win.h"
 #include "download/http_settings_dialog_win.h"
 #include "download/line_file.h"
+#include "download/pac_lookup_win.h"
+#include "download/pac_rules.h"
 #include "download/proxy_discovery_win.h"
 #include "download/fetch_rules.h"
 #include "http/codec.h"
 #include "http/secure_channel.h"
 #include "resources/resource.h"
+#include "http/sspi_login_win.h"
 
 namespace {
 const char kPartList[] = "pkginfo.txt";
@@ -33,6 +36,7 @@ public:
         if (slash) slash[1] = 0;
         else directory[0] = 0;
         totalDigest.init();
+        client.set_proxy_login(&login);
     }
     ~Worker() {
         std::free(partBuffer);
@@ -45,6 +49,7 @@ private:
     enum Outcome { Done, Stopped, Failed };
 
     Outcome ReachPartList();
+    void UseFoundProxy(const char* address, const char* port);
     Outcome FetchParts();
     Outcome FetchPart(int number, int size, char* name);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
@@ -59,6 +64,7 @@ private:
     }
 
     HttpTransferState* state;
+    SspiProxyLogin login;  // before the client, which borrows it
     IAD_HTTPClient client;
     LineFile list;
     IAD_MD5 totalDigest;
@@ -101,6 +107,19 @@ void Worker::Pause(int milliseconds) {
     WaitForSingleObject(state->wake, static_cast<DWORD>(milliseconds));
 }
 
+// A proxy found by the browser step goes into the shared settings and the
+// transport's own, without credentials; an empty address means no proxy.
+void Worker::UseFoundProxy(const char* address, const char* port) {
+    HttpSettings& own = state->settings;
+    HttpSettings& shared = SharedHttpSettings;
+    if (address != shared.proxyAddress) CopyTruncated(shared.proxyAddress, sizeof shared.proxyAddress, address);
+    if (port != shared.proxyPort) CopyTruncated(shared.proxyPort, sizeof shared.proxyPort, port);
+    FormatBareProxyText(proxy, sizeof proxy, shared.proxyAddress, shared.proxyPort);
+    CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
+    CopyTruncated(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
+    own.proxyUser[0] = own.proxyPassword[0] = 0;
+}
+
 Worker::Outcome Worker::ReachPartList() {
     char listPath[300];
     LocalPath(listPath, sizeof listPath, kPartList);
@@ -116,17 +135,35 @@ Worker::Outcome Worker::ReachPartList() {
             FormatSiteUrl(url, sizeof url, own.siteUser, own.sitePassword, state->site, remotePath, kPartList);
             FormatProxyText(proxy, sizeof proxy, own.proxyUser, own.proxyPassword, own.proxyAddress, own.proxyPort);
             break;
-        case Browser:
+        case Browser: {
+            // A proxy auto-configuration script decides first; its entries
+            // are tried in order, "DIRECT" among them meaning no proxy.
+            PacEntry entries[8];
+            int count = 0;
+            char lookupUrl[1400];
+            if (PacLookupUrl(state->site, remotePath, kPartList, lookupUrl, sizeof lookupUrl))
+                count = DiscoverScriptProxies(state->proxyScript, lookupUrl, state->scriptTimeoutMs,
+                                              &state->stopRequested, entries, 8);
+            if (count > 0) {
+                for (int i = 0; i < count; ++i) {
+                    if (StopNow()) return Stopped;
+                    UseFoundProxy(entries[i].address, entries[i].port);
+                    if (client.set_urls(url, proxy) == 0 && client.GetFile(nullptr, listPath) == 0) {
+                        settingsConfirmed = 1;
+                        return Done;
+                    }
+                }
+                attempt = NextProxyAttempt(attempt);
+                continue;
+            }
             if (!DiscoverBrowserProxy(shared.proxyAddress, sizeof shared.proxyAddress, shared.proxyPort,
                                       sizeof shared.proxyPort)) {
                 attempt = Direct;
                 continue;
             }
-            FormatBareProxyText(proxy, sizeof proxy, shared.proxyAddress, shared.proxyPort);
-            CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
-            CopyTruncated(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
-            own.proxyUser[0] = own.proxyPassword[0] = 0;
+            UseFoundProxy(shared.proxyAddress, shared.proxyPort);
             break;
+        }
         case Direct:
             proxy[0] = 0;
             CopySettings(nullptr);
@@ -147,6 +184,8 @@ Worker::Outcome Worker::ReachPartList() {
                 LoadStringA(GetModuleInstance(), CertificateMessageId(certificateFailure), format, sizeof format);
                 FormatFileStatus(format, certificateHost, "", dialog.notice, sizeof dialog.notice);
             }
+            // Which login the proxy asked for, when one did.
+            dialog.proxySchemes = client.proxy_schemes_asked();
             dialog.openWindow = &state->settingsDialog;
             dialog.cancelled = &state->abandoned;
             INT_PTR answer = dialog.ShowModal(nullptr);

@@ -58,6 +58,7 @@ HttpTransferState* NewTransferState() {
     HttpTransferState* state = new (std::nothrow) HttpTransferState();
     if (!state) return nullptr;  // value-initialised: every field zero
     state->timeouts = HttpTimeouts();
+    state->scriptTimeoutMs = 10000;
     state->references = 1;
     state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!state->wake) {
@@ -184,6 +185,10 @@ void HttpDownloader::SetProxyCredentials(const char* user, const char* password)
     }
     CopyTruncated(own.proxyUser, sizeof own.proxyUser, user);
     if (password && password[0]) DescrambleInto(own.proxyPassword, sizeof own.proxyPassword, password);
+}
+
+void HttpDownloader::SetProxyScript(const char* url) {
+    if (state) CopyTruncated(state->proxyScript, sizeof state->proxyScript, url ? url : "");
 }
 
 void HttpDownloader::Interrupt(int pause) {

@@ -27,6 +27,11 @@ struct HttpTransferState {
     // that goes away cancels it rather than leave it to a session that ended.
     HWND volatile settingsDialog;
     HttpTimeouts timeouts;    // of the worker's HTTP client
+    // The proxy auto-configuration script of the setup description, asked
+    // before the browser's; empty for none.
+    char proxyScript[260];
+    // How long one script lookup may take before it is given up.
+    int scriptTimeoutMs;
 };
 
 // A new block held once; null when memory or the event is missing.
@@ -49,6 +54,8 @@ public:
     int Fetch(const char* remotePath, const char* localFile) override;
     void SetCredentials(const char* user, const char* password) override;
     void SetProxyCredentials(const char* user, const char* password) override;
+    // The setup description's proxy auto-configuration script.
+    void SetProxyScript(const char* url);
     // Slot 7: non-zero pauses the worker between parts, zero stops it.
     virtual void Interrupt(int pause);
     // Slot 8: clears both requests.

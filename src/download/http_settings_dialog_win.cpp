@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "download/line_file.h"
+#include "http/proxy_auth.h"
 #include "resources/resource.h"
 
 HttpSettingsDialog::HttpSettingsDialog(const char* proxyAddress_, const char* proxyPort_,
@@ -30,6 +31,16 @@ INT_PTR HttpSettingsDialog::OnInitDialog() {
     SetDlgItemTextA(hwnd, IDC_SITE_USER, siteUser);
     SetDlgItemTextA(hwnd, IDC_SITE_PASSWORD, sitePassword);
     if (notice[0]) SetDlgItemTextA(hwnd, IDC_SETTINGS_NOTICE, notice);
+    char schemes[64];
+    DescribeProxySchemes(proxySchemes, schemes, sizeof schemes);
+    char format[200] = "";
+    char text[300] = "";
+    if (schemes[0]) {
+        int id = (proxySchemes & (kSchemeNegotiate | kSchemeNtlm)) ? IDS_PROXY_LOGIN_WINDOWS : IDS_PROXY_LOGIN_BASIC;
+        LoadStringA(GetModuleInstance(), id, format, sizeof format);
+        std::snprintf(text, sizeof text, format, schemes);
+    }
+    SetDlgItemTextA(hwnd, IDC_PROXY_LOGIN, text);
     return TRUE;
 }
 

@@ -26,6 +26,9 @@ public:
     // Shown in place of the dialog's opening text when not empty: why the
     // site could not be reached (a certificate that failed).
     char notice[300] = "";
+    // The login schemes the proxy asked for at the last attempt (bit set
+    // of ProxyScheme), shown below the proxy settings; 0 shows nothing.
+    int proxySchemes = 0;
 
     // When set: the dialog announces its window there while it is open, and
     // cancels itself at once when *cancelled is already non-zero.

@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "http/codec.h"
 #include "http/http_url.h"
 #include "http/net.h"
 #include "http/secure_channel.h"
+#include "http/proxy_auth.h"
 
 namespace {
 
@@ -269,7 +271,11 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       channelFactory(NewSecureChannel),
       receiveLimit(0),
       tlsFailure(TlsNone),
-      tunnelExtraCount(0) {
+      tunnelExtraCount(0),
+      proxy_login(nullptr),
+      proxy_offer(0),
+      login_scheme(0),
+      last_status(0) {
     tlsFailureHost[0] = '\0';
 }
 
@@ -295,7 +301,20 @@ int IAD_HTTPClient::ConnectMs() const {
 
 int IAD_HTTPClient::IoMs() const { return timeouts.ioMs > 0 ? timeouts.ioMs : timeouts.ioSeconds * 1000; }
 
+namespace {
+bool SameText(const char* a, const char* b) {
+    if (!a || !b) return a == b;
+    return std::strcmp(a, b) == 0;
+}
+}  // namespace
+
 int IAD_HTTPClient::set_urls(const char* target, const char* proxyText) {
+    // A login that got through is kept for the same proxy and user only.
+    IAD_URL* next = proxyText && *proxyText ? new (std::nothrow) IAD_URL(proxyText) : nullptr;
+    if (!next || !proxy || !SameText(next->host, proxy->host) || next->port != proxy->port ||
+        !SameText(next->user, proxy->user) || !SameText(next->password, proxy->password))
+        login_scheme = 0;
+    delete next;
     delete url;
     delete proxy;
     url = nullptr;
@@ -376,7 +395,12 @@ intptr_t IAD_HTTPClient::connect_host(const NetAddress& address) {
 }
 
 int IAD_HTTPClient::build_request(char* buffer, const char* path) {
-    Request r = {buffer, kRequestSize, 0, false};
+    return compose_request(buffer, kRequestSize, path, nullptr, nullptr, false);
+}
+
+int IAD_HTTPClient::compose_request(char* buffer, int size, const char* path, const char* loginScheme,
+                                    const char* loginToken, bool keepAlive) {
+    Request r = {buffer, size, 0, false};
     buffer[0] = '\0';
     if (!url || !url->host) return -1;
     const char* p = path ? path : url->path;
@@ -395,10 +419,16 @@ int IAD_HTTPClient::build_request(char* buffer, const char* path) {
         r.Add("GET %s HTTP/1.0\r\n", p);
     }
     char basic[kRequestSize];
-    if (viaProxy && viaProxy->user && viaProxy->password) {
+    if (viaProxy && loginScheme) {
+        // A Windows login's token instead of the Basic credentials.
+        r.Add("Proxy-Authorization: %s %s\r\n", loginScheme, loginToken);
+    } else if (viaProxy && viaProxy->user && viaProxy->password) {
         if (!BasicCredentials(viaProxy->user, viaProxy->password, basic, sizeof basic)) return -1;
         r.Add("Proxy-Authorization: Basic %s\r\n", basic);
     }
+    // The handshake of a Windows login needs the same connection for its
+    // next token.
+    if (viaProxy && keepAlive) r.Add("Proxy-Connection: Keep-Alive\r\n");
     if (url->user && url->password) {
         if (!BasicCredentials(url->user, url->password, basic, sizeof basic)) return -1;
         r.Add("Authorization: Basic %s\r\n", basic);
@@ -525,13 +555,32 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
     return done;
 }
 
-int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
+int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) { return recv_answer(s, localPath, nullptr, 0); }
+
+int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* read, int count) {
     char first[kHeaderBlock];
-    int n = full_recv(s, first, sizeof first);
-    if (n < 0) return n;
+    int had = count < int(sizeof first) ? count : int(sizeof first);
+    if (had > 0) std::memcpy(first, read, size_t(had));
+    int n = had;
+    if (had < int(sizeof first)) {
+        int more = full_recv(s, first + had, int(sizeof first) - had);
+        if (more < 0) return more;
+        n += more;
+    }
     IAD_HTTPHeader header;
     header.clear();
     header.parse(first, n);
+    last_status = header.status;
+    if (header.status == 407) {
+        // What the proxy asks for decides whether a Windows login follows,
+        // and is shown to the user when nothing gets through.
+        ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
+        if (offer) {
+            ParseProxyChallenge(first, header.header_length, offer);
+            proxy_offer = offer->schemes;
+            delete offer;
+        }
+    }
     if (header.status == 200) {
         FILE* f = std::fopen(localPath, "wb");
         if (!f) {
@@ -542,6 +591,13 @@ int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) {
         std::setvbuf(f, nullptr, _IONBF, 0);
         int rest = n - header.header_length;
         if (rest > 0 && std::fwrite(first + header.header_length, 1, size_t(rest), f) != size_t(rest)) {
+            Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);
+            std::fclose(f);
+            return -1;
+        }
+        // Bytes read before the call beyond the first block belong to the body.
+        int beyond = count - had;
+        if (beyond > 0 && std::fwrite(read + had, 1, size_t(beyond), f) != size_t(beyond)) {
             Log(1, "recv_file", "Can't write to %s (errno=%d)\n", localPath, errno);
             std::fclose(f);
             return -1;
@@ -706,6 +762,24 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
         int recvTimeouts = 0;
         bool redirected = false;
         while (!redirected) {
+            // A proxy known to want a Windows login gets it at once.
+            if (proxy && !url->secure && proxy_login && login_scheme) {
+                int r = login_and_receive(address, path, localPath);
+                if (r == 0) return 0;
+                if (r == -2 && recvTimeouts++ <= 5) continue;
+                if (r == -3) {
+                    if (redirects++ > 5) {
+                        Log(1, "GetFile", "Too many links. (last link is %s/%s)\n", url->host ? url->host : "",
+                            url->path ? url->path : "");
+                        return -1;
+                    }
+                    path = nullptr;
+                    if (resolve_host_name(&address) < 0) return -1;
+                    redirected = true;
+                    continue;
+                }
+                return -1;
+            }
             // Built before connecting: a request that cannot fit is refused
             // without a connection and without a byte sent.
             int length = build_request(request, path);
@@ -741,6 +815,11 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             }
             int r = recv_file(s, localPath);
             close_connection(s);
+            // A proxy that asks for a Windows login this client can give
+            // gets the handshake on a connection of its own.
+            if (r == -1 && last_status == 407 && proxy && !url->secure && proxy_login &&
+                (PickProxyScheme(proxy_offer, proxy_login->Schemes()) & (kSchemeNtlm | kSchemeNegotiate)))
+                r = login_and_receive(address, path, localPath);
             switch (r) {
                 case 0:
                     return 0;
@@ -767,4 +846,167 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             }
         }
     }
+}
+
+// ---- Windows logins towards the proxy ------------------------------------------
+
+int IAD_HTTPClient::read_head(intptr_t s, char* buffer, int size, int* headerLength) {
+    char text[128];
+    int n = 0;
+    int idle = 0;
+    while (n < size) {
+        int r = NetWaitReadable(s, IoMs());
+        if (r == 0) return -2;
+        if (r < 0) {
+            Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
+            return -1;
+        }
+        int got = NetRecv(s, buffer + n, size - n);
+        if (got == 0) {
+            Log(1, "full_recv", "Conenction closed by remote host\n");
+            return -1;
+        }
+        if (got < 0) {
+            int error = NetLastError();
+            if (!NetWouldBlock(error) || ++idle > 40) {
+                Log(1, "full_recv", "Bad recv(): %s\n", NetErrorText(error, text, sizeof text));
+                return -1;
+            }
+            NetSleepMs(timeouts.retrySleepMs);
+            continue;
+        }
+        n += got;
+        // The block ends at whichever blank line comes first.
+        const char* crlf = Find(buffer, buffer + n, "\r\n\r\n");
+        const char* lf = Find(buffer, crlf ? crlf : buffer + n, "\n\n");
+        if (lf || crlf) {
+            *headerLength = lf ? int(lf - buffer) + 2 : int(crlf - buffer) + 4;
+            return n;
+        }
+    }
+    return -1;
+}
+
+int IAD_HTTPClient::skip_body(intptr_t s, long long count) {
+    char scratch[4096];
+    while (count > 0) {
+        int r = NetWaitReadable(s, IoMs());
+        if (r == 0) return -2;
+        if (r < 0) return -1;
+        int want = count < (long long)sizeof scratch ? int(count) : int(sizeof scratch);
+        int got = NetRecv(s, scratch, want);
+        if (got == 0) return -1;
+        if (got < 0) {
+            if (!NetWouldBlock(NetLastError())) return -1;
+            continue;
+        }
+        count -= got;
+    }
+    return 0;
+}
+
+int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* path, const char* localPath) {
+    int usable = proxy_login->Schemes();
+    int offered = login_scheme ? login_scheme : proxy_offer;
+    // With a proxy user, that user's credentials; without, the logged-on
+    // user's own.
+    bool own = proxy->user && proxy->user[0];
+    char domain[260], user[260];
+    domain[0] = user[0] = 0;
+    if (own) SplitDomainUser(proxy->user, domain, sizeof domain, user, sizeof user);
+    char* token = static_cast<char*>(std::malloc(kLoginTokenSize));
+    char* request = static_cast<char*>(std::malloc(kLoginRequestSize));
+    char* head = static_cast<char*>(std::malloc(kLoginRequestSize));
+    ProxyChallenge* challenge = new (std::nothrow) ProxyChallenge;
+    int result = -1;
+    int scheme = 0;
+    int more = -1;
+    intptr_t s = -1;
+    if (!token || !request || !head || !challenge) goto done;
+    // Negotiate first; where it cannot be used, NTLM.
+    for (int candidate : {int(kSchemeNegotiate), int(kSchemeNtlm)}) {
+        if (!(offered & usable & candidate)) continue;
+        more = proxy_login->Begin(candidate, proxy->host, own ? domain : nullptr, own ? user : nullptr,
+                                  own ? (proxy->password ? proxy->password : "") : nullptr, token, kLoginTokenSize);
+        if (more >= 0) {
+            scheme = candidate;
+            break;
+        }
+        Log(1, "GetFile", "No %s login with these credentials\n", ProxySchemeName(candidate));
+    }
+    if (!scheme) goto done;
+    s = connect_host(address);
+    if (s < 0) {
+        Log(1, "GetFile", "Can't connect.\n");
+        goto done;
+    }
+    // A handshake has a few legs; more than that is a proxy going round in
+    // circles, and a 407 after the last token is a refused login.
+    for (int leg = 0; leg < 4; ++leg) {
+        int length = compose_request(request, kLoginRequestSize, path, ProxySchemeName(scheme), token, more == 1);
+        if (length < 0) {
+            Log(1, "GetFile", "Request does not fit %d bytes\n", kLoginRequestSize);
+            break;
+        }
+        int sent = full_send(s, request, length);
+        if (sent < 0) {
+            result = sent;
+            break;
+        }
+        if (more == 0) {
+            result = recv_answer(s, localPath, nullptr, 0);
+            if (result == -1 && last_status == 407) Log(1, "GetFile", "The proxy refused the %s login\n", ProxySchemeName(scheme));
+            if (result == 0 || result == -3) login_scheme = scheme;
+            break;
+        }
+        int headerLength = 0;
+        int n = read_head(s, head, kLoginRequestSize, &headerLength);
+        if (n < 0) {
+            result = n;
+            break;
+        }
+        IAD_HTTPHeader header;
+        header.clear();
+        header.parse(head, n);
+        if (header.status != 407) {
+            // Let through before the handshake ended: this is the answer.
+            result = recv_answer(s, localPath, head, n);
+            if (result == 0 || result == -3) login_scheme = scheme;
+            break;
+        }
+        last_status = 407;
+        ParseProxyChallenge(head, headerLength, challenge);
+        proxy_offer = challenge->schemes;
+        const char* answer = scheme == kSchemeNtlm ? challenge->ntlmToken : challenge->negotiateToken;
+        if (!answer[0]) {
+            Log(1, "GetFile", "The proxy refused the %s login\n", ProxySchemeName(scheme));
+            break;
+        }
+        // The 407's body is read whole, so that the next token goes out on
+        // the same connection.
+        long long bodyLength = HeaderContentLength(head, headerLength);
+        long long already = n - headerLength;
+        if (bodyLength < 0 || already > bodyLength || !HeaderKeepsConnection(head, headerLength)) {
+            Log(1, "GetFile", "The proxy does not keep the connection for the login\n");
+            break;
+        }
+        int skipped = skip_body(s, bodyLength - already);
+        if (skipped < 0) {
+            result = skipped;
+            break;
+        }
+        more = proxy_login->Continue(answer, token, kLoginTokenSize);
+        if (more < 0) {
+            Log(1, "GetFile", "The %s challenge cannot be answered\n", ProxySchemeName(scheme));
+            break;
+        }
+    }
+done:
+    if (s >= 0) NetClose(s);
+    if (scheme) proxy_login->End();
+    delete challenge;
+    std::free(head);
+    std::free(request);
+    std::free(token);
+    return result;
 }

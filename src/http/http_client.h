@@ -18,6 +18,7 @@ struct HttpTimeouts {
 class IAD_URL;
 class SecureChannel;
 class TlsLink;
+class ProxyLogin;
 struct NetAddress;
 enum TlsFailure : int;
 
@@ -33,6 +34,16 @@ public:
     int set_urls(const char* url, const char* proxy);
     // 0 when the body was received to the end and written; -1 otherwise.
     int GetFile(const char* path, const char* localPath);
+
+    // The Windows logins (Negotiate, NTLM) the client may answer a proxy's
+    // 407 with; none by default, so that only Basic is spoken. Borrowed.
+    void set_proxy_login(ProxyLogin* login) { proxy_login = login; }
+    // The login schemes (bit set of ProxyScheme) the proxy asked for in its
+    // last 407 answer to this client; 0 when none came.
+    int proxy_schemes_asked() const { return proxy_offer; }
+    // The Windows login scheme that got through the proxy, remembered for
+    // the same proxy; 0 when none.
+    int proxy_login_scheme() const { return login_scheme; }
 
     // The steps of GetFile, public for the tests of the client itself.
     static const int kRequestSize = 1024;
@@ -61,6 +72,11 @@ public:
     int start_secure(intptr_t socket);
     // Ends the secure channel (close-notify) if one is open, then the socket.
     void close_connection(intptr_t socket);
+    // recv_file for an answer whose first `count` bytes were read already.
+    int recv_answer(intptr_t socket, const char* localPath, const char* read, int count);
+    // Requests with a Windows login carry tokens of several kilobytes.
+    static const int kLoginTokenSize = 12 * 1024;  // Base64 text
+    static const int kLoginRequestSize = 16 * 1024;
 
     const IAD_URL* current_url() const { return url; }
     const IAD_URL* current_proxy() const { return proxy; }
@@ -80,6 +96,11 @@ public:
 
 private:
     void Log(int minLevel, const char* operation, const char* format, ...);
+    int compose_request(char* request, int size, const char* path, const char* loginScheme, const char* loginToken,
+                        bool keepAlive);
+    int login_and_receive(const NetAddress& address, const char* path, const char* localPath);
+    int read_head(intptr_t socket, char* buffer, int size, int* headerLength);
+    int skip_body(intptr_t socket, long long count);
     int ConnectMs() const;
     int IoMs() const;
 
@@ -96,4 +117,8 @@ private:
     char tlsFailureHost[256];
     char tunnelExtra[kHeaderBlock];
     int tunnelExtraCount;
+    ProxyLogin* proxy_login;
+    int proxy_offer;   // schemes of the last 407
+    int login_scheme;  // the Windows login that got through this proxy
+    int last_status;   // of the last answer that recv_answer read
 };

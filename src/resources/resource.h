@@ -34,6 +34,7 @@
 #define IDC_SITE_USER 1012
 #define IDC_SITE_PASSWORD 1013
 #define IDC_SETTINGS_NOTICE 1014
+#define IDC_PROXY_LOGIN 1015  // which login the proxy asked for
 
 // String table.
 #define IDS_APP_NAME 16
@@ -72,3 +73,5 @@
 #define IDS_CERT_WRONG_NAME 598
 #define IDS_CERT_EXPIRED 599
 #define IDS_ELEVATION_REFUSED 600
+#define IDS_PROXY_LOGIN_WINDOWS 620  // the proxy asked for a Windows login
+#define IDS_PROXY_LOGIN_BASIC 621

@@ -29,6 +29,14 @@ Scenarios:
   stall-once/N      first request: header and half the body, then silence;
                     later requests: the whole body of N bytes
   slow/N            200 with N bytes of the pattern sent in small pieces
+  login/OFFER/MODE  a proxy asking for a login: 407 offering the schemes of
+                    OFFER ("Basic,NTLM,Negotiate"); a request carrying a
+                    Windows scheme's first token gets a 407 with a challenge
+                    token and a body by Content-Length, and the next request
+                    on that connection gets MODE: "ok" 200 with a body that
+                    names the scheme, "refuse" 407 again, "nolength" (the
+                    challenge itself comes without Content-Length), "close"
+                    (the challenge closes the connection)
 """
 import os
 import select
@@ -114,6 +122,7 @@ class Handler(socketserver.BaseRequestHandler):
             SEEN[target] = SEEN.get(target, 0) + 1
             count = SEEN[target]
         me = "%s/s/%s" % (base, token)
+        self.current, self.token = raw, token
         try:
             self.serve(conn, scenario, args, me, count)
         except OSError:
@@ -170,6 +179,8 @@ class Handler(socketserver.BaseRequestHandler):
                 self.wait_for_close(conn)
             else:
                 conn.sendall(whole)
+        elif scenario == "login":
+            self.login(conn, args[0].split(","), args[1], me)
         elif scenario == "slow":
             n = int(args[0])
             whole = response(200, pattern(n), [], "OK")
@@ -177,6 +188,34 @@ class Handler(socketserver.BaseRequestHandler):
                 conn.sendall(whole[i:i + 1000])
         else:
             conn.sendall(response(404, b"unknown scenario\n", reason="Not Found"))
+
+    def login(self, conn, offer, mode, me):
+        offers = ["Proxy-Authenticate: %s" % (o + (' realm="a, b"' if o == "Basic" else "")) for o in offer]
+        raw = self.current
+        body = b"<p>login</p>"
+        line = [l for l in raw.split(b"\r\n") if l.lower().startswith(b"proxy-authorization:")]
+        auth = line[0].split(b":", 1)[1].strip().decode() if line else ""
+        scheme, _, token = auth.partition(" ")
+        if scheme not in ("NTLM", "Negotiate"):
+            conn.sendall(response(407, body, offers + ["Content-Length: %d" % len(body)]))
+            return
+        challenge = ["Proxy-Authenticate: %s Y2hhbGxlbmdl" % scheme]
+        if mode == "nolength":
+            conn.sendall(response(407, b"", challenge + ["Proxy-Connection: keep-alive"]))
+            return
+        if mode == "close":
+            conn.sendall(response(407, body, challenge + ["Content-Length: %d" % len(body), "Connection: close"]))
+            return
+        conn.sendall(response(407, body, challenge + ["Content-Length: %d" % len(body), "Proxy-Connection: keep-alive"]))
+        nxt = read_request(conn)
+        if not nxt:
+            return
+        with LOCK:
+            REQUESTS.setdefault(self.token, []).append(nxt)
+        if mode == "ok":
+            conn.sendall(response(200, ("via %s on one connection" % scheme).encode(), reason="OK"))
+        else:
+            conn.sendall(response(407, body, offers + ["Content-Length: %d" % len(body)]))
 
     def wait_for_close(self, conn):
         conn.settimeout(None)

@@ -10,12 +10,14 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "http/codec.h"
 #include "http/http_client.h"
 #include "http/http_url.h"
 #include "http/net.h"
 #include "download/line_file.h"
+#include "http/proxy_auth.h"
 #include "../../tier_servers.h"
 
 namespace {
@@ -637,4 +639,127 @@ TEST_F(HttpTest, LogLinesFollowTheLevel) {
     std::string nohost = run(1, "http://no-such-host.invalid/x");
     EXPECT_EQ(0u, nohost.find("IAD_HTTPClient::resolve_host_name: Can't find host no-such-host.invalid (err="))
         << nohost;
+}
+
+// ---- Windows logins towards a proxy ----------------------------------------------
+// The scripted server plays a proxy that asks for a login; a scripted login
+// stands in for the platform's, so that the handshake itself is seen: which
+// scheme is chosen, the tokens in order, the keep-alive leg, the end.
+
+namespace {
+class ScriptedLogin : public ProxyLogin {
+public:
+    int Schemes() override { return schemes; }
+    int Begin(int scheme, const char* host, const char* domain, const char* user, const char* password, char* token,
+              int size) override {
+        begun.push_back(scheme);
+        who = user ? std::string(domain) + "\\" + user + ":" + password : "<logged-on>";
+        if (scheme & refuse) return -1;
+        std::snprintf(token, size_t(size), "%s", "Zmlyc3Q=");  // "first"
+        return 1;
+    }
+    int Continue(const char* challenge, char* token, int size) override {
+        challenges.push_back(challenge);
+        std::snprintf(token, size_t(size), "%s", "bGFzdA==");  // "last"
+        return 0;
+    }
+    void End() override { ++ended; }
+
+    int schemes = kSchemeNtlm | kSchemeNegotiate;
+    int refuse = 0;  // schemes whose Begin fails
+    std::vector<int> begun;
+    std::vector<std::string> challenges;
+    std::string who;
+    int ended = 0;
+};
+}  // namespace
+
+TEST_F(HttpTest, WindowsLoginHandshakeOnOneConnection) {
+    ScriptedLogin login;
+    IAD_HTTPClient client(0, Quick());
+    client.set_proxy_login(&login);
+    ASSERT_EQ(0, client.set_urls(Scripted("login/Basic,NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via NTLM on one connection", Body());
+    EXPECT_EQ(std::vector<int>{kSchemeNtlm}, login.begun);
+    EXPECT_EQ(std::vector<std::string>{"Y2hhbGxlbmdl"}, login.challenges);
+    EXPECT_EQ("<logged-on>", login.who);
+    EXPECT_EQ(1, login.ended);
+    EXPECT_EQ(kSchemeNtlm, client.proxy_login_scheme());
+    ASSERT_EQ(3, RequestCount());
+    std::string line = "GET " + Scripted("login/Basic,NTLM/ok") + " HTTP/1.0\r\n";
+    EXPECT_EQ(line + "Host: 127.0.0.1\r\n" + kTail, Request(0));
+    EXPECT_EQ(line + "Proxy-Authorization: NTLM Zmlyc3Q=\r\nProxy-Connection: Keep-Alive\r\nHost: 127.0.0.1\r\n" +
+                  kTail,
+              Request(1));
+    // The last token asks for no keep-alive: the answer ends with the connection.
+    EXPECT_EQ(line + "Proxy-Authorization: NTLM bGFzdA==\r\nHost: 127.0.0.1\r\n" + kTail, Request(2));
+
+    // The same proxy again: the login goes out at once, without a plain try.
+    ASSERT_EQ(0, client.set_urls(Scripted("login/Basic,NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(5, RequestCount());
+}
+
+TEST_F(HttpTest, WindowsLoginPrefersNegotiateAndFallsBackToNtlm) {
+    ScriptedLogin login;
+    IAD_HTTPClient client(0, Quick());
+    client.set_proxy_login(&login);
+    ASSERT_EQ(0, client.set_urls(Scripted("login/Basic,NTLM,Negotiate/ok").c_str(),
+                                 ScriptedProxy("CORP\\alice:secret@").c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via Negotiate on one connection", Body());
+    EXPECT_EQ("CORP\\alice:secret", login.who);
+    // The first request carried the configured credentials as Basic.
+    EXPECT_NE(std::string::npos, Request(0).find("Proxy-Authorization: Basic "));
+
+    // Where the Negotiate package cannot be used, NTLM follows.
+    ScriptedLogin noNegotiate;
+    noNegotiate.refuse = kSchemeNegotiate;
+    IAD_HTTPClient other(0, Quick());
+    other.set_proxy_login(&noNegotiate);
+    ASSERT_EQ(0, other.set_urls(Scripted("login/Negotiate,NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, other.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via NTLM on one connection", Body());
+    EXPECT_EQ((std::vector<int>{kSchemeNegotiate, kSchemeNtlm}), noNegotiate.begun);
+}
+
+TEST_F(HttpTest, WindowsLoginFailuresEndCleanly) {
+    struct Case {
+        const char* scenario;
+        int requests;  // the proxy saw this many, and no more
+    } cases[] = {
+        {"login/NTLM/refuse", 3},    // a 407 after the last token: a failed login, no loop
+        {"login/NTLM/nolength", 2},  // a challenge without a length cannot keep the connection
+        {"login/NTLM/close", 2},     // nor can one that closes it
+    };
+    int seen = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedLogin login;
+        IAD_HTTPClient client(0, Quick());
+        client.set_proxy_login(&login);
+        ASSERT_EQ(0, client.set_urls(Scripted(c.scenario).c_str(), ScriptedProxy().c_str()));
+        EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
+        seen += c.requests;
+        EXPECT_EQ(seen, RequestCount());
+        EXPECT_EQ(kSchemeNtlm, client.proxy_schemes_asked());
+        EXPECT_EQ(0, client.proxy_login_scheme());
+        EXPECT_EQ(1, login.ended);
+    }
+    // Without a login of the platform only Basic is spoken; the offer is
+    // still there to be shown.
+    IAD_HTTPClient plain(0, Quick());
+    ASSERT_EQ(0, plain.set_urls(Scripted("login/Negotiate,NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    EXPECT_EQ(-1, plain.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(seen + 1, RequestCount());
+    EXPECT_EQ(kSchemeNtlm | kSchemeNegotiate, plain.proxy_schemes_asked());
+    // A login whose every scheme fails to start sends no token at all.
+    ScriptedLogin none;
+    none.refuse = kSchemeNtlm | kSchemeNegotiate;
+    IAD_HTTPClient client(0, Quick());
+    client.set_proxy_login(&none);
+    ASSERT_EQ(0, client.set_urls(Scripted("login/Negotiate,NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(seen + 2, RequestCount());
 }

@@ -105,6 +105,21 @@ void ClearBrowserProxies() {
     DeleteTree(HKEY_CURRENT_USER, "Software\\Netscape");
     DeleteValue(kInternet, "ProxyEnable");
     DeleteValue(kInternet, "ProxyServer");
+    DeleteValue(kInternet, "AutoConfigURL");
+    DeleteValue(kInternet, "AutoDetect");
+}
+
+void SetAutoConfig(const std::string& scriptUrl, bool autoDetect) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kInternet, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    if (!scriptUrl.empty())
+        RegSetValueExA(key, "AutoConfigURL", 0, REG_SZ, reinterpret_cast<const BYTE*>(scriptUrl.c_str()),
+                       static_cast<DWORD>(scriptUrl.size() + 1));
+    DWORD flag = autoDetect ? 1 : 0;
+    RegSetValueExA(key, "AutoDetect", 0, REG_DWORD, reinterpret_cast<BYTE*>(&flag), sizeof flag);
+    RegCloseKey(key);
 }
 
 void SetSystemProxy(const std::string& server) {

@@ -28,6 +28,9 @@ std::string PatternBytes(size_t size, unsigned seed);
 void ClearBrowserProxies();
 // Internet settings naming a proxy "host:port" (enabled).
 void SetSystemProxy(const std::string& server);
+// Internet settings naming a proxy auto-configuration script (none when
+// empty) and asking for automatic detection or not.
+void SetAutoConfig(const std::string& scriptUrl, bool autoDetect);
 
 // Runs the thread's messages until `done` holds or the time is up.
 bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 60000);

@@ -75,7 +75,7 @@ bool SameRect(const RECT& a, const RECT& b) {
 TEST(StringTable, EveryTextIsPresentAndIdsWithoutTextAreEmpty) {
     const UINT present[] = {16,  17,  18,  19,  20,  512, 513, 514, 515, 517, 518, 519,
                             520, 578, 579, 580, 581, 582, 583, 584, 585, 586, 587, 588,
-                            589, 590, 591, 592, 593, 594, 595, 596, 597, 598, 599, 600};
+                            589, 590, 591, 592, 593, 594, 595, 596, 597, 598, 599, 600, 620, 621};
     for (UINT id : present) EXPECT_FALSE(LoadText(id).empty()) << "string " << id;
     EXPECT_TRUE(LoadText(516).empty());
 }
@@ -170,7 +170,8 @@ TEST(DialogTemplates, HttpSettingsControlsSitWhereTheLayoutPutsThem) {
     } edits[] = {
         {1010, 71, 54, 116, 12},  {1012, 71, 71, 116, 12},  {1013, 71, 88, 116, 12},
         {1005, 72, 133, 116, 12}, {1008, 72, 150, 116, 12}, {1006, 72, 167, 116, 12},
-        {1007, 72, 184, 116, 12}, {1, 50, 212, 50, 14},     {1009, 104, 212, 50, 14},
+        {1007, 72, 184, 116, 12}, {1015, 14, 209, 182, 16}, {1, 50, 232, 50, 14},
+        {1009, 104, 232, 50, 14},
     };
     for (const Box& b : edits) {
         HWND c = GetDlgItem(d.hwnd, b.id);

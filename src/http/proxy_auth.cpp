@@ -1,0 +1,199 @@
+// Parsing of proxy login offers and of the few headers the handshake needs.
+#include "http/proxy_auth.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+// Copies a text cut to the buffer's size, always terminated.
+void CopyCut(char* out, int size, const char* text) {
+    if (size <= 0) return;
+    int n = 0;
+    while (text[n] && n < size - 1) {
+        out[n] = text[n];
+        ++n;
+    }
+    out[n] = 0;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool SameNoCase(const char* a, int n, const char* word) {
+    int w = static_cast<int>(std::strlen(word));
+    if (n != w) return false;
+    for (int i = 0; i < n; ++i)
+        if (Lower(a[i]) != word[i]) return false;
+    return true;
+}
+
+// Calls `each` with the value of every header line named `name` (lower
+// case), the value's blanks trimmed. The status line is skipped.
+template <typename F>
+void EachHeader(const char* header, int length, const char* name, F each) {
+    const char* p = header;
+    const char* end = header + length;
+    // The status line.
+    while (p < end && *p != '\n') ++p;
+    int nameLength = static_cast<int>(std::strlen(name));
+    while (p < end) {
+        ++p;  // past the line feed
+        const char* line = p;
+        while (p < end && *p != '\n') ++p;
+        const char* lineEnd = p;
+        if (lineEnd > line && lineEnd[-1] == '\r') --lineEnd;
+        if (lineEnd == line) break;  // the blank line ends the block
+        const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(lineEnd - line)));
+        if (!colon || !SameNoCase(line, static_cast<int>(colon - line), name)) continue;
+        (void)nameLength;
+        const char* v = colon + 1;
+        while (v < lineEnd && IsBlank(*v)) ++v;
+        const char* ve = lineEnd;
+        while (ve > v && IsBlank(ve[-1])) --ve;
+        each(v, ve);
+    }
+}
+
+// A word of a challenge: letters, digits and "-_." only.
+bool IsTokenChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.' || c == '!' || c == '#' || c == '$' || c == '%' || c == '&' || c == '\'' || c == '*' ||
+           c == '+' || c == '^' || c == '`' || c == '|' || c == '~';
+}
+
+bool IsBase64Char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=' || c == '-' || c == '_' || c == '.' || c == '~';
+}
+
+// One challenge [p, e): a scheme, then a token or parameters.
+void TakeChallenge(const char* p, const char* e, ProxyChallenge* out) {
+    const char* w = p;
+    while (w < e && IsTokenChar(*w)) ++w;
+    if (w == p) return;
+    // "name=value" is a parameter of the challenge before it.
+    if (w < e && *w == '=') return;
+    if (w < e && !IsBlank(*w)) return;
+    int n = static_cast<int>(w - p);
+    int scheme = SameNoCase(p, n, "basic") ? kSchemeBasic
+                 : SameNoCase(p, n, "ntlm") ? kSchemeNtlm
+                 : SameNoCase(p, n, "negotiate") ? kSchemeNegotiate
+                                                 : 0;
+    if (!scheme) {
+        out->others = 1;
+        return;
+    }
+    out->schemes |= scheme;
+    if (scheme == kSchemeBasic) return;
+    while (w < e && IsBlank(*w)) ++w;
+    const char* t = w;
+    while (t < e && IsBase64Char(*t)) ++t;
+    if (t == w || t != e) return;  // no token, or something that is not one
+    char* token = scheme == kSchemeNtlm ? out->ntlmToken : out->negotiateToken;
+    int size = static_cast<int>(sizeof out->ntlmToken);
+    if (t - w >= size) {
+        out->tokenCut = 1;
+        return;
+    }
+    std::memcpy(token, w, size_t(t - w));
+    token[t - w] = 0;
+}
+}  // namespace
+
+void ParseProxyChallenge(const char* header, int length, ProxyChallenge* out) {
+    out->schemes = 0;
+    out->others = 0;
+    out->ntlmToken[0] = out->negotiateToken[0] = 0;
+    out->tokenCut = 0;
+    EachHeader(header, length, "proxy-authenticate", [&](const char* v, const char* e) {
+        // Challenges are separated by commas outside quoted strings.
+        const char* start = v;
+        bool quoted = false;
+        for (const char* p = v; p <= e; ++p) {
+            if (p < e && *p == '"') quoted = !quoted;
+            if (p == e || (*p == ',' && !quoted)) {
+                const char* a = start;
+                const char* b = p;
+                while (a < b && IsBlank(*a)) ++a;
+                while (b > a && IsBlank(b[-1])) --b;
+                if (a < b) TakeChallenge(a, b, out);
+                start = p + 1;
+            }
+        }
+    });
+}
+
+int PickProxyScheme(int offered, int usable) {
+    int both = offered & usable;
+    if (both & kSchemeNegotiate) return kSchemeNegotiate;
+    if (both & kSchemeNtlm) return kSchemeNtlm;
+    if (both & kSchemeBasic) return kSchemeBasic;
+    return 0;
+}
+
+const char* ProxySchemeName(int scheme) {
+    switch (scheme) {
+    case kSchemeNegotiate: return "Negotiate";
+    case kSchemeNtlm: return "NTLM";
+    case kSchemeBasic: return "Basic";
+    default: return "";
+    }
+}
+
+void DescribeProxySchemes(int schemes, char* out, int size) {
+    if (size <= 0) return;
+    out[0] = 0;
+    const int order[] = {kSchemeNegotiate, kSchemeNtlm, kSchemeBasic};
+    char text[64] = "";
+    for (int scheme : order) {
+        if (!(schemes & scheme)) continue;
+        if (text[0]) std::strcat(text, ", ");
+        std::strcat(text, ProxySchemeName(scheme));
+    }
+    CopyCut(out, size, text);
+}
+
+long long HeaderContentLength(const char* header, int length) {
+    long long result = -1;
+    EachHeader(header, length, "content-length", [&](const char* v, const char* e) {
+        if (result >= 0 || v == e) return;
+        long long n = 0;
+        for (const char* p = v; p < e; ++p) {
+            if (*p < '0' || *p > '9' || n > 1000000000000LL) return;
+            n = n * 10 + (*p - '0');
+        }
+        result = n;
+    });
+    return result;
+}
+
+int HeaderKeepsConnection(const char* header, int length) {
+    bool http11 = length >= 8 && std::memcmp(header, "HTTP/1.1", 8) == 0;
+    int said = -1;  // -1 nothing said, 0 close, 1 keep-alive
+    auto look = [&](const char* v, const char* e) {
+        for (const char* p = v; p < e; ++p) {
+            if (e - p >= 5 && SameNoCase(p, 5, "close")) said = 0;
+            if (e - p >= 10 && SameNoCase(p, 10, "keep-alive") && said != 0) said = 1;
+        }
+    };
+    EachHeader(header, length, "proxy-connection", look);
+    EachHeader(header, length, "connection", look);
+    if (said == 0) return 0;
+    return said == 1 || http11 ? 1 : 0;
+}
+
+void SplitDomainUser(const char* text, char* domain, int domainSize, char* user, int userSize) {
+    const char* slash = text ? std::strchr(text, '\\') : nullptr;
+    if (!slash) {
+        CopyCut(domain, domainSize, "");
+        CopyCut(user, userSize, text ? text : "");
+        return;
+    }
+    char d[260];
+    int n = static_cast<int>(slash - text);
+    if (n >= static_cast<int>(sizeof d)) n = static_cast<int>(sizeof d) - 1;
+    std::memcpy(d, text, size_t(n));
+    d[n] = 0;
+    CopyCut(domain, domainSize, d);
+    CopyCut(user, userSize, slash + 1);
+}

@@ -1,0 +1,139 @@
+// Proxy logins through the security support provider interface: the
+// credentials of a package ("Negotiate" or "NTLM") for the logged-on user or
+// for explicit ones, and a context whose tokens travel in the proxy's
+// headers as Base64 text.
+#include "http/sspi_login_win.h"
+
+#define SECURITY_WIN32
+#include <windows.h>
+#include <security.h>
+#include <sspi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "base/system_library_win.h"
+#include "http/codec.h"
+
+namespace {
+// The interface's table, loaded once and kept for the process.
+PSecurityFunctionTableA Table() {
+    static PSecurityFunctionTableA table = [] () -> PSecurityFunctionTableA {
+        HMODULE module = LoadSystemLibrary("secur32.dll");
+        if (!module) return nullptr;
+        INIT_SECURITY_INTERFACE_A init =
+            reinterpret_cast<INIT_SECURITY_INTERFACE_A>(GetProcAddress(module, "InitSecurityInterfaceA"));
+        return init ? init() : nullptr;
+    }();
+    return table;
+}
+
+const int kMaxToken = 12 * 1024;  // bytes; Kerberos tickets run to several kilobytes
+}  // namespace
+
+struct SspiProxyLogin::State {
+    CredHandle credentials;
+    CtxtHandle context;
+    bool haveCredentials;
+    bool haveContext;
+    char target[300];
+    unsigned char buffer[kMaxToken];
+};
+
+SspiProxyLogin::SspiProxyLogin() : state(new (std::nothrow) State()) {}
+
+SspiProxyLogin::~SspiProxyLogin() {
+    End();
+    delete state;
+}
+
+int SspiProxyLogin::Schemes() {
+    return state && Table() ? (kSchemeNegotiate | kSchemeNtlm) : 0;
+}
+
+namespace {
+// One step of the context: `input` (may be empty) in, the next token out as
+// Base64 text. 1 more to come, 0 the last, -1 failure.
+int Step(PSecurityFunctionTableA table, CredHandle* credentials, CtxtHandle* context, bool* haveContext,
+         const char* target, const unsigned char* input, int inputLength, unsigned char* scratch, char* token,
+         int size) {
+    SecBuffer in = {static_cast<unsigned long>(inputLength), SECBUFFER_TOKEN, const_cast<unsigned char*>(input)};
+    SecBufferDesc inDesc = {SECBUFFER_VERSION, 1, &in};
+    SecBuffer out = {static_cast<unsigned long>(kMaxToken), SECBUFFER_TOKEN, scratch};
+    SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, &out};
+    unsigned long attributes = 0;
+    TimeStamp expiry;
+    SECURITY_STATUS status = table->InitializeSecurityContextA(
+        credentials, *haveContext ? context : nullptr, const_cast<char*>(target), ISC_REQ_CONNECTION, 0,
+        SECURITY_NATIVE_DREP, inputLength > 0 ? &inDesc : nullptr, 0, context, &outDesc, &attributes, &expiry);
+    if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK || status == SEC_I_COMPLETE_NEEDED ||
+        status == SEC_I_COMPLETE_AND_CONTINUE)
+        *haveContext = true;
+    if (status == SEC_I_COMPLETE_NEEDED || status == SEC_I_COMPLETE_AND_CONTINUE) {
+        if (!table->CompleteAuthToken || table->CompleteAuthToken(context, &outDesc) != SEC_E_OK) return -1;
+        status = status == SEC_I_COMPLETE_NEEDED ? SEC_E_OK : SEC_I_CONTINUE_NEEDED;
+    }
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return -1;
+    // A context that is complete without a last token has nothing to send:
+    // this client has no use for that, the proxy wants a header.
+    if (out.cbBuffer == 0) return -1;
+    int n = IAD_Base64::encode(scratch, static_cast<int>(out.cbBuffer), token, size - 1, 0);
+    if (n < 0) return -1;
+    token[n] = 0;
+    return status == SEC_I_CONTINUE_NEEDED ? 1 : 0;
+}
+}  // namespace
+
+int SspiProxyLogin::Begin(int scheme, const char* host, const char* domain, const char* user, const char* password,
+                          char* token, int size) {
+    End();
+    PSecurityFunctionTableA table = Table();
+    if (!state || !table || size <= 0) return -1;
+    const char* package = scheme == kSchemeNegotiate ? "Negotiate" : scheme == kSchemeNtlm ? "NTLM" : nullptr;
+    if (!package) return -1;
+    SEC_WINNT_AUTH_IDENTITY_A identity = {};
+    if (user) {
+        identity.User = reinterpret_cast<unsigned char*>(const_cast<char*>(user));
+        identity.UserLength = static_cast<unsigned long>(std::strlen(user));
+        identity.Domain = reinterpret_cast<unsigned char*>(const_cast<char*>(domain ? domain : ""));
+        identity.DomainLength = static_cast<unsigned long>(std::strlen(domain ? domain : ""));
+        identity.Password = reinterpret_cast<unsigned char*>(const_cast<char*>(password ? password : ""));
+        identity.PasswordLength = static_cast<unsigned long>(std::strlen(password ? password : ""));
+        identity.Flags = SEC_WINNT_AUTH_IDENTITY_ANSI;
+    }
+    TimeStamp expiry;
+    // Null identity: the logged-on user's own credentials.
+    SECURITY_STATUS status = table->AcquireCredentialsHandleA(
+        nullptr, const_cast<char*>(package), SECPKG_CRED_OUTBOUND, nullptr, user ? &identity : nullptr, nullptr,
+        nullptr, &state->credentials, &expiry);
+    if (status != SEC_E_OK) return -1;
+    state->haveCredentials = true;
+    std::snprintf(state->target, sizeof state->target, "HTTP/%s", host ? host : "");
+    int r = Step(table, &state->credentials, &state->context, &state->haveContext, state->target, nullptr, 0,
+                 state->buffer, token, size);
+    if (r < 0) End();
+    return r;
+}
+
+int SspiProxyLogin::Continue(const char* challenge, char* token, int size) {
+    PSecurityFunctionTableA table = Table();
+    if (!state || !table || !state->haveCredentials || !state->haveContext || size <= 0) return -1;
+    unsigned char* input = static_cast<unsigned char*>(std::malloc(kMaxToken));
+    if (!input) return -1;
+    int n = IAD_Base64::decode(challenge, static_cast<int>(std::strlen(challenge)), input, kMaxToken, 0);
+    int r = n > 0 ? Step(table, &state->credentials, &state->context, &state->haveContext, state->target, input, n,
+                         state->buffer, token, size)
+                  : -1;
+    std::free(input);
+    return r;
+}
+
+void SspiProxyLogin::End() {
+    PSecurityFunctionTableA table = Table();
+    if (!state || !table) return;
+    if (state->haveContext) table->DeleteSecurityContext(&state->context);
+    if (state->haveCredentials) table->FreeCredentialsHandle(&state->credentials);
+    state->haveContext = state->haveCredentials = false;
+}
