@@ -194,7 +194,8 @@ TEST(DialogTemplates, HttpSettingsControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ("OK", d.Text(1));
     EXPECT_EQ("Cancel", d.Text(1009));
     // Tab order follows the layout: the first editable field after the
-    // disabled address is the site user, the last is the proxy password.
+    // disabled address is the site user, the last is the proxy password;
+    // the line naming the proxy's login (not a tab stop) sits before the buttons.
     std::vector<int> order;
     for (HWND c = GetWindow(d.hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(c);
@@ -202,7 +203,7 @@ TEST(DialogTemplates, HttpSettingsControlsSitWhereTheLayoutPutsThem) {
     }
     // The opening text (1014) heads them: it gives way to the reason when a
     // site's certificate failed.
-    EXPECT_EQ((std::vector<int>{1014, 1010, 1012, 1013, 1005, 1008, 1006, 1007, 1, 1009}), order);
+    EXPECT_EQ((std::vector<int>{1014, 1010, 1012, 1013, 1005, 1008, 1006, 1007, 1015, 1, 1009}), order);
 }
 
 TEST(TrayResources, MenuHoldsOpenThenQuitAndTheIconLoads) {
