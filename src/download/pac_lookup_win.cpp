@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 #include "base/system_library_win.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
