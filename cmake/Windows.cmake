@@ -5,7 +5,14 @@ enable_language(RC)
 
 set(CV_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type)
 set(CV_STATIC_LINK -static -static-libgcc -static-libstdc++)
-set(CV_SYSTEM_LIBS ws2_32 comctl32 ole32 oleaut32 uuid shell32 version advapi32 user32 gdi32 kernel32)
+# The program links only DLLs that Windows always loads from its system
+# folder (its KnownDLLs); any other DLL it needs is loaded at run time by full
+# path (src/base/system_dll_win.h). Linking them here would let a planted
+# copy beside the program be taken instead, so a stray use of one of their
+# functions must fail to link rather than add an import.
+set(CV_SYSTEM_LIBS ws2_32 ole32 oleaut32 uuid shell32 advapi32 user32 gdi32 kernel32)
+# The test programs may call such DLLs directly.
+set(CV_TEST_SYSTEM_LIBS comctl32 version)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run)
 
 add_library(cvwin STATIC ${CV_PORTABLE_SOURCES} ${CV_WIN_SOURCES})
@@ -45,7 +52,7 @@ foreach(area ${CV_WIN_AREAS})
   file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/${area}/*.cpp)
   add_executable(win_${area} ${srcs} $<TARGET_OBJECTS:cvres>)
   target_include_directories(win_${area} PRIVATE ${PROJECT_SOURCE_DIR}/tests/win)
-  target_link_libraries(win_${area} PRIVATE cvwin gtest_main gmock)
+  target_link_libraries(win_${area} PRIVATE cvwin gtest_main gmock ${CV_TEST_SYSTEM_LIBS})
   target_link_options(win_${area} PRIVATE ${CV_STATIC_LINK})
   cv_wine_path(${CV_RESULTS_DIR}/win_${area}.xml xml)
   add_test(NAME win_${area} COMMAND win_${area} --gtest_output=xml:${xml})

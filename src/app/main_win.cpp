@@ -2,7 +2,11 @@
 #include <windows.h>
 
 #include "app/startup_win.h"
+#include "base/system_dll_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int) {
+    // Before anything can load a DLL: the program runs from folders where
+    // others may leave DLLs of their own.
+    RestrictDllSearch();
     return StartProgram(instance, cmdLine);
 }

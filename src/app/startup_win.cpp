@@ -2,7 +2,6 @@
 // instance, then runs the run-mode loop against the real system.
 #include "app/startup_win.h"
 
-#include <commctrl.h>
 #include <cstring>
 
 #include "base/process_win.h"
@@ -12,11 +11,22 @@
 #include "app/switches.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
+#include "base/system_dll_win.h"
 #include "install/elevation.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
 namespace {
+// The common controls (list view, progress bar of the download dialog) come
+// from the system folder at run time: the program imports only DLLs that
+// Windows always takes from there.
+void InitCommonControlsFromSystem() {
+    typedef void(WINAPI * InitFunction)();
+    InitFunction init =
+        reinterpret_cast<InitFunction>(SystemProcedure("comctl32.dll", "InitCommonControls"));
+    if (init) init();
+}
+
 class SystemRunModeHost : public RunModeHost {
 public:
     int TrayWait() override { return RunTrayWait(); }
@@ -74,7 +84,7 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
         if (std::strstr(cl, "-run2")) secondInstance = 1;
     }
     commandLine = cl;
-    InitCommonControls();
+    InitCommonControlsFromSystem();
     SetModuleInstance(instance);
 
     Switches switches;

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "base/process_win.h"
+#include "base/system_dll_win.h"
 #include "install/action_line.h"
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"
@@ -290,15 +291,35 @@ int QueueComServer(const char* path) {
     return 1;
 }
 
+namespace {
+// "<folder>\cvgetex.dll" loaded by that full path; null when the folder is
+// empty or the library is not there.
+HMODULE LoadExtractionLibraryFrom(const char* folder) {
+    if (!folder || !*folder) return nullptr;
+    char path[MAX_PATH];
+    if (!CopyTruncated(path, sizeof path, folder)) return nullptr;
+    if (path[strlen(path) - 1] != '\\') AppendTruncated(path, sizeof path, "\\");
+    AppendTruncated(path, sizeof path, "cvgetex.dll");
+    if (strlen(path) >= sizeof path - 1) return nullptr;  // cut: not that file
+    return LoadLibraryByFullPath(path);
+}
+}  // namespace
+
 int UnpackArchive(const char* archive, const char* targetFolder, int flag,
                   const char* downloadFolder) {
     if (!extractionLibrary) {
-        extractionLibrary = LoadLibraryA("cvgetex.dll");
-        if (!extractionLibrary && downloadFolder && *downloadFolder) {
-            char path[MAX_PATH];
-            snprintf(path, sizeof path, "%s\\cvgetex.dll", downloadFolder);
-            extractionLibrary = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        // Only by full path, never by its bare name: the current directory
+        // (often the user's downloads) is no place to take code from.
+        char program[MAX_PATH];
+        DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
+        if (n > 0 && n < sizeof program) {
+            char* slash = strrchr(program, '\\');
+            if (slash) {
+                *slash = 0;
+                extractionLibrary = LoadExtractionLibraryFrom(program);
+            }
         }
+        if (!extractionLibrary) extractionLibrary = LoadExtractionLibraryFrom(downloadFolder);
         if (!extractionLibrary) return 0;
     }
     UnzipPackageFunction unzip =

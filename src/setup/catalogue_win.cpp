@@ -6,9 +6,11 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "base/system_dll_win.h"
 #include "resources/resource.h"
 #include "setup/profile_win.h"
 #include "ui/window_win.h"
@@ -63,21 +65,55 @@ bool ClassIdsExist(const Component* c) {
     return passed;
 }
 
-// The version of a file, from its fixed version information.
+// The version functions, from the system folder's version.dll at run time
+// (the program imports only DLLs that Windows always takes from there).
+typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+struct VersionFunctions {
+    VersionSizeFunction size;
+    VersionInfoFunction info;
+    VersionQueryFunction query;
+};
+
+bool GetVersionFunctions(VersionFunctions* out) {
+    static VersionFunctions functions = {};
+    if (!functions.size || !functions.info || !functions.query) {
+        functions.size = reinterpret_cast<VersionSizeFunction>(
+            SystemProcedure("version.dll", "GetFileVersionInfoSizeA"));
+        functions.info = reinterpret_cast<VersionInfoFunction>(
+            SystemProcedure("version.dll", "GetFileVersionInfoA"));
+        functions.query = reinterpret_cast<VersionQueryFunction>(
+            SystemProcedure("version.dll", "VerQueryValueA"));
+    }
+    *out = functions;
+    return functions.size && functions.info && functions.query;
+}
+
+// The version of a file, from its fixed version information. The block is
+// as large as the system says the file's resource is: makers pad version
+// resources with long string tables, and a cut block would hide a version.
 bool ReadFileVersion(const char* path, bool fileVersion, uint32_t* high, uint32_t* low) {
+    VersionFunctions version;
+    if (!GetVersionFunctions(&version)) return false;
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0 || size > 2048) return false;
-    alignas(8) char block[2048];
-    if (!GetFileVersionInfoA(path, 0, size, block)) return false;
+    DWORD size = version.size(path, &handle);
+    if (size == 0) return false;
+    void* block = std::malloc(size);
+    if (!block) return false;
+    bool found = false;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    if (!VerQueryValueA(block, "\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
-        fixedSize < sizeof(VS_FIXEDFILEINFO))
-        return false;
-    *high = fileVersion ? fixed->dwFileVersionMS : fixed->dwProductVersionMS;
-    *low = fileVersion ? fixed->dwFileVersionLS : fixed->dwProductVersionLS;
-    return true;
+    if (version.info(path, 0, size, block) &&
+        version.query(block, "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed &&
+        fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
+        *high = fileVersion ? fixed->dwFileVersionMS : fixed->dwProductVersionMS;
+        *low = fileVersion ? fixed->dwFileVersionLS : fixed->dwProductVersionLS;
+        found = true;
+    }
+    std::free(block);
+    return found;
 }
 
 bool FileTestPasses(char* token) {

@@ -171,7 +171,8 @@ TEST_F(CatalogueTest, ProtocolSpellingsAndSourceDirectories) {
 
 TEST_F(CatalogueTest, FileVersionRulesAgainstRealLibraries) {
     // cvver421: file 4.21.0.0, product 6.0.0.0; cvver420: file 4.20.65535.65535,
-    // product 4.21.0.0; cvverbig: file 40000.0.0.0; cvvernone: no version.
+    // product 4.21.0.0; cvverbig: file 40000.0.0.0; cvvernone: no version;
+    // cvverpadded: as cvver421 in a resource of several kilobytes.
     const struct {
         const char* rule;
         bool installed;
@@ -192,7 +193,15 @@ TEST_F(CatalogueTest, FileVersionRulesAgainstRealLibraries) {
         {"cvver421.dll cvvernone.dll", true},
         {"cvver421.dll,cvnowhere.dll", false},
         {"cvnowhere.dll:#1", false},
+        {"cvverpadded.dll:#4.21", true},
+        {"cvverpadded.dll:#4.21.0.1", false},
+        {"cvverpadded.dll:6", true},
     };
+    // The padded resource is larger than a small fixed block would take.
+    char padded[MAX_PATH];
+    ASSERT_NE(0u, SearchPathA(nullptr, "cvverpadded.dll", nullptr, sizeof padded, padded, nullptr));
+    DWORD handle = 0;
+    EXPECT_GT(GetFileVersionInfoSizeA(padded, &handle), 4096u);
     std::string text;
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         text += "[c" + std::to_string(i) + "]\r\nname=n\r\nNoDownloadIfFilesExist=" +
