@@ -4,9 +4,11 @@
 
 namespace {
 HINSTANCE moduleInstance = nullptr;
-// The object whose window is being created or whose dialog is opening.
-// Windows are created one at a time, so one pointer is enough.
-WindowBase* pendingWindowObject = nullptr;
+// The object whose window is being created or whose dialog is opening, one
+// per thread: a window's first messages reach the thread that creates it,
+// while another thread (the fetch worker opening the HTTP settings dialog)
+// may be creating a window of its own at the same moment.
+thread_local WindowBase* pendingWindowObject = nullptr;
 
 WindowBase* FindWindowObject(HWND hwnd) {
     WindowBase* object = reinterpret_cast<WindowBase*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));

@@ -216,3 +216,72 @@ TEST(ModuleInstance, DefaultsToTheProgramAndCanBeSet) {
     SetModuleInstance(GetModuleHandleA(nullptr));
     EXPECT_EQ(GetModuleHandleA(nullptr), GetModuleInstance());
 }
+
+namespace {
+// Two threads creating windows at the same moment: the main thread's
+// creation is held, by a hook, between the moment its object is pending and
+// the window's first message, while a second thread creates a window of
+// its own (as the fetch worker opens the HTTP settings dialog while the
+// user-interface thread may create a window).
+struct CrossThread {
+    HANDLE go;
+    HANDLE done;
+    RecordingWindow* workerWindow;
+    bool workerCreated;
+    HHOOK hook;
+};
+CrossThread* crossThread = nullptr;
+
+DWORD WINAPI CreateOnWorker(void*) {
+    WaitForSingleObject(crossThread->go, 30000);
+    crossThread->workerCreated = crossThread->workerWindow->Create(
+        "CvThreadTestWindow", "worker", WS_OVERLAPPEDWINDOW, 0, 0, 0, 10, 10, nullptr, nullptr);
+    SetEvent(crossThread->done);
+    // The window belongs to this thread; it goes with it.
+    if (crossThread->workerWindow->hwnd) DestroyWindow(crossThread->workerWindow->hwnd);
+    return 0;
+}
+
+LRESULT CALLBACK HoldMainCreation(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && crossThread->go) {
+        HANDLE go = crossThread->go;
+        crossThread->go = nullptr;  // only the first window is held
+        SetEvent(go);
+        WaitForSingleObject(crossThread->done, 30000);
+        CloseHandle(go);
+    }
+    return CallNextHookEx(crossThread->hook, code, wParam, lParam);
+}
+}  // namespace
+
+TEST(WindowBase, WindowsMadeOnTwoThreadsAtOnceBindToTheirOwnObjects) {
+    RegisterWindowClass("CvThreadTestWindow", 0, nullptr, nullptr, nullptr, nullptr);
+    RecordingWindow mainWindow, workerWindow;
+    CrossThread state = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                         CreateEventA(nullptr, TRUE, FALSE, nullptr), &workerWindow, false,
+                         nullptr};
+    crossThread = &state;
+    HANDLE go = state.go;
+    HANDLE worker = CreateThread(nullptr, 0, CreateOnWorker, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, worker);
+    state.hook = SetWindowsHookExA(WH_CBT, HoldMainCreation, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, state.hook);
+    EXPECT_TRUE(mainWindow.Create("CvThreadTestWindow", "main", WS_OVERLAPPEDWINDOW, 0, 0, 0, 10,
+                                  10, nullptr, nullptr));
+    UnhookWindowsHookEx(state.hook);
+    if (state.go) SetEvent(go);  // the hook never ran: let the worker end
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 30000));
+    CloseHandle(worker);
+    CloseHandle(state.done);
+    crossThread = nullptr;
+
+    EXPECT_EQ(nullptr, state.go) << "the main creation was not held";
+    EXPECT_TRUE(state.workerCreated);
+    // Each object got its own window's messages from the first one on.
+    EXPECT_EQ(mainWindow.hwnd, mainWindow.firstHwnd);
+    EXPECT_EQ(mainWindow.hwnd, mainWindow.createdWith);
+    EXPECT_EQ(workerWindow.hwnd, workerWindow.firstHwnd);
+    EXPECT_EQ(workerWindow.hwnd, workerWindow.createdWith);
+    EXPECT_NE(mainWindow.hwnd, workerWindow.hwnd);
+    DestroyWindow(mainWindow.hwnd);
+}
