@@ -20,15 +20,17 @@ const INT_PTR kResultSuspended = 1004;
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
-void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dialog) {
+void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dialog,
+                         const char* setupPath) {
     char module[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, module, sizeof module);
     char program[260];
     BuildRelaunchProgram(folder.path, module, program, sizeof program);
-    char arguments[260];
-    BuildRelaunchArguments(dialog.allowIntervention, restartPending, dialog.saveProxySettings,
-                           arguments, sizeof arguments);
-    SetResumeShortcut(1, program, arguments);
+    // Room for the switches and a whole setup path.
+    char arguments[600];
+    if (BuildRelaunchArguments(dialog.allowIntervention, restartPending, dialog.saveProxySettings,
+                               setupPath, arguments, sizeof arguments))
+        SetResumeShortcut(1, program, arguments);
 }
 }  // namespace
 
@@ -64,7 +66,7 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
         WSACleanup();
         return 0;
     }
-    WriteResumeShortcut(folder, dialog);
+    WriteResumeShortcut(folder, dialog, setupPath);
     // A session ended by Windows itself resumes after the next log-on;
     // there is nobody to read a message now.
     if (restartPending) {

@@ -2,13 +2,12 @@
 // instance, then runs the run-mode loop against the real system.
 #include "app/startup_win.h"
 
-#include <cstring>
-
 #include "base/process_win.h"
 #include "app/run_modes.h"
 #include "app/session_win.h"
 #include "app/message_box_win.h"
 #include "app/switches.h"
+#include "base/text_copy.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
 #include "base/system_dll_win.h"
@@ -64,11 +63,13 @@ bool TakeOverFromHandingRun(HANDLE mutex) {
 
 int StartProgram(HINSTANCE instance, const char* cmdLine) {
     const char* cl = cmdLine ? cmdLine : "";
+    Switches switches;
+    ParseSwitches(cl, &switches);
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (!std::strstr(cl, "-run2") &&
-            !(std::strstr(cl, kInstallKeptSwitch) && TakeOverFromHandingRun(mutex))) {
+        if (!switches.run2 &&
+            !(switches.installKept && TakeOverFromHandingRun(mutex))) {
             // The running instance comes back from the tray; if it has not
             // waited there yet, it cannot be reached.
             HWND tray = FindWindowA(TRAY_WINDOW_CLASS, TRAY_WINDOW_CLASS);
@@ -87,8 +88,16 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     InitCommonControlsFromSystem();
     SetModuleInstance(instance);
 
-    Switches switches;
-    ParseSwitches(cl, &switches);
+    // The setup path as the profile functions need it: unquoted and
+    // absolute (they would read a relative one from the Windows folder).
+    static char setupPath[MAX_PATH];
+    if (switches.setupPath) {
+        char cleaned[MAX_PATH];
+        CleanSetupPath(switches.setupPath, cleaned, sizeof cleaned);
+        DWORD n = GetFullPathNameA(cleaned, sizeof setupPath, setupPath, nullptr);
+        if (n == 0 || n >= sizeof setupPath) CopyTruncated(setupPath, sizeof setupPath, cleaned);
+        switches.setupPath = setupPath;
+    }
     deferPackageSetup = switches.deferPackageSetup;
     SystemRunModeHost host;
     host.installKept = switches.installKept;

@@ -2,58 +2,88 @@
 #include "app/switches.h"
 
 #include "base/text_copy.h"
+#include "download/fetch_rules.h"
 #include "install/elevation.h"
 
 #include <cstring>
 
 namespace {
-bool Has(const char* text, const char* what) { return std::strstr(text, what) != nullptr; }
+// Whether `what` occurs within the first `length` characters of `text`.
+bool HasWithin(const char* text, size_t length, const char* what) {
+    size_t n = std::strlen(what);
+    for (size_t i = 0; i + n <= length; ++i)
+        if (std::memcmp(text + i, what, n) == 0) return true;
+    return false;
+}
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 void ParseSwitches(const char* commandLine, Switches* out) {
     const char* whole = commandLine ? commandLine : "";
     *out = Switches();
     out->mode = RunSession;
-    // The switches before the elevated copy's folder, in a copy of their own.
-    char head[1024];
+    // "-inf " takes the rest of the line as the setup path, and so does a
+    // folder after "/InstallKept": the switches are looked for only before
+    // whichever comes first.
     const char* cl = whole;
+    const char* inf = std::strstr(whole, "-inf ");
     const char* kept = std::strstr(whole, kInstallKeptSwitch);
+    if (kept && inf && inf < kept) kept = nullptr;  // part of the setup path
     if (kept) {
         out->installKept = 1;
         const char* rest = kept + std::strlen(kInstallKeptSwitch);
         if (*rest == ' ') ++rest;
         if (*rest && std::strncmp(rest, "-inf ", 5) != 0) out->keptFolder = rest;
-        size_t n = static_cast<size_t>(kept - whole);
-        if (n > sizeof head - 1) n = sizeof head - 1;
-        std::memcpy(head, whole, n);
-        head[n] = 0;
-        cl = head;
+        if (out->keptFolder) inf = nullptr;  // "-inf " inside the folder's path
     }
-    out->run2 = Has(cl, "-run2");
-    // "-inf " and its path may follow "/InstallKept"; a folder there holds none.
-    const char* inf = std::strstr(whole, "-inf ");
-    if (inf && !(out->keptFolder && inf > kept)) out->setupPath = inf + 5;
-    if (Has(cl, "-is") || Has(cl, "/is")) out->deferPackageSetup = 1;
-    if (Has(cl, "-SaveProxySettings") || Has(cl, "/SaveProxySettings")) out->saveProxySettings = 1;
-    if (Has(cl, "-tray") || Has(cl, "/tray")) {
+    if (inf) out->setupPath = inf + 5;
+    const char* end = kept ? kept : inf;
+    const size_t n = end ? static_cast<size_t>(end - cl) : std::strlen(cl);
+    out->run2 = HasWithin(cl, n, "-run2");
+    if (HasWithin(cl, n, "-is") || HasWithin(cl, n, "/is")) out->deferPackageSetup = 1;
+    if (HasWithin(cl, n, "-SaveProxySettings") || HasWithin(cl, n, "/SaveProxySettings"))
+        out->saveProxySettings = 1;
+    if (HasWithin(cl, n, "-tray") || HasWithin(cl, n, "/tray")) {
         out->mode = TrayWait;
         out->unattended = 1;
     }
-    if (Has(cl, "-NoIntervention") || Has(cl, "/NoIntervention")) {
+    if (HasWithin(cl, n, "-NoIntervention") || HasWithin(cl, n, "/NoIntervention")) {
         out->mode = RunSession;
         out->resumed = 1;
         out->unattended = 1;
     }
-    if (Has(cl, "-AskForRestart") || Has(cl, "/AskForRestart")) {
+    if (HasWithin(cl, n, "-AskForRestart") || HasWithin(cl, n, "/AskForRestart")) {
         out->mode = RunSession;
         out->askForRestart = 1;
     }
 }
 
-void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
-                            char* out, int size) {
+void CleanSetupPath(const char* raw, char* out, int size) {
     if (size <= 0) return;
+    out[0] = 0;
+    if (!raw) return;
+    const char* begin = raw;
+    const char* end = raw + std::strlen(raw);
+    // Blanks, then quotes, then blanks inside the quotes: a file name never
+    // holds a double quote, nor begins or ends with a blank.
+    for (int pass = 0; pass < 2; ++pass) {
+        while (begin < end && IsBlank(*begin)) ++begin;
+        while (end > begin && IsBlank(end[-1])) --end;
+        if (pass == 0) {
+            if (begin < end && *begin == '"') ++begin;
+            if (end > begin && end[-1] == '"') --end;
+        }
+    }
+    size_t n = static_cast<size_t>(end - begin);
+    if (n > static_cast<size_t>(size) - 1) n = static_cast<size_t>(size) - 1;
+    std::memcpy(out, begin, n);
+    out[n] = 0;
+}
+
+bool BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
+                            const char* setupPath, char* out, int size) {
+    if (size <= 0) return false;
     out[0] = 0;
     if (allowIntervention) {
         AppendTruncated(out, size, " /tray");
@@ -62,6 +92,7 @@ void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveP
         AppendTruncated(out, size, " /NoIntervention");
     }
     if (saveProxySettings) AppendTruncated(out, size, " /SaveProxySettings");
+    return !setupPath || AppendSetupPathArgument(setupPath, out, size);
 }
 
 void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size) {

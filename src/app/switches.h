@@ -20,14 +20,25 @@ struct Switches {
 
 // Finds each switch by a case-sensitive substring search, in the order the
 // switches are documented; no tokenising, so a switch inside a longer word
-// still counts. A folder after "/InstallKept" is a path that may hold any
-// text: the other switches are looked for only before it.
+// still counts. Everything after "-inf " is the setup path, and a folder
+// after "/InstallKept" runs to the end of the line too, so switches are
+// looked for only before them (a path holding "-is" or "/tray" sets
+// nothing).
 void ParseSwitches(const char* commandLine, Switches* out);
 
+// The setup path as the user or a launcher wrote it, made ready to use:
+// blanks around it and the double quotes around it are removed (a user
+// quotes a path with blanks; a launcher may quote the whole argument, so
+// that only the closing quote follows the path). Cut to fit `size`.
+void CleanSetupPath(const char* raw, char* out, int size);
+
 // Arguments of the resume shortcut, each with its leading blank, cut to fit
-// `size` (260 in the program).
-void BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
-                            char* out, int size);
+// `size`. A run of a setup description named with "-inf " (`setupPath`
+// not null) ends with " -inf" and the quoted path, last since the path
+// runs to the end of the command line; the buffer must hold it whole
+// (BuildRelaunchArguments returns false otherwise).
+bool BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
+                            const char* setupPath, char* out, int size);
 // The download folder of a "-inf " run: the setup path up to its last "\"
 // or ":" (walked by characters: a trail byte of a double-byte character is
 // never taken for a separator). A path without either gives ".", the

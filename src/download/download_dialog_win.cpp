@@ -13,7 +13,6 @@
 #include "base/resume_shortcut_win.h"
 #include "base/text_copy.h"
 #include "download/fetch_rules.h"
-#include "install/install_win.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
@@ -153,7 +152,13 @@ INT_PTR DownloadDialog::OnInitDialog() {
         JoinPath(downloadFolder, baseName, copy);
         // Fails harmlessly when the program already runs from that copy.
         CopyFileA(program, copy, FALSE);
-        SetResumeShortcut(1, copy, StartShortcutArguments(saveProxySettings));
+        // A run of a named setup description must name it again when it
+        // resumes; a shortcut that cannot would start a different run.
+        char arguments[600];
+        CopyTruncated(arguments, static_cast<int>(sizeof arguments),
+                      StartShortcutArguments(saveProxySettings));
+        if (!setupPath || AppendSetupPathArgument(setupPath, arguments, sizeof arguments))
+            SetResumeShortcut(1, copy, arguments);
         break;
     }
 
@@ -213,6 +218,12 @@ int DownloadDialog::NextComponent() {
         const char* inf = currentComponent->infPath;
         ReadSetting(section, "files", "", fileList, sizeof fileList, inf);
         fileCursor = fileList;
+        // A file is written where its name says, inside the download
+        // folder only: a name leading elsewhere fails the component.
+        if (!AreFileNamesSafe(fileList)) {
+            SetRowState(currentIndex, DownloadError);
+            continue;
+        }
         ReadSetting(section, "site", "", siteName, sizeof siteName, inf);
         ReadSetting(section, "proxy", "", proxyName, sizeof proxyName, inf);
         ReadSetting(section, "port", "", proxyPort, sizeof proxyPort, inf);
@@ -435,10 +446,8 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
         FreeComponents();
         return DialogBase::HandleDialogMessage(message, wParam, lParam);
     case WM_QUERYENDSESSION:
-        if (waitedProcess != INVALID_HANDLE_VALUE) {
-            SetEvent(waitedProcess);
-            Sleep(1000);
-        }
+        // An install action waiting for a program sees the flag as soon as
+        // this message returns and stops waiting; nothing further starts.
         restartPending = 1;
         InterruptHttp(0);
         EndRun(ResultSuspended);

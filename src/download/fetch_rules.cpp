@@ -73,6 +73,17 @@ const char* StartShortcutArguments(int saveProxySettings) {
     return saveProxySettings ? " /NoIntervention /SaveProxySettings" : " /NoIntervention";
 }
 
+bool AppendSetupPathArgument(const char* setupPath, char* out, int size) {
+    if (size <= 0 || !setupPath) return false;
+    int used = static_cast<int>(std::strlen(out));
+    const size_t needed = static_cast<size_t>(used) + std::strlen(" -inf \"\"") + std::strlen(setupPath);
+    if (needed + 1 > static_cast<size_t>(size)) return false;
+    Append(out, size, &used, " -inf \"");
+    Append(out, size, &used, setupPath);
+    Append(out, size, &used, "\"");
+    return true;
+}
+
 int SameSiteName(const char* a, const char* b) {
     for (;; ++a, ++b) {
         if (Lower(*a) != Lower(*b)) return 0;
@@ -90,9 +101,10 @@ int PickInstallRow(const int* states, const int* installOrders, int count) {
     return best;
 }
 
-RunEnd DecideRunEnd(int successValue, int allLocal, int secondInstance, int usesNetwork) {
+RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secondInstance,
+                    int usesNetwork) {
     RunEnd end;
-    if (successValue == 1 || (allLocal && !secondInstance)) {
+    if (!installFailed && (successValue == 1 || (allLocal && !secondInstance))) {
         end.result = 1003;
         end.deleteStateFile = usesNetwork ? 1 : 0;
     } else {

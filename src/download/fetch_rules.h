@@ -29,6 +29,10 @@ void SiteHost(const char* site, char* out, int size);
 // Arguments of the resume shortcut written when a run that needs the
 // network starts.
 const char* StartShortcutArguments(int saveProxySettings);
+// Appends " -inf" and the quoted setup path, which a resumed run of a
+// setup description named with "-inf " needs last on its command line;
+// false (and `out` unchanged) when it does not fit whole.
+bool AppendSetupPathArgument(const char* setupPath, char* out, int size);
 
 // ASCII case-insensitive equality of two site names.
 int SameSiteName(const char* a, const char* b);
@@ -43,4 +47,7 @@ struct RunEnd {
     int result;           // 1003: finished, 1009: keep the files
     int deleteStateFile;  // the state file has served its run
 };
-RunEnd DecideRunEnd(int successValue, int allLocal, int secondInstance, int usesNetwork);
+// A failed install action ends the run keeping its files, whatever the
+// client's setup wrote: the next start installs again from them.
+RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secondInstance,
+                    int usesNetwork);

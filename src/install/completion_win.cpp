@@ -108,23 +108,23 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
         if (protocol == ProtocolFtp || protocol == ProtocolHttp) allLocal = 0;
     }
 
-    InstallAll(run);
+    int installed = InstallAll(run);
 
-    RunEnd end = DecideRunEnd(ReadStateInt("result", "success", 0), allLocal, secondInstance,
-                              run.usesNetwork);
+    RunEnd end = DecideRunEnd(!installed, ReadStateInt("result", "success", 0), allLocal,
+                              secondInstance, run.usesNetwork);
     if (host->RunEnded()) return;
     if (end.deleteStateFile) DeleteStateFile();
     host->EndRun(end.result);
 }
 
-void InstallAll(const CompletionRun& run) {
+int InstallAll(const CompletionRun& run) {
     int count = run.componentCount;
     int* states = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
     int* orders = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
     if (!states || !orders) {
         free(states);
         free(orders);
-        return;
+        return 0;
     }
     int result = 1;
     while (result == 1) {
@@ -141,15 +141,23 @@ void InstallAll(const CompletionRun& run) {
         ListView_GetItemText(run.listControl, row, 0, name, sizeof name);
         int rounds = static_cast<int>(
             GetPrivateProfileIntA(component->section, "count", 1, component->infPath));
-        for (int i = 1; i <= rounds; ++i) {
+        // A failed step ends the component's install there: a later step
+        // would build on what is missing. Once Windows is ending the
+        // session nothing new is started.
+        for (int i = 1; i <= rounds && result == 1; ++i) {
             char key[32];
             char line[512];
             snprintf(key, sizeof key, "extract%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
+                if (restartPending) {
+                    result = 0;
+                    break;
+                }
                 SetStatusText(run.statusControl, IDS_EXTRACTING_NAME, name);
                 SetRowState(row, Extracting);
                 result = RunAction(component, line);
+                if (result == 0) break;
             }
             snprintf(key, sizeof key, "registry%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
@@ -157,14 +165,21 @@ void InstallAll(const CompletionRun& run) {
             snprintf(key, sizeof key, "install%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
+                if (restartPending) {
+                    result = 0;
+                    break;
+                }
                 SetStatusText(run.statusControl, IDS_INSTALLING_NAME, name);
                 SetRowState(row, Installing);
                 result = RunAction(component, line);
             }
-            if (result == 0) break;
         }
         SetRowState(row, InstallDone);
+        // The wait for a program ends early when the session ends: the
+        // component is not known to be installed.
+        if (restartPending) result = 0;
     }
     free(states);
     free(orders);
+    return result;
 }

@@ -51,5 +51,7 @@ struct CompletionRun {
 
 // The completion step, run once when the fetch phase is over.
 void CompleteRun(CompletionHost* host, const CompletionRun& run);
-// Installs the downloaded components in install order.
-void InstallAll(const CompletionRun& run);
+// Installs the downloaded components in install order; 0 when an action
+// failed (the remaining steps and components are not started) or Windows
+// ended the session meanwhile.
+int InstallAll(const CompletionRun& run);

@@ -12,6 +12,7 @@
 #include "install/action_line.h"
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"
+#include "setup/download_folder_win.h"
 
 HANDLE waitedProcess = INVALID_HANDLE_VALUE;
 
@@ -104,8 +105,11 @@ HANDLE StartProgram(char* command, const char* folder) {
     return process.hProcess;
 }
 
-HANDLE StartWithShell(const char* verb, const char* file, const char* parameters,
-                      const char* folder) {
+// Starts a document or program through the shell. False when the shell
+// could not; a started program's handle goes to *process (null when the
+// shell handed the work to a program already running).
+bool StartWithShell(const char* verb, const char* file, const char* parameters,
+                    const char* folder, HANDLE* process) {
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
@@ -115,8 +119,10 @@ HANDLE StartWithShell(const char* verb, const char* file, const char* parameters
     info.lpParameters = parameters;
     info.lpDirectory = folder;
     info.nShow = SW_HIDE;
-    if (!ShellExecuteExA(&info)) return nullptr;
-    return info.hProcess;
+    *process = nullptr;
+    if (!ShellExecuteExA(&info)) return false;
+    *process = info.hProcess;
+    return true;
 }
 
 // Waits for the program while the dialog's messages keep flowing: one
@@ -126,7 +132,9 @@ void WaitForProgram(HANDLE process) {
     waitedProcess = process;
     int quit = 0;
     WPARAM quitCode = 0;
-    for (;;) {
+    // Windows ending the session sets restartPending while one of the
+    // dispatched messages is handled: the wait ends right after it.
+    while (!restartPending) {
         DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, 200, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED || restartPending) break;
         MSG msg;
@@ -185,20 +193,29 @@ int RunAction(const Component* component, const char* actionLine) {
 
     ClearFailedValues();
 
+    // Anything that was meant to happen and did not (an archive that does
+    // not unpack, a copy that fails, a program that does not start) fails
+    // the action: the run must not go on as if the component were there.
+    // Only a target that does not exist (the client is not installed) is
+    // nothing to do.
     int result = 1;
     HANDLE process = nullptr;
     char command[kCommandSize];
     switch (line.kind) {
         case VerbIsPackage: {
             char folder[MAX_PATH];
-            if (!MakePackageFolderName(folder)) break;
-            if (!UnpackArchive(source, folder, 0, component->downloadFolder)) break;
+            if (!MakePackageFolderName(folder) ||
+                !UnpackArchive(source, folder, 0, component->downloadFolder)) {
+                result = 0;
+                break;
+            }
             if (deferPackageSetup) {
                 RecordDeferredPackage(folder);
             } else {
                 BuildPackageSetupCommand(folder, line.arguments, ownCommandLine, command,
                                          sizeof command);
                 process = StartProgram(command, folder);
+                if (!process) result = 0;
             }
             ++packageCounter;
             break;
@@ -206,28 +223,42 @@ int RunAction(const Component* component, const char* actionLine) {
         case VerbRun:
             BuildRunCommand(source, line.arguments, ownCommandLine, command, sizeof command);
             process = StartProgram(command, component->downloadFolder);
+            if (!process) result = 0;
             break;
         case VerbPackage: {
             int flags = ParseTargetFlags(line.arguments);
             char target[MAX_PATH];
-            if (TargetFolder(flags, target, sizeof target))
-                UnpackArchive(source, target, (flags & TargetComFlag) ? 1 : 0,
-                              component->downloadFolder);
+            if (TargetFolder(flags, target, sizeof target) &&
+                !UnpackArchive(source, target, (flags & TargetComFlag) ? 1 : 0,
+                               component->downloadFolder))
+                result = 0;
             break;
         }
         case VerbCopy: {
             int flags = ParseTargetFlags(line.arguments);
             char target[MAX_PATH];
             if (!TargetFolder(flags, target, sizeof target)) break;
+            // A path cut to fit would name another file.
+            if (strlen(target) + 1 + strlen(line.file) >= sizeof target) {
+                result = 0;
+                break;
+            }
             AppendTruncated(target, sizeof target, "\\");
             AppendTruncated(target, sizeof target, line.file);
-            if (CopyFileA(source, target, FALSE) && (flags & TargetComFlag))
+            // The file may sit in a folder of its own ("sub\file") that the
+            // client does not have yet.
+            CreateParentDirectories(target);
+            if (!CopyFileA(source, target, FALSE))
+                result = 0;
+            else if (flags & TargetComFlag)
                 QueueComServer(target);
             break;
         }
         case VerbShell: {
             const char* parameters = line.arguments ? line.arguments : ownCommandLine;
-            process = StartWithShell(line.verb, source, parameters, component->downloadFolder);
+            if (!StartWithShell(line.verb, source, parameters, component->downloadFolder,
+                                &process))
+                result = 0;
             break;
         }
     }

@@ -5,16 +5,18 @@
 #include "setup/component.h"
 
 // Handle of the program an install action waits for; INVALID_HANDLE_VALUE
-// (-1) when none. The download dialog may signal it when Windows ends the
-// session; setting restartPending then ends the wait.
+// (-1) when none. When Windows ends the session the download dialog sets
+// restartPending, which ends the wait (the program itself runs on).
 extern HANDLE waitedProcess;
 
 // Carries out one action line "verb,file[,arguments]" of the component
 // ("ispackage", "run", "package", "copy" or a shell verb). Returns 0 for a
-// line without verb or file (nothing else happens) and when a waited-for
-// program left "Failed" in the registry; 1 otherwise, also when an archive,
-// a copy or a program start failed. Every action with verb and file marks
-// the component enabled for the client.
+// line without verb or file (nothing else happens), when an archive cannot
+// be unpacked, a copy fails, a program cannot be started, or a waited-for
+// program left "Failed" in the registry; 1 otherwise, also for a "package"
+// or "copy" whose target does not exist (the client is not installed). A
+// "copy" creates the folders its target path lacks. Every action with verb
+// and file marks the component enabled for the client.
 int RunAction(const Component* component, const char* actionLine);
 // Imports the registry section named by "section" or "section@file" (a
 // relative file lies beside infPath). Returns 1 when every line was

@@ -306,6 +306,8 @@ int AreFilesPresent(const Component* component) {
     bool any = false;
     while (char* name = NextToken(&cursor, kListSeparators)) {
         any = true;
+        // A name that leads out of the source folder never counts as there.
+        if (!IsSafeFileName(name)) return 0;
         char path[MAX_PATH];
         GetSourcePath(component, name, path, sizeof path);
         if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;

@@ -1,5 +1,6 @@
 // Portable rules of the component catalogue: protocol names, version
-// requirements and the directory of the program file.
+// requirements, the directory of the program file and the names a
+// component's file list may use.
 #include "setup/component.h"
 
 #include <cstdio>
@@ -79,4 +80,53 @@ void ProgramDirectory(const char* programPath, char* out, int size) {
     if (length > size - 1) length = size - 1;
     std::memcpy(out, programPath, static_cast<size_t>(length));
     out[length] = '\0';
+}
+
+namespace {
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A path part made of dots and blanks only, with at least two dots: the
+// file system reads it as "..".
+bool ClimbsOut(const char* part, size_t length) {
+    int dots = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (part[i] == '.')
+            ++dots;
+        else if (part[i] != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+}  // namespace
+
+int IsSafeFileName(const char* name) {
+    if (!name || !*name || IsSeparator(name[0])) return 0;
+    if (std::strchr(name, ':')) return 0;
+    const char* part = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\0' || IsSeparator(*p)) {
+            if (ClimbsOut(part, static_cast<size_t>(p - part))) return 0;
+            if (*p == '\0') break;
+            part = p + 1;
+        }
+    }
+    return 1;
+}
+
+int AreFileNamesSafe(const char* list) {
+    if (!list) return 1;
+    const char* p = list;
+    char name[300];
+    for (;;) {
+        while (*p == ',' || *p == ' ') ++p;
+        if (!*p) return 1;
+        size_t n = 0;
+        while (p[n] && p[n] != ',' && p[n] != ' ') ++n;
+        // A name longer than any list the catalogue reads is no file name.
+        if (n >= sizeof name) return 0;
+        std::memcpy(name, p, n);
+        name[n] = '\0';
+        if (!IsSafeFileName(name)) return 0;
+        p += n;
+    }
 }

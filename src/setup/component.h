@@ -53,3 +53,12 @@ int VersionAtLeast(uint32_t high, uint32_t low, const VersionRequirement* requir
 // program in the root of a drive ("D:\setup.exe") that is the drive ("D:"),
 // to which "" and a file name are appended to name files beside it.
 void ProgramDirectory(const char* programPath, char* out, int size);
+
+// Whether a name of the "files" list stays inside the component's source
+// folder: not absolute ("\" or "/" first), no drive or stream (":"), and no
+// part that climbs out (".." - also written with more dots or trailing
+// blanks, which the file system drops). Empty names are not safe either.
+int IsSafeFileName(const char* name);
+// Whether every name of a "files" list (separated by "," and " ") is safe;
+// an empty list is safe (it names nothing).
+int AreFileNamesSafe(const char* list);

@@ -72,44 +72,114 @@ TEST(Switches, FoundInsideLongerWordsAndCaseSensitive) {
     EXPECT_EQ(TrayWait, Parse("-traylater").mode);
     EXPECT_EQ(TrayWait, Parse("C:\\my-tray\\x.exe").mode);
     // "/is" hides in any path with a directory starting with "is".
-    EXPECT_EQ(1, Parse("-inf D:/isos/a.inf").deferPackageSetup);
+    EXPECT_EQ(1, Parse("D:/isos/setup.exe").deferPackageSetup);
     EXPECT_EQ(RunSession, Parse("/TRAY").mode);
     EXPECT_EQ(0, Parse("/noIntervention").resumed);
     EXPECT_EQ(0, Parse("-IS").deferPackageSetup);
 }
 
-TEST(Switches, InfTakesTheRestVerbatim) {
-    const char* cl = "-run2 -inf \"C:\\my setup\\cv.inf\" /tray";
+TEST(Switches, InfTakesTheRestAndSwitchesAreOnlyLookedForBeforeIt) {
+    const char* cl = "-run2 /tray -inf \"C:\\my setup\\cv.inf\"";
     Switches s = Parse(cl);
     ASSERT_NE(nullptr, s.setupPath);
-    EXPECT_STREQ("\"C:\\my setup\\cv.inf\" /tray", s.setupPath);
-    EXPECT_EQ(cl + 11, s.setupPath);  // points into the command line
+    EXPECT_STREQ("\"C:\\my setup\\cv.inf\"", s.setupPath);
+    EXPECT_EQ(cl + 17, s.setupPath);  // points into the command line
     EXPECT_EQ(1, s.run2);
     EXPECT_EQ(TrayWait, s.mode);
     // Without the blank there is no setup path.
     EXPECT_EQ(nullptr, Parse("-inf").setupPath);
     EXPECT_STREQ("", Parse("-inf ").setupPath);
+
+    // The path is the path: what looks like a switch inside it sets nothing.
+    for (const char* path : {"-inf D:/isos/a.inf", "-inf C:\\x\\-is\\a.inf",
+                             "-inf C:\\my-tray\\/tray\\a.inf", "-inf C:\\-run2\\a.inf",
+                             "-inf C:\\-NoIntervention-AskForRestart-SaveProxySettings.inf"}) {
+        Switches p = Parse(path);
+        EXPECT_EQ(RunSession, p.mode) << path;
+        EXPECT_EQ(0, p.deferPackageSetup) << path;
+        EXPECT_EQ(0, p.run2) << path;
+        EXPECT_EQ(0, p.unattended) << path;
+        EXPECT_EQ(0, p.resumed) << path;
+        EXPECT_EQ(0, p.askForRestart) << path;
+        EXPECT_EQ(0, p.saveProxySettings) << path;
+    }
+    // The resume shortcut's form: the switches, then the path.
+    Switches r = Parse(" /tray /AskForRestart /SaveProxySettings -inf \"C:\\a b\\cv.inf\"");
+    EXPECT_EQ(RunSession, r.mode);
+    EXPECT_EQ(1, r.askForRestart);
+    EXPECT_EQ(1, r.unattended);
+    EXPECT_EQ(1, r.saveProxySettings);
+    EXPECT_STREQ("\"C:\\a b\\cv.inf\"", r.setupPath);
+}
+
+TEST(SetupPath, QuotesAndBlanksAroundThePathAreRemoved) {
+    char out[260];
+    const struct {
+        const char* raw;
+        const char* clean;
+    } cases[] = {
+        {"C:\\setup\\cv.inf", "C:\\setup\\cv.inf"},
+        {"\"C:\\my setup\\cv.inf\"", "C:\\my setup\\cv.inf"},
+        // A launcher quoted the whole argument "-inf C:\my setup\cv.inf".
+        {"C:\\my setup\\cv.inf\"", "C:\\my setup\\cv.inf"},
+        {"  \" sub\\cv.inf \"  ", "sub\\cv.inf"},
+        {"sub dir\\cv.inf\t", "sub dir\\cv.inf"},
+        {"\"\"", ""},
+        {"\"", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        CleanSetupPath(c.raw, out, sizeof out);
+        EXPECT_STREQ(c.clean, out) << c.raw;
+    }
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    CleanSetupPath("\"C:\\long\\path.inf\"", small, 6);
+    EXPECT_STREQ("C:\\lo", small);
+    EXPECT_EQ('x', small[6]);
 }
 
 TEST(RelaunchArguments, TheThreeTypicalForms) {
     char out[260];
-    BuildRelaunchArguments(1, 0, 1, out, sizeof out);
+    BuildRelaunchArguments(1, 0, 1, nullptr, out, sizeof out);
     EXPECT_STREQ(" /tray /SaveProxySettings", out);
-    BuildRelaunchArguments(1, 1, 1, out, sizeof out);
+    BuildRelaunchArguments(1, 1, 1, nullptr, out, sizeof out);
     EXPECT_STREQ(" /tray /AskForRestart /SaveProxySettings", out);
-    BuildRelaunchArguments(0, 0, 0, out, sizeof out);
+    BuildRelaunchArguments(0, 0, 0, nullptr, out, sizeof out);
     EXPECT_STREQ(" /NoIntervention", out);
     // A session ended by Windows without intervention allowed does not ask.
-    BuildRelaunchArguments(0, 1, 0, out, sizeof out);
+    BuildRelaunchArguments(0, 1, 0, nullptr, out, sizeof out);
     EXPECT_STREQ(" /NoIntervention", out);
-    BuildRelaunchArguments(1, 0, 0, out, sizeof out);
+    BuildRelaunchArguments(1, 0, 0, nullptr, out, sizeof out);
     EXPECT_STREQ(" /tray", out);
+}
+
+TEST(RelaunchArguments, ARunOfANamedSetupDescriptionNamesItLast) {
+    char out[600];
+    EXPECT_TRUE(BuildRelaunchArguments(1, 1, 1, "C:\\my setup\\cv.inf", out, sizeof out));
+    EXPECT_STREQ(" /tray /AskForRestart /SaveProxySettings -inf \"C:\\my setup\\cv.inf\"", out);
+    // Read back, the same switches and the same path.
+    Switches s = Parse(out);
+    EXPECT_EQ(1, s.askForRestart);
+    EXPECT_EQ(1, s.saveProxySettings);
+    char path[260];
+    CleanSetupPath(s.setupPath, path, sizeof path);
+    EXPECT_STREQ("C:\\my setup\\cv.inf", path);
+
+    // A longest path fits the program's buffer; a path cut short would
+    // name another file, so a buffer too small gives no arguments.
+    std::string longest = "C:\\" + std::string(255, 'p');
+    EXPECT_TRUE(BuildRelaunchArguments(1, 1, 1, longest.c_str(), out, sizeof out));
+    EXPECT_NE(nullptr, std::strstr(out, longest.c_str()));
+    char small[40];
+    EXPECT_FALSE(BuildRelaunchArguments(0, 0, 0, "C:\\a\\very\\long\\path\\cv.inf", small,
+                                        sizeof small));
 }
 
 TEST(RelaunchArguments, CutToTheBuffer) {
     char out[12];
     std::memset(out, 'x', sizeof out);
-    BuildRelaunchArguments(1, 1, 1, out, 10);
+    BuildRelaunchArguments(1, 1, 1, nullptr, out, 10);
     EXPECT_STREQ(" /tray /A", out);
     EXPECT_EQ('x', out[10]);  // nothing written past the given size
 }

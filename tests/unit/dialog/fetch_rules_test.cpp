@@ -64,6 +64,13 @@ TEST(StatusText, OtherConversionsAreInertAndCut) {
 TEST(ShortcutArguments, ProxySwitchFollowsTheFlag) {
     EXPECT_STREQ(StartShortcutArguments(0), " /NoIntervention");
     EXPECT_STREQ(StartShortcutArguments(1), " /NoIntervention /SaveProxySettings");
+    // A run of a named setup description carries it, whole or not at all.
+    char out[64] = " /NoIntervention";
+    EXPECT_TRUE(AppendSetupPathArgument("C:\\a b\\cv.inf", out, sizeof out));
+    EXPECT_STREQ(" /NoIntervention -inf \"C:\\a b\\cv.inf\"", out);
+    char small[30] = " /NoIntervention";
+    EXPECT_FALSE(AppendSetupPathArgument("C:\\a b\\cv.inf", small, sizeof small));
+    EXPECT_STREQ(" /NoIntervention", small);
 }
 
 TEST(SiteNames, CompareWithoutCase) {
@@ -88,22 +95,32 @@ TEST(InstallOrder, SmallestOrderOfDownloadedRowsBelowTheLimit) {
 }
 
 TEST(RunEnd, OnlyReportedSuccessFinishesANetworkRun) {
-    RunEnd end = DecideRunEnd(1, 0, 0, 1);
+    RunEnd end = DecideRunEnd(0, 1, 0, 0, 1);
     EXPECT_EQ(end.result, 1003);
     EXPECT_EQ(end.deleteStateFile, 1);
-    end = DecideRunEnd(0, 0, 0, 1);
+    end = DecideRunEnd(0, 0, 0, 0, 1);
     EXPECT_EQ(end.result, 1009);
     EXPECT_EQ(end.deleteStateFile, 0);
     // Any value other than 1 is not success.
-    EXPECT_EQ(DecideRunEnd(2, 0, 0, 1).result, 1009);
+    EXPECT_EQ(DecideRunEnd(0, 2, 0, 0, 1).result, 1009);
 }
 
 TEST(RunEnd, LocalRunsFinishUnlessASecondInstance) {
-    RunEnd end = DecideRunEnd(0, 1, 0, 0);
+    RunEnd end = DecideRunEnd(0, 0, 1, 0, 0);
     EXPECT_EQ(end.result, 1003);
     EXPECT_EQ(end.deleteStateFile, 0);  // only network runs remove the file
-    EXPECT_EQ(DecideRunEnd(0, 1, 1, 0).result, 1009);
-    EXPECT_EQ(DecideRunEnd(1, 1, 1, 0).result, 1003);
+    EXPECT_EQ(DecideRunEnd(0, 0, 1, 1, 0).result, 1009);
+    EXPECT_EQ(DecideRunEnd(0, 1, 1, 1, 0).result, 1003);
+}
+
+TEST(RunEnd, AFailedInstallKeepsTheFilesWhateverTheClientWrote) {
+    for (int success : {0, 1})
+        for (int allLocal : {0, 1})
+            for (int network : {0, 1}) {
+                RunEnd end = DecideRunEnd(1, success, allLocal, 0, network);
+                EXPECT_EQ(end.result, 1009);
+                EXPECT_EQ(end.deleteStateFile, 0);
+            }
 }
 
 }  // namespace

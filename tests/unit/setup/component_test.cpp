@@ -1,7 +1,9 @@
-// Protocol names, version requirements and the program's directory.
+// Protocol names, version requirements, the program's directory and the
+// names a component's file list may use.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "setup/component.h"
 
@@ -79,4 +81,25 @@ TEST(ProgramDirectoryTest, CutsAtTheLastBackslashAndKeepsTheDrive) {
     ProgramDirectory("C:\\longer\\x.exe", small, 4);
     EXPECT_STREQ("C:\\", small);
     EXPECT_EQ('X', small[4]);
+}
+
+TEST(FileNameSafetyTest, NamesStayInsideTheSourceFolder) {
+    for (const char* name : {"client.bin", "sub\\file.dat", "sub/file.dat", "a.b.c", "x..y",
+                             "..x", "x..", ".hidden", ".\\in.dat", "deep\\er\\name"})
+        EXPECT_EQ(1, IsSafeFileName(name)) << name;
+    for (const char* name : {"", "\\Windows\\win.ini", "/etc", "\\\\server\\share\\x",
+                             "C:\\x.dll", "c:x.dll", "file.txt:stream", "..", "..\\up.dll",
+                             "sub\\..\\..\\up.dll", "sub/../x", "...\\x", ". .\\x", "sub\\.. ",
+                             "sub\\..."})
+        EXPECT_EQ(0, IsSafeFileName(name)) << name;
+    EXPECT_EQ(0, IsSafeFileName(nullptr));
+}
+
+TEST(FileNameSafetyTest, AListIsSafeOnlyWhenEveryNameIs) {
+    EXPECT_EQ(1, AreFileNamesSafe(""));
+    EXPECT_EQ(1, AreFileNamesSafe(" , ,"));
+    EXPECT_EQ(1, AreFileNamesSafe("a.cab,b.cab sub\\c.cab"));
+    EXPECT_EQ(0, AreFileNamesSafe("a.cab,..\\b.cab"));
+    EXPECT_EQ(0, AreFileNamesSafe("a.cab C:\\b.cab"));
+    EXPECT_EQ(0, AreFileNamesSafe(std::string(400, 'n').c_str()));
 }

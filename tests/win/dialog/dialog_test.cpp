@@ -96,6 +96,8 @@ public:
     std::vector<std::string> interrupts;
     int answerToQuit = IDYES;
     int everShown = 0;
+    // Called when the dialog starts, before its own initialisation.
+    std::function<void()> onInit;
 
     std::string RowStates() {
         std::string states;
@@ -124,6 +126,7 @@ protected:
     void InterruptHttp(int pause) override { interrupts.push_back(pause ? "pause" : "stop"); }
     void ClearHttpInterrupt() override { interrupts.push_back("clear"); }
     INT_PTR HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_INITDIALOG && onInit) onInit();
         if (message == WM_SHOWWINDOW && wParam) everShown = 1;
         if (message == WM_WINDOWPOSCHANGED &&
             (reinterpret_cast<WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
@@ -479,6 +482,153 @@ TEST_F(DownloadRun, FailedActionStopsTheInstallAndKeepsTheFiles) {
         RegDeleteValueA(key, "Failed");
         RegCloseKey(key);
     }
+}
+
+TEST_F(DownloadRun, AFailedStepEndsItsComponentAndTheRunKeepsItsFiles) {
+    ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+    ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    WriteFileText(folder + "\\broken.cab", "not an archive");
+    std::string log = folder + "\\log.txt";
+    std::string run = "run,setup.exe,-log " + log + " -tag ";
+    // All local: a run that installs counts as finished on its own, and the
+    // first component's setup even reports success; neither may hide that
+    // the second one failed.
+    WriteInf("components=a,b,c\r\n",
+             "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=1\r\ninstall1=" + run + "a -success\r\n"
+             "[b]\r\nname=Beta\r\nfiles=setup.exe broken.cab\r\nInstallOrder=2\r\ncount=2\r\n"
+             "extract1=ispackage,broken.cab\r\nregistry1=NotThere\r\ninstall1=" + run + "b1\r\n"
+             "install2=" + run + "b2\r\n"
+             "[c]\r\nname=Gamma\r\nfiles=setup.exe\r\nInstallOrder=3\r\ninstall1=" + run + "c\r\n");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    std::string text = ReadFileText(log);
+    EXPECT_EQ(text.substr(0, 2), "a|");
+    // Neither b's later steps nor the next component ran.
+    EXPECT_EQ(text.find("b1|"), std::string::npos) << text;
+    EXPECT_EQ(text.find("b2|"), std::string::npos) << text;
+    EXPECT_EQ(text.find("c|"), std::string::npos) << text;
+    EXPECT_EQ(State("download", "complete"), "1");
+    EXPECT_EQ(State("result", "success"), "1");
+    EXPECT_TRUE(Exists(folder + "\\setup.exe"));
+
+    // A program that cannot start fails the same way.
+    DeleteStateFile();
+    WriteInf("components=a\r\n",
+             "[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=1\r\n"
+             "extract1=run,no-such-setup.exe\r\ninstall1=" + run + "after\r\n");
+    ClearProfileCache();
+    ScriptedDialog again(folder.c_str(), inf.c_str(), 1, 0);
+    EXPECT_EQ(Run(again), 1009);
+    EXPECT_EQ(ReadFileText(log).find("after|"), std::string::npos);
+}
+
+namespace {
+// Waits until a file exists, woken by the folder's change notifications;
+// false after `bound` milliseconds.
+bool WaitForFile(const std::string& folder, const std::string& path, DWORD bound) {
+    HANDLE change = FindFirstChangeNotificationA(folder.c_str(), FALSE,
+                                                 FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                     FILE_NOTIFY_CHANGE_SIZE);
+    DWORD start = GetTickCount();
+    bool found = Exists(path);
+    while (!found && change != INVALID_HANDLE_VALUE && GetTickCount() - start < bound) {
+        WaitForSingleObject(change, bound - (GetTickCount() - start));
+        FindNextChangeNotification(change);
+        found = Exists(path);
+    }
+    if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+    return found || Exists(path);
+}
+
+// Sends the end of the Windows session to the dialog once the first
+// component's setup program is running (it waits for a file meanwhile).
+struct EndSessionProbe {
+    std::string folder;
+    std::string waiting;
+    HWND dialog;
+    LRESULT answer;
+};
+
+DWORD WINAPI EndSessionWhenWaiting(void* context) {
+    EndSessionProbe* probe = static_cast<EndSessionProbe*>(context);
+    if (WaitForFile(probe->folder, probe->waiting, 60000))
+        probe->answer = SendMessageA(probe->dialog, WM_QUERYENDSESSION, 0, 0);
+    return 0;
+}
+
+const char kPublicComponents[] = "Software\\Corvane\\Corvane\\Public\\Components\\";
+
+bool ComponentEnabled(const char* section) {
+    HKEY key;
+    std::string path = std::string(kPublicComponents) + section;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void ForgetComponent(const char* section) {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kPublicComponents) + section).c_str());
+}
+}  // namespace
+
+TEST_F(DownloadRun, EndOfTheWindowsSessionEndsTheWaitAndStartsNothingMore) {
+    ASSERT_FALSE(clientSetup.empty()) << "CV_BIN_DIR not set";
+    ASSERT_TRUE(CopyFileA(clientSetup.c_str(), (folder + "\\setup.exe").c_str(), FALSE));
+    std::string release = folder + "\\release";
+    std::string log = folder + "\\log.txt";
+    WriteInf("components=cvEndA,cvEndB\r\n",
+             "[cvEndA]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=1\r\n"
+             "install1=run,setup.exe,-wait " + release + " -log " + log + "\r\n"
+             "[cvEndB]\r\nname=Beta\r\nfiles=setup.exe\r\nInstallOrder=2\r\n"
+             "install1=run,setup.exe\r\n");
+    ForgetComponent("cvEndA");
+    ForgetComponent("cvEndB");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 1, 0);
+    EndSessionProbe probe = {folder, release + ".waiting", nullptr, -1};
+    HANDLE sender = nullptr;
+    dialog.onInit = [&]() {
+        probe.dialog = dialog.hwnd;
+        sender = CreateThread(nullptr, 0, EndSessionWhenWaiting, &probe, 0, nullptr);
+    };
+    EXPECT_EQ(Run(dialog), 1004);
+    // The wait ended while the program still waits for its release.
+    EXPECT_FALSE(Exists(log));
+    ASSERT_NE(nullptr, sender);
+    WaitForSingleObject(sender, 60000);
+    CloseHandle(sender);
+    WriteFileText(release, "go");
+    EXPECT_TRUE(WaitForFile(folder, log, 60000));  // it ends before the folder goes
+
+    EXPECT_EQ(probe.answer, TRUE);
+    EXPECT_EQ(restartPending, 1);
+    // The first action was under way; nothing was started after it.
+    EXPECT_TRUE(ComponentEnabled("cvEndA"));
+    EXPECT_FALSE(ComponentEnabled("cvEndB"));
+    ForgetComponent("cvEndA");
+    ForgetComponent("cvEndB");
+}
+
+TEST_F(DownloadRun, AFileNameLeadingOutOfTheFolderFailsItsComponent) {
+    WriteInf("allowintervention=FALSE\r\ncomponents=a,b,c\r\n",
+             "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=ok.bin ..\\up.bin\r\nDisplayOrder=1\r\n"
+             "[b]\r\nname=Beta\r\nProtocol=ftp\r\nsite=h\r\nfiles=C:\\cvtest-abs.bin\r\nDisplayOrder=2\r\n"
+             "[c]\r\nname=Gamma\r\nProtocol=http\r\nsite=h\r\nfiles=sub\\fine.bin\r\nDisplayOrder=3\r\n");
+    // Present where the names point: still not taken as the component's.
+    WriteFileText(folder + "\\..\\up.bin", "outside");
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    EXPECT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(dialog.statesAtMessage[0], "331");
+    // Nothing was fetched for the refused components, not even their
+    // harmless names.
+    EXPECT_EQ(http.calls, (std::vector<std::string>{"user |", "proxyuser |", "open h||",
+                                                    "fetch "}));
+    EXPECT_TRUE(ftp.calls.empty());
+    EXPECT_EQ(ReadFileText(folder + "\\sub\\fine.bin"), "fetched");
+    EXPECT_FALSE(Exists(folder + "\\ok.bin"));
+    EXPECT_EQ(ReadFileText(folder + "\\..\\up.bin"), "outside");
+    DeleteFileA((folder + "\\..\\up.bin").c_str());
 }
 
 TEST_F(DownloadRun, NetworkRunWithReportedSuccessRemovesTheStateFile) {

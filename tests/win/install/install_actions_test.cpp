@@ -252,10 +252,39 @@ TEST_F(InstallActions, RunQuotesAProgramPathWithBlanks) {
     EXPECT_EQ(Log().at(0), "\"" + spaced + "\\setup.exe\" /S");
 }
 
-TEST_F(InstallActions, AProgramThatCannotStartStillSucceedsAndEnables) {
-    EXPECT_EQ(Run("run,no-such-program.exe"), 1);
+TEST_F(InstallActions, WhatCannotBeDoneFailsTheActionWhichStillEnables) {
+    // A program that cannot start.
+    EXPECT_EQ(Run("run,no-such-program.exe"), 0);
     EXPECT_EQ(Log().size(), 0u);
     EXPECT_EQ(Enabled(), "dword:1");
+    EXPECT_EQ(waitedProcess, INVALID_HANDLE_VALUE);
+
+    // An archive that does not unpack: into a fresh folder, or into the
+    // client's folders once there is a client.
+    EXPECT_EQ(Run("ispackage,broken.cab"), 0);
+    EXPECT_EQ(Run("ispackage,no-such.cab"), 0);
+    EXPECT_EQ(Run("package,broken.cab"), 1);  // no client: nothing to do
+    InstallClient();
+    EXPECT_EQ(Run("package,broken.cab"), 0);
+    EXPECT_EQ(Run("package,no-such.cab,4"), 0);
+
+    // A copy whose source is missing.
+    EXPECT_EQ(Run("copy,no-such-file.txt"), 0);
+    EXPECT_EQ(Log().size(), 0u);
+}
+
+TEST_F(InstallActions, CopyMakesTheFoldersItsTargetLacks) {
+    // The client is known, but neither its Program folder nor "sub" exists.
+    ASSERT_TRUE(CreateDirectoryA((download + "\\sub").c_str(), nullptr));
+    WriteFileText(download + "\\sub\\notes.txt", "notes");
+    WriteFileText(download + "\\sub\\ctl.ocx", "control");
+    InstallClient();
+    EXPECT_EQ(Run("copy,sub\\notes.txt"), 1);
+    EXPECT_EQ(ReadFileText(client + "\\Program\\sub\\notes.txt"), "notes");
+    EXPECT_EQ(Run("copy,sub\\ctl.ocx,24"), 1);
+    EXPECT_EQ(ReadFileText(client + "\\data\\sub\\ctl.ocx"), "control");
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, std::string(kComQueueKey) + "\\ctl.ocx", "Path"),
+              client + "\\data\\sub\\ctl.ocx");
 }
 
 TEST_F(InstallActions, ALineWithoutVerbOrFileFailsAndEnablesNothing) {
@@ -331,7 +360,7 @@ TEST_F(InstallActions, IsPackageWithDeferredSetupRecordsNumberedFolders) {
     EXPECT_EQ(Run("ispackage,setup.cab"), 1);
     packageFolders.push_back(Log().at(1));
     deferPackageSetup = 1;
-    EXPECT_EQ(Run("ispackage,broken.cab"), 1);
+    EXPECT_EQ(Run("ispackage,broken.cab"), 0);
     EXPECT_EQ(Run("ispackage,setup.cab"), 1);
     auto all = DeferredPackages();
     ASSERT_EQ(all.size(), 3u);
@@ -426,10 +455,10 @@ TEST_F(InstallActions, CopyIntoTheClientFoldersQueuesComServersWithSixteen) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, queue + "\\notes.txt"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, queue + "\\plain.dll"));
 
-    // A failed copy (the target folder is missing) queues nothing.
-    RemoveTree(client + "\\data");
+    // A failed copy (the source is missing) queues nothing.
     DeleteKeyTree(HKEY_LOCAL_MACHINE, queue);
-    EXPECT_EQ(Run("copy,lib.DLL,24"), 1);
+    ASSERT_TRUE(DeleteFileA((download + "\\lib.DLL").c_str()));
+    EXPECT_EQ(Run("copy,lib.DLL,24"), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, queue + "\\lib.DLL"));
 
     EXPECT_EQ(QueueComServer("C:\\x\\readme.txt"), 0);

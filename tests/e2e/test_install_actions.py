@@ -1,0 +1,59 @@
+"""Install actions of a packaged setup as a user meets them: a file copied
+into a folder the client does not have yet arrives there, and a step that
+fails stops its component and the rest of the install, the run keeping its
+files for the next start even though an earlier setup reported success."""
+import os
+import unittest
+
+import cvtest
+import runs
+
+
+def write(directory, name, data):
+    path = os.path.join(directory, name)
+    with open(path, 'wb') as f:
+        f.write(data)
+    return path
+
+
+class InstallActions(runs.RunTestCase):
+    def test_copy_makes_the_folders_of_its_target(self):
+        readme = write(self.work, 'readme.txt', b'read me\r\n')
+        inf = ('[defs]\ncomponents=docs\n'
+               '[docs]\nname=Documents\nfiles=docs\\readme.txt\n'
+               'install1=copy,docs\\readme.txt\n')
+        program = cvtest.start(exe=runs.package(self.work, inf,
+                                                extra_files={'docs/readme.txt': readme}))
+        program.wait(60)
+        with open(os.path.join(self.client, 'docs', 'readme.txt'), 'rb') as f:
+            self.assertEqual(b'read me\r\n', f.read())
+        # A local run that installed everything is over: its folder is gone.
+        self.assertIsNone(runs.download_folder())
+
+    def test_a_failed_step_stops_the_install_and_keeps_the_files(self):
+        broken = write(self.work, 'maps.cab', b'not an archive\r\n')
+        later = write(self.work, 'later.txt', b'later\r\n')
+        inf = ('[defs]\ncomponents=first,maps,later\n'
+               '[first]\nname=Client setup\nfiles=cvclientsetup.exe\nInstallOrder=5\n'
+               'install1=run,cvclientsetup.exe,-success\n'
+               '[maps]\nname=Maps\nfiles=maps.cab\nInstallOrder=10\n'
+               'extract1=package,maps.cab\ninstall1=copy,maps.cab\n'
+               '[later]\nname=Later\nfiles=later.txt\nInstallOrder=20\n'
+               'install1=copy,later.txt\n')
+        program = cvtest.start(exe=runs.package(self.work, inf, extra_files={
+            'maps.cab': broken, 'later.txt': later}))
+        program.wait(60)
+        # The client's setup ran and reported success ...
+        self.assertEqual('1', runs.state_values().get('result.success'))
+        # ... but the archive did not unpack: neither that component's copy
+        # nor the next component was installed.
+        self.assertFalse(os.path.exists(os.path.join(self.client, 'maps.cab')))
+        self.assertFalse(os.path.exists(os.path.join(self.client, 'later.txt')))
+        # The run kept its files for the next start, which installs again.
+        folder = runs.download_folder()
+        self.assertTrue(folder and os.path.exists(os.path.join(folder, 'maps.cab')), folder)
+        self.assertEqual('1', runs.state_values().get('download.complete'))
+
+
+if __name__ == '__main__':
+    unittest.main()
