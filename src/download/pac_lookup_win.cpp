@@ -8,7 +8,7 @@
 #include <new>
 
 #include "base/text_copy.h"
-#include "base/system_library_win.h"
+#include "base/system_dll_win.h"
 
 namespace {
 typedef HINTERNET(WINAPI* OpenFn)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);

@@ -21,6 +21,7 @@
 #include <new>
 
 #include "http/secure_channel.h"
+#include "base/system_dll_win.h"
 #include "http/tls_records.h"
 
 namespace {
@@ -47,16 +48,6 @@ struct SystemTls {
 
 SystemTls g_tls;
 volatile LONG g_tlsState = 0;  // 0 not tried, 1 being made, 2 made (ready or not)
-
-HMODULE LoadSystemLibrary(const char* name) {
-    char path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    size_t length = std::strlen(name);
-    if (n == 0 || n + 1 + length + 1 > MAX_PATH) return nullptr;
-    path[n] = '\\';
-    std::memcpy(path + n + 1, name, length + 1);
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
 
 // TLS 1.2 and 1.3 only: the newer credentials record first, the older one
 // where the system does not know it, and TLS 1.2 alone where 1.3 is

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <new>
 
-#include "base/system_library_win.h"
+#include "base/system_dll_win.h"
 #include "http/codec.h"
 
 namespace {
