@@ -5,3 +5,8 @@
 // Returns 1 when the user suspended the session (the caller then waits in
 // the tray) and 0 in every other case.
 int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings);
+
+// How long the end of a session, or a Quit from the tray, waits for fetch
+// workers to let go of their files before the download folder is removed;
+// a worker checks between blocks, so it normally takes moments.
+const unsigned long kTransportStopMs = 5000;

@@ -12,6 +12,7 @@
 #include "app/switches.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
+#include "download/http_downloader_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -30,6 +31,8 @@ public:
         // A second instance never removes the folder; opening it would only
         // make and record a new empty one when none is recorded yet.
         if (secondInstance) return;
+        // A suspended session's worker may still be ending its part.
+        WaitForFetchWorkers(kTransportStopMs);
         DownloadFolder folder = {};
         folder.instance = GetModuleInstance();
         OpenDownloadFolder(&folder);
@@ -65,6 +68,8 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     Switches switches;
     ParseSwitches(cl, &switches);
     deferPackageSetup = switches.deferPackageSetup;
+    // A folder that an earlier run could not remove goes now.
+    RemoveLeftoverDownloadFolder(instance);
     SystemRunModeHost host;
     RunModeLoop(switches, &host);
 

@@ -33,6 +33,7 @@ public:
         if (slash) slash[1] = 0;
         else directory[0] = 0;
         totalDigest.init();
+        client.set_cancel(TransferUnwanted, state);
     }
     ~Worker() {
         std::free(partBuffer);
@@ -43,6 +44,14 @@ public:
 
 private:
     enum Outcome { Done, Stopped, Failed };
+
+    // The client's cancel question: a stop (not one made during a pause,
+    // which clearing the pause drops) or a transport that is gone ends the
+    // part in progress, so that its file is closed at once.
+    static bool TransferUnwanted(void* context) {
+        const HttpTransferState* s = static_cast<const HttpTransferState*>(context);
+        return s->abandoned || (s->stopRequested && !s->pauseRequested);
+    }
 
     Outcome ReachPartList();
     Outcome FetchParts();

@@ -21,6 +21,12 @@ class TlsLink;
 struct NetAddress;
 enum TlsFailure : int;
 
+// Asked between received blocks and during every wait of a transfer; when
+// it answers true the transfer is given up at once (GetFile fails). The
+// fetch worker uses it so that a stopped download lets go of its files
+// within moments rather than at the end of a part.
+typedef bool (*HttpCancelCheck)(void* context);
+
 class IAD_HTTPClient {
 public:
     explicit IAD_HTTPClient(int level, const HttpTimeouts& timeouts = HttpTimeouts());
@@ -33,6 +39,8 @@ public:
     int set_urls(const char* url, const char* proxy);
     // 0 when the body was received to the end and written; -1 otherwise.
     int GetFile(const char* path, const char* localPath);
+    // Installs (or, with null, removes) the question that cancels transfers.
+    void set_cancel(HttpCancelCheck check, void* context);
 
     // The steps of GetFile, public for the tests of the client itself.
     static const int kRequestSize = 1024;
@@ -82,6 +90,10 @@ private:
     void Log(int minLevel, const char* operation, const char* format, ...);
     int ConnectMs() const;
     int IoMs() const;
+    bool Cancelled();
+    // A wait of `milliseconds` in short slices, so that a cancel is heard
+    // during it: the wait's own result, or -3 when cancelled.
+    int WaitSliced(int (*wait)(intptr_t, int), intptr_t socket, int milliseconds);
 
     int level;
     HttpTimeouts timeouts;
@@ -96,4 +108,6 @@ private:
     char tlsFailureHost[256];
     char tunnelExtra[kHeaderBlock];
     int tunnelExtraCount;
+    HttpCancelCheck cancelCheck;
+    void* cancelContext;
 };
