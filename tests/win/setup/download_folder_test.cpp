@@ -183,7 +183,8 @@ TEST_F(DownloadFolderTest, FolderHeldOpenKeepsItsMarkedRecordForTheNextStart) {
 
     // Taken up again by a session before any start removed it.
     ASSERT_EQ(1, OpenDownloadFolder(&folder));
-    held = CreateFileA(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const std::string part2 = std::string(folder.path) + "\\file002.bin";
+    held = CreateFileA(part2.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(0, RemoveDownloadFolder(&folder));
