@@ -58,6 +58,10 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     DownloadDialog dialog(folder.path, showIntro, resuming, setupPath, saveProxySettings);
     dialog.installKept = installKept;
     INT_PTR result = dialog.ShowModal(nullptr);
+    // A run that is over leaves nothing working in its folder: a worker that
+    // still wrote a part, or an open "tmp.tmp", would keep the folder from
+    // being removed. A suspended run's worker stops by itself meanwhile.
+    if (result != kResultSuspended) dialog.StopTransports(kTransportStopMs);
     if (result == kResultOver) {
         if (!setupPath) RemoveDownloadFolder(&folder);
         SetResumeShortcut(0, nullptr, nullptr);

@@ -9,3 +9,8 @@
 // in `keptFolder` (or in the folder of `setupPath`).
 int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings,
                        int installKept, const char* keptFolder);
+
+// How long the end of a session, or a Quit from the tray, waits for fetch
+// workers to let go of their files before the download folder is removed;
+// a worker checks between blocks, so it normally takes moments.
+const unsigned long kTransportStopMs = 5000;

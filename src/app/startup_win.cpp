@@ -12,6 +12,7 @@
 #include "base/resume_shortcut_win.h"
 #include "base/system_dll_win.h"
 #include "install/elevation.h"
+#include "download/http_downloader_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -41,6 +42,8 @@ public:
         // A second instance never removes the folder; opening it would only
         // make and record a new empty one when none is recorded yet.
         if (secondInstance) return;
+        // A suspended session's worker may still be ending its part.
+        WaitForFetchWorkers(kTransportStopMs);
         DownloadFolder folder = {};
         folder.instance = GetModuleInstance();
         OpenDownloadFolder(&folder);
@@ -99,6 +102,8 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
         switches.setupPath = setupPath;
     }
     deferPackageSetup = switches.deferPackageSetup;
+    // A folder that an earlier run could not remove goes now.
+    RemoveLeftoverDownloadFolder(instance);
     SystemRunModeHost host;
     host.installKept = switches.installKept;
     host.keptFolder = switches.keptFolder;

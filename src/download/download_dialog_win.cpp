@@ -80,6 +80,11 @@ int DownloadDialog::ShowRunMessage(UINT textId, UINT type) {
     return MessageBoxA(hwnd, text, caption, type);
 }
 
+bool DownloadDialog::StopTransports(DWORD milliseconds) {
+    ftpDownloader.Shutdown();
+    return httpDownloader.Shutdown(milliseconds);
+}
+
 void DownloadDialog::InterruptHttp(int pause) { httpDownloader.Interrupt(pause); }
 
 void DownloadDialog::ClearHttpInterrupt() { httpDownloader.ClearInterrupt(); }

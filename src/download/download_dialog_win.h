@@ -24,6 +24,10 @@ public:
     void ReadSetupDescription(const char* infPath);
     // The completion step: checks, asks, installs, records, ends the dialog.
     void Complete();
+    // After the run: stops both transports and waits up to `milliseconds`
+    // for the HTTP workers, so that no file in the download folder is held
+    // open or made any more; false when a worker did not end in time.
+    bool StopTransports(DWORD milliseconds);
 
     const char* downloadFolder;
     HWND listControl;

@@ -37,6 +37,7 @@ public:
         else directory[0] = 0;
         totalDigest.init();
         client.set_proxy_login(&login);
+        client.set_cancel(TransferUnwanted, state);
     }
     ~Worker() {
         std::free(partBuffer);
@@ -47,6 +48,14 @@ public:
 
 private:
     enum Outcome { Done, Stopped, Failed };
+
+    // The client's cancel question: a stop (not one made during a pause,
+    // which clearing the pause drops) or a transport that is gone ends the
+    // part in progress, so that its file is closed at once.
+    static bool TransferUnwanted(void* context) {
+        const HttpTransferState* s = static_cast<const HttpTransferState*>(context);
+        return s->abandoned || (s->stopRequested && !s->pauseRequested);
+    }
 
     Outcome ReachPartList();
     void UseFoundProxy(const char* address, const char* port);

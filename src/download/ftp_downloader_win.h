@@ -27,6 +27,10 @@ public:
     void SetProxyCredentials(const char* user, const char* password) override;
     // Slot 7: one complete reply of the control connection.
     virtual void OnReply(const char* reply);
+    // The transport's last act before its files are removed: closes every
+    // socket and the local file whatever the state (Close leaves a
+    // transport that never connected alone), and stops its timer.
+    void Shutdown() { CloseAll(); }
 
     FtpState state() const { return protocol.state(); }
     const FtpProtocol& Protocol() const { return protocol; }

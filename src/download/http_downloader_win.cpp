@@ -80,6 +80,12 @@ HttpDownloader::HttpDownloader()
     : state(NewTransferState()), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false) {}
 
 HttpDownloader::~HttpDownloader() {
+    Abandon();
+    CloseIfOpen(&startThread);
+    CloseIfOpen(&workerThread);
+}
+
+void HttpDownloader::Abandon() {
     if (state) {
         state->notifyWindow = nullptr;
         InterlockedExchange(&state->abandoned, 1);
@@ -91,8 +97,11 @@ HttpDownloader::~HttpDownloader() {
         ReleaseTransferState(state);
         state = nullptr;
     }
-    CloseIfOpen(&startThread);
-    CloseIfOpen(&workerThread);
+}
+
+bool HttpDownloader::Shutdown(DWORD milliseconds) {
+    Abandon();
+    return WaitForFetchWorkers(milliseconds);
 }
 
 int HttpDownloader::Open(const char* site, const char* proxy, const char* port) {
@@ -207,5 +216,15 @@ void HttpDownloader::ClearInterrupt() {
 
 bool WaitForFetchWorkers(DWORD milliseconds) {
     if (!lastWorker) return true;
-    return WaitForSingleObject(lastWorker, milliseconds) == WAIT_OBJECT_0;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        DWORD left = spent < milliseconds ? milliseconds - spent : 0;
+        DWORD woken = MsgWaitForMultipleObjects(1, &lastWorker, FALSE, left, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 1) return false;
+        // Peeking delivers the messages other threads sent to this one.
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }

@@ -60,6 +60,12 @@ public:
     virtual void Interrupt(int pause);
     // Slot 8: clears both requests.
     virtual void ClearInterrupt();
+    // The transport's last act before its files are removed: stops the
+    // worker, cuts it off from the notify window, and waits (handling the
+    // messages sent to this thread meanwhile) until every fetch worker has
+    // ended and so closed its files. False when the time ran out. The
+    // transport takes no further work afterwards.
+    bool Shutdown(DWORD milliseconds);
 
     HttpTransferState* state;
     HANDLE startThread;
@@ -67,6 +73,9 @@ public:
     // The last SetCredentials gave a password; an empty one keeps the
     // earlier password only for the same site.
     bool sitePasswordGiven;
+
+private:
+    void Abandon();
 };
 
 // Thread routine of Fetch; its argument is made by Fetch. Ends with 0 after
@@ -75,6 +84,8 @@ DWORD WINAPI FetchWorker(LPVOID start);
 
 // Waits until every fetch worker started so far has ended; false when the
 // time runs out. Workers run one after another, so the last one is enough.
+// Messages sent to the calling thread are handled while it waits, so a
+// worker inside a report to one of its windows is not held up.
 bool WaitForFetchWorkers(DWORD milliseconds);
 
 // What Fetch hands to a new worker thread.

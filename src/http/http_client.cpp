@@ -275,7 +275,9 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       proxy_login(nullptr),
       proxy_offer(0),
       login_scheme(0),
-      last_status(0) {
+      last_status(0),
+      cancelCheck(nullptr),
+      cancelContext(nullptr) {
     tlsFailureHost[0] = '\0';
 }
 
@@ -307,6 +309,31 @@ bool SameText(const char* a, const char* b) {
     return std::strcmp(a, b) == 0;
 }
 }  // namespace
+void IAD_HTTPClient::set_cancel(HttpCancelCheck check, void* context) {
+    cancelCheck = check;
+    cancelContext = context;
+}
+
+bool IAD_HTTPClient::Cancelled() {
+    if (!cancelCheck || !cancelCheck(cancelContext)) return false;
+    Log(2, "GetFile", "cancelled\n");
+    return true;
+}
+
+int IAD_HTTPClient::WaitSliced(int (*wait)(intptr_t, int), intptr_t s, int milliseconds) {
+    // Without a cancel question one wait does; with one, a slice is short
+    // enough that a stop is heard at once and long enough to cost nothing.
+    const int kSliceMs = 50;
+    if (!cancelCheck) return wait(s, milliseconds);
+    int left = milliseconds;
+    for (;;) {
+        if (Cancelled()) return -3;
+        int slice = left < kSliceMs ? left : kSliceMs;
+        int r = wait(s, slice);
+        left -= slice;
+        if (r != 0 || left <= 0) return r;
+    }
+}
 
 int IAD_HTTPClient::set_urls(const char* target, const char* proxyText) {
     // A login that got through is kept for the same proxy and user only.
@@ -371,7 +398,18 @@ intptr_t IAD_HTTPClient::connect_host(const NetAddress& address) {
                 return -1;
             }
             int waitError = 0;
-            int r = NetWaitConnected(s, ConnectMs(), &waitError);
+            int r = 0;
+            // In slices, so that a cancel is heard while the far side is silent.
+            for (int left = ConnectMs(); left > 0;) {
+                if (Cancelled()) {
+                    NetClose(s);
+                    return -1;
+                }
+                int slice = cancelCheck && left > 50 ? 50 : left;
+                r = NetWaitConnected(s, slice, &waitError);
+                left -= slice;
+                if (r != 0) break;
+            }
             if (r == -1) {
                 Log(1, "connect_host", "Bad select(): (err=%d)\n", waitError);
                 NetClose(s);
@@ -470,7 +508,8 @@ int IAD_HTTPClient::raw_send(intptr_t s, const char* bytes, int length) {
             Log(2, "full_send", "Bad write(): %s\n", NetErrorText(error, text, sizeof text));
             return -1;
         }
-        int r = NetWaitWritable(s, IoMs());
+        int r = WaitSliced(NetWaitWritable, s, IoMs());
+        if (r == -3) return -1;
         if (r == 0) return -2;
         if (r < 0) {
             Log(1, "full_send", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
@@ -485,6 +524,7 @@ int IAD_HTTPClient::raw_recv_some(intptr_t s, char* buffer, int size) {
     if (receiveLimit > 0 && size > receiveLimit) size = receiveLimit;
     bool waited = false;
     for (;;) {
+        if (Cancelled()) return -1;
         int n = NetRecv(s, buffer, size);
         if (n >= 0) return n;
         int error = NetLastError();
@@ -494,7 +534,8 @@ int IAD_HTTPClient::raw_recv_some(intptr_t s, char* buffer, int size) {
         }
         // Readable, yet nothing to take: pause before waiting again.
         if (waited) NetSleepMs(timeouts.retrySleepMs);
-        int r = NetWaitReadable(s, IoMs());
+        int r = WaitSliced(NetWaitReadable, s, IoMs());
+        if (r == -3) return -1;
         if (r == 0) return -2;
         if (r < 0) {
             Log(1, "raw_recv_some", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
@@ -508,6 +549,7 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
     if (channel) {
         int done = 0;
         while (done < size) {
+            if (Cancelled()) return -1;
             int n = channel->Recv(buffer + done, size - done);
             if (n == 0) break;
             if (n < 0) return n;
@@ -522,9 +564,12 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
     // select per block, the dearest socket call under some platforms.
     bool waited = false;
     while (done < size) {
+        // Between blocks: a transfer that is no longer wanted ends here.
+        if (Cancelled()) return -1;
         int n = NetRecv(s, buffer + done, size - done);
         if (n < 0 && !waited && NetWouldBlock(NetLastError())) {
-            int r = NetWaitReadable(s, IoMs());
+            int r = WaitSliced(NetWaitReadable, s, IoMs());
+            if (r == -3) return -1;
             if (r == 0) return -2;
             if (r < 0) {
                 Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
@@ -762,6 +807,7 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
         int recvTimeouts = 0;
         bool redirected = false;
         while (!redirected) {
+            if (Cancelled()) return -1;
             // A proxy known to want a Windows login gets it at once.
             if (proxy && !url->secure && proxy_login && login_scheme) {
                 int r = login_and_receive(address, path, localPath);

@@ -22,6 +22,12 @@ class ProxyLogin;
 struct NetAddress;
 enum TlsFailure : int;
 
+// Asked between received blocks and during every wait of a transfer; when
+// it answers true the transfer is given up at once (GetFile fails). The
+// fetch worker uses it so that a stopped download lets go of its files
+// within moments rather than at the end of a part.
+typedef bool (*HttpCancelCheck)(void* context);
+
 class IAD_HTTPClient {
 public:
     explicit IAD_HTTPClient(int level, const HttpTimeouts& timeouts = HttpTimeouts());
@@ -34,6 +40,8 @@ public:
     int set_urls(const char* url, const char* proxy);
     // 0 when the body was received to the end and written; -1 otherwise.
     int GetFile(const char* path, const char* localPath);
+    // Installs (or, with null, removes) the question that cancels transfers.
+    void set_cancel(HttpCancelCheck check, void* context);
 
     // The Windows logins (Negotiate, NTLM) the client may answer a proxy's
     // 407 with; none by default, so that only Basic is spoken. Borrowed.
@@ -103,6 +111,10 @@ private:
     int skip_body(intptr_t socket, long long count);
     int ConnectMs() const;
     int IoMs() const;
+    bool Cancelled();
+    // A wait of `milliseconds` in short slices, so that a cancel is heard
+    // during it: the wait's own result, or -3 when cancelled.
+    int WaitSliced(int (*wait)(intptr_t, int), intptr_t socket, int milliseconds);
 
     int level;
     HttpTimeouts timeouts;
@@ -121,4 +133,6 @@ private:
     int proxy_offer;   // schemes of the last 407
     int login_scheme;  // the Windows login that got through this proxy
     int last_status;   // of the last answer that recv_answer read
+    HttpCancelCheck cancelCheck;
+    void* cancelContext;
 };

@@ -14,6 +14,12 @@ namespace {
 const UINT kRecordKeyString = IDS_FOLDER_KEY;
 const char kRecordKeyFallback[] = "Software\\Corvane\\CvGet";
 const char kPathValue[] = "Path";
+// Set beside "Path" when a run that was over could not remove its folder:
+// the next start removes it. A folder taken up again loses the mark.
+const char kRemovePendingValue[] = "RemovePending";
+// A file still held by someone is tried again this often, this far apart.
+const int kRemoveAttempts = 10;
+const DWORD kRemoveRetryMs = 100;
 
 // The record's key name from the string table; the built-in name when the
 // table lacks it, so that a folder is never recorded under an empty key
@@ -25,7 +31,9 @@ void LoadRecordKey(HINSTANCE instance, char* key, int size) {
 }
 
 // Reads the recorded folder; false when there is no usable record.
-bool ReadRecordedPath(const char* key, char* path) {
+// `removePending` (when given) tells whether the record carries the mark;
+// `takeUp` clears the mark, as the folder is in use again.
+bool ReadRecordedPath(const char* key, char* path, bool* removePending = nullptr, bool takeUp = false) {
     HKEY handle = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
         return false;
@@ -33,12 +41,53 @@ bool ReadRecordedPath(const char* key, char* path) {
     DWORD size = MAX_PATH;
     LONG status = RegQueryValueExA(handle, kPathValue, nullptr, &type,
                                    reinterpret_cast<BYTE*>(path), &size);
+    if (removePending) {
+        DWORD mark = 0;
+        DWORD markType = 0;
+        DWORD markSize = sizeof mark;
+        *removePending = RegQueryValueExA(handle, kRemovePendingValue, nullptr, &markType,
+                                          reinterpret_cast<BYTE*>(&mark), &markSize) == ERROR_SUCCESS &&
+                         markType == REG_DWORD && mark != 0;
+    }
+    if (takeUp) RegDeleteValueA(handle, kRemovePendingValue);
     RegCloseKey(handle);
     if (status != ERROR_SUCCESS || type != REG_SZ) return false;
     // The stored value need not carry its terminator.
     path[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
     // An empty record would name no folder at all; make a new one instead.
     return path[0] != '\0';
+}
+
+// Keeps the record of a folder that could not be removed, marked so that
+// the next start removes it rather than leave it to nobody.
+void MarkForRemoval(const char* key, const char* path) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(handle, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                   static_cast<DWORD>(std::strlen(path) + 1));
+    DWORD mark = 1;
+    RegSetValueExA(handle, kRemovePendingValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mark),
+                   sizeof mark);
+    RegCloseKey(handle);
+}
+
+bool Gone(const char* path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A file that another thread or program closes a moment later (a virus
+// scanner, a worker that was slow to stop) does not keep the folder.
+bool DeleteTreeWithRetries(const char* path) {
+    for (int attempt = 1;; ++attempt) {
+        DeleteTree(path);
+        if (Gone(path)) return true;
+        if (attempt >= kRemoveAttempts) return false;
+        Sleep(kRemoveRetryMs);
+    }
 }
 
 bool MakeTemporaryName(char* path) {
@@ -56,7 +105,7 @@ bool MakeTemporaryName(char* path) {
 int OpenDownloadFolder(DownloadFolder* folder) {
     char key[200];
     LoadRecordKey(folder->instance, key, sizeof key);
-    if (!ReadRecordedPath(key, folder->path)) {
+    if (!ReadRecordedPath(key, folder->path, nullptr, true)) {
         if (!MakeTemporaryName(folder->path)) return 0;
     }
     if (GetFileAttributesA(folder->path) != INVALID_FILE_ATTRIBUTES) return 1;
@@ -76,11 +125,25 @@ int RemoveDownloadFolder(DownloadFolder* folder) {
     if (secondInstance) return 0;
     // An empty path or a drive root is never deleted.
     if (std::strlen(folder->path) <= 5) return 0;
-    DeleteTree(folder->path);
     char key[200];
     LoadRecordKey(folder->instance, key, sizeof key);
+    if (!DeleteTreeWithRetries(folder->path)) {
+        MarkForRemoval(key, folder->path);
+        return 0;
+    }
     RegDeleteKeyA(HKEY_CURRENT_USER, key);
     return 1;
+}
+
+int RemoveLeftoverDownloadFolder(HINSTANCE instance) {
+    if (secondInstance) return 0;
+    char key[200];
+    LoadRecordKey(instance, key, sizeof key);
+    DownloadFolder folder = {};
+    folder.instance = instance;
+    bool pending = false;
+    if (!ReadRecordedPath(key, folder.path, &pending) || !pending) return 0;
+    return RemoveDownloadFolder(&folder);
 }
 
 void DeleteTree(const char* path) {

@@ -43,10 +43,13 @@ def unique(prefix):
 
 class Site:
     """A file published over HTTP in the part layout, under a fresh
-    directory of the web root; parts can be held back and restored."""
+    directory of the web root; parts can be held back and restored. A slow
+    site is served at 32 KB/s per request (the web server's "slow/")."""
 
-    def __init__(self, content, name='client.bin'):
+    def __init__(self, content, name='client.bin', part_size=PART_SIZE, slow=False):
         self.dir_name = unique('e2e-')
+        self.source_dir = ('slow/' if slow else '') + self.dir_name
+        self.part_size = part_size
         self.directory = os.path.join(WWW_DIR, self.dir_name)
         self.content = content
         self.name = name
@@ -54,7 +57,7 @@ class Site:
         with open(source, 'wb') as f:
             f.write(content)
         r = subprocess.run([cvtest.CVPACK, 'split', source, self.directory, '--part-size',
-                            str(PART_SIZE)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            str(part_size)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if r.returncode != 0:
             raise AssertionError('cvpack split failed: %s' % r.stdout)
         self.held = {}
@@ -62,7 +65,7 @@ class Site:
 
     @property
     def parts(self):
-        return (len(self.content) + PART_SIZE - 1) // PART_SIZE
+        return (len(self.content) + self.part_size - 1) // self.part_size
 
     def part_path(self, n):
         return os.path.join(self.directory, 'file%03d.bin' % n)
@@ -128,7 +131,7 @@ def scramble(text):
 def http_section(name, site, display, install_order, extra=''):
     return ('[%s]\nname=%s data\nsize=%d\nProtocol=http\nsite=127.0.0.1:%d\nsourceDir=%s\n'
             'files=%s\nDisplayOrder=%d\nInstallOrder=%d\ninstall1=copy,%s\n%s\n'
-            % (name, name, (len(site.content) + 1023) // 1024, HTTP_PORT, site.dir_name,
+            % (name, name, (len(site.content) + 1023) // 1024, HTTP_PORT, site.source_dir,
                site.name, display, install_order, site.name, extra))
 
 
@@ -221,8 +224,8 @@ class RunTestCase(unittest.TestCase):
             s.remove()
         cvtest.reset()
 
-    def site(self, size, seed, name='client.bin'):
-        s = Site(data(size, seed), name)
+    def site(self, size, seed, name='client.bin', **kw):
+        s = Site(data(size, seed), name, **kw)
         self.sites.append(s)
         return s
 

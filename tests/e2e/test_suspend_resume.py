@@ -68,6 +68,19 @@ class SuspendResume(runs.RunTestCase):
         self.assertEqual(0, resumed.wait(60))
         self.assertFetchedOnce(site)
         self.assertInstalled(site)
+        # The copy that ran cannot delete itself: the folder keeps only it,
+        # and its record stays, marked, for the next start to remove.
+        folder = os.path.dirname(copy)
+        self.assertEqual([os.path.basename(copy)], os.listdir(folder))
+        self.assertEqual('0x1', cvtest.reg_query(runs.FOLDER_KEY, 'RemovePending'))
+        self.assertEqual([], cvtest.shortcut_files())
+        self.assertFalse(os.path.exists(cvtest.state_file()))
+        again = cvtest.start(exe=exe)
+        intro = cvtest.wait_window(title='Corvane Lite Installer', text='&Exit', visible=True,
+                                   timeout=30)
+        self.assertFalse(os.path.exists(folder))
+        cvtest.click('&Exit', hwnd=intro['hwnd'])
+        again.wait(30)
         self.assertCleanedUp()
 
 

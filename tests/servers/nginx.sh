@@ -50,6 +50,11 @@ http {
       auth_basic "test";
       auth_basic_user_file $dir/htpasswd;
     }
+    # The same files over a slow line: 32 KB/s per request.
+    location /slow/ {
+      alias $CV_WWW_DIR/;
+      limit_rate 32k;
+    }
   }
 }
 CONF

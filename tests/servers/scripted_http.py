@@ -37,6 +37,8 @@ Scenarios:
                     names the scheme, "refuse" 407 again, "nolength" (the
                     challenge itself comes without Content-Length), "close"
                     (the challenge closes the connection)
+  trickle/N         200 with N bytes of the pattern: 4,096 at once, then pieces
+                    of 512 bytes 20 ms apart (about 25 KB/s)
 """
 import os
 import select
@@ -44,6 +46,7 @@ import socket
 import socketserver
 import sys
 import threading
+import time
 import urllib.parse
 
 LOCK = threading.Lock()
@@ -186,6 +189,16 @@ class Handler(socketserver.BaseRequestHandler):
             whole = response(200, pattern(n), [], "OK")
             for i in range(0, len(whole), 1000):
                 conn.sendall(whole[i:i + 1000])
+        elif scenario == "trickle":
+            n = int(args[0])
+            whole = response(200, pattern(n), [], "OK")
+            first = len(whole) - n + min(n, 4096)
+            conn.sendall(whole[:first])
+            for i in range(first, len(whole), 512):
+                if STOP.is_set():
+                    return
+                time.sleep(0.02)
+                conn.sendall(whole[i:i + 512])
         else:
             conn.sendall(response(404, b"unknown scenario\n", reason="Not Found"))
 

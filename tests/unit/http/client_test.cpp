@@ -3,6 +3,7 @@
 // server. Portable: the Windows tests build this same file under Wine.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <thread>
 
 #include "http/codec.h"
 #include "http/http_client.h"
@@ -534,6 +536,45 @@ TEST_F(HttpTest, TimeOutsAreBounded) {
     ASSERT_EQ(0, Fetch(Scripted("stall-once/200000"), "", Quick(1000)));
     EXPECT_EQ(Pattern(200000), Body());
     EXPECT_EQ(7 + 2, RequestCount());
+}
+
+// A cancel asked for while a body is still coming ends the transfer at
+// once, with the file closed: during a wait on a silent server as between
+// the blocks of one that trickles. Without it either would take far longer
+// than the bound (a minute's wait; some ten seconds of trickling).
+TEST_F(HttpTest, CancelEndsATransferInTheMiddleOfItsBody) {
+    for (const char* scenario : {"stall-once/300000", "trickle/300000"}) {
+        SCOPED_TRACE(scenario);
+        std::atomic<bool> stop(false);
+        IAD_HTTPClient client(0, Quick(60000));
+        client.set_cancel([](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load(); }, &stop);
+        ASSERT_EQ(0, client.set_urls(Scripted(scenario).c_str(), nullptr));
+        std::remove(out.c_str());
+        std::atomic<int> result(1);
+        std::atomic<bool> ended(false);
+        std::thread fetch([&] {
+            result = client.GetFile(nullptr, out.c_str());
+            ended = true;
+        });
+        // Part of the body is in the file: the transfer is under way.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::error_code ec;
+        auto written = [&] {
+            auto size = std::filesystem::file_size(out, ec);
+            return ec ? 0 : size;
+        };
+        while (!ended && written() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_FALSE(ended);
+        EXPECT_GT(written(), 0u);
+        auto asked = std::chrono::steady_clock::now();
+        stop = true;
+        fetch.join();
+        EXPECT_EQ(-1, result);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+        // The file is closed: it can be removed at once.
+        EXPECT_TRUE(std::filesystem::remove(out, ec)) << ec.message();
+    }
 }
 
 TEST_F(HttpTest, CutBodyEndsTheFileAndCountsAsDone) {

@@ -450,6 +450,21 @@ void ScriptedServer::Handle(SOCKET s) {
     std::string body = ReadFileBytes(file);
     const char header[] = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
     SendAll(s, header, sizeof header - 1);
-    SendAll(s, body.data(), action == CutShort ? body.size() / 2 : body.size());
+    if (action == Trickle) {
+        size_t sent = body.size() < 4096 ? body.size() : 4096;
+        if (send(s, body.data(), static_cast<int>(sent), 0) != static_cast<int>(sent)) sent = body.size() + 1;
+        // The pace of a slow line; a client that gives up ends it.
+        while (sent < body.size() && !stopping && WaitForSingleObject(released, 20) == WAIT_TIMEOUT) {
+            int piece = body.size() - sent < 512 ? static_cast<int>(body.size() - sent) : 512;
+            if (send(s, body.data() + sent, piece, 0) != piece) break;
+            sent += static_cast<size_t>(piece);
+        }
+        if (sent < body.size()) {
+            closesocket(s);
+            return;
+        }
+    } else {
+        SendAll(s, body.data(), action == CutShort ? body.size() / 2 : body.size());
+    }
     CloseGracefully(s);
 }

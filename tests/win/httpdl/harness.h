@@ -76,7 +76,9 @@ std::string ReadPartList(const Layout& layout);
 // directory, counts the requests for each path, and can misbehave.
 class ScriptedServer {
 public:
-    enum Action { Serve, CutShort, Unavailable, Hold };
+    // Trickle: the header and the first 4 KiB at once, then the rest in
+    // pieces of 512 bytes 20 ms apart (a slow server); Release ends it.
+    enum Action { Serve, CutShort, Unavailable, Hold, Trickle };
     explicit ScriptedServer(const std::string& root);
     ~ScriptedServer();
     bool Start();

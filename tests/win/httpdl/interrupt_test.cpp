@@ -1,6 +1,6 @@
 // Pause, resume and stop between parts, a server that cuts a part short and
 // recovers, and a transport destroyed while its worker is inside a request
-// (Suspend) followed at once by a new fetch of the same file.
+// (Suspend) with a new fetch of the same file waiting for it.
 #include <new>
 
 #include "fetch_support.h"
@@ -122,25 +122,25 @@ TEST_F(Interrupts, SuspendDuringAPartThenResumeAtOnce) {
     ASSERT_EQ(1, first->Fetch(remote.c_str(), Target().c_str()));
     ASSERT_TRUE(PumpUntil([&] { return server->HeldNow() == 1; }));
     EXPECT_EQ(2, recorder.Count(msgDl3));
+    recorder.reports.clear();
 
-    // Suspend: stop, the dialog and its transports end.
+    // A second worker for the same files waits while the first one is
+    // still inside its request.
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return transport->state->waitingForEarlier == 1; }));
+    EXPECT_EQ(1, server->Requests("/" + layout.name + "/pkginfo.txt"));
+
+    // Suspend: stop, the dialog and its transports end. The first worker
+    // gives up its request at once, though the server still holds it.
     first->Interrupt(0);
     first->~HttpDownloader();
     ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
-    recorder.reports.clear();
-
-    // Resume at once in the same process: a new transport, same files.
-    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
-    // The new worker waits for the old one, which is still inside its request.
-    ASSERT_TRUE(PumpUntil([&] { return transport->state->waitingForEarlier == 1; }));
-    EXPECT_EQ(1, server->Requests("/" + layout.name + "/pkginfo.txt"));
-    EXPECT_EQ("", recorder.Names());
-    server->Release();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
     EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
-    // The old worker finished part 2 and ended silently; the new one began
-    // only after it and fetched what was still missing.
-    EXPECT_EQ("dl2 dl3 dl3 dl3 dl4", recorder.Names());
-    EXPECT_EQ(1, server->Requests(PartUrl(2)));
+    EXPECT_EQ(1, server->HeldNow());
+    // The old worker ended silently; the new one began only after it and
+    // fetched what was still missing, part 2 included.
+    EXPECT_EQ("dl2 dl3 dl3 dl3 dl3 dl4", recorder.Names());
+    EXPECT_EQ(2, server->Requests(PartUrl(2)));
     EXPECT_EQ(data, ReadFileBytes(Target()));
 }

@@ -141,6 +141,70 @@ TEST_F(DownloadFolderTest, RemovesNestedTreeWhateverTheAttributes) {
     EXPECT_FALSE(ReadRecord(&recorded));
 }
 
+bool RemovalPending() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD mark = 0, size = sizeof mark, type = 0;
+    LONG status = RegQueryValueExA(key, "RemovePending", nullptr, &type, reinterpret_cast<BYTE*>(&mark), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD && mark == 1;
+}
+
+// A file that stays open through every try keeps the folder; its record
+// stays, marked, and the next start removes both. A folder that is taken up
+// again before that is no longer marked, so a suspended download in it is
+// never removed at a start.
+TEST_F(DownloadFolderTest, FolderHeldOpenKeepsItsMarkedRecordForTheNextStart) {
+    ASSERT_EQ(1, OpenDownloadFolder(&folder));
+    const std::string root = folder.path;
+    const std::string part = root + "\\file002.bin";
+    HANDLE held = CreateFileA(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(0, RemoveDownloadFolder(&folder));
+    EXPECT_TRUE(Exists(part));
+    std::string recorded;
+    ASSERT_TRUE(ReadRecord(&recorded));
+    EXPECT_EQ(root, recorded);
+    EXPECT_TRUE(RemovalPending());
+    // Still held at the next start: it stays marked for the one after.
+    EXPECT_EQ(0, RemoveLeftoverDownloadFolder(folder.instance));
+    EXPECT_TRUE(RemovalPending());
+    CloseHandle(held);
+
+    // A second instance leaves it alone; a first one removes it.
+    secondInstance = 1;
+    EXPECT_EQ(0, RemoveLeftoverDownloadFolder(folder.instance));
+    EXPECT_TRUE(Exists(root));
+    secondInstance = 0;
+    EXPECT_EQ(1, RemoveLeftoverDownloadFolder(folder.instance));
+    EXPECT_FALSE(Exists(root));
+    EXPECT_FALSE(ReadRecord(&recorded));
+
+    // Taken up again by a session before any start removed it.
+    ASSERT_EQ(1, OpenDownloadFolder(&folder));
+    const std::string part2 = std::string(folder.path) + "\\file002.bin";
+    held = CreateFileA(part2.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(0, RemoveDownloadFolder(&folder));
+    CloseHandle(held);
+    DownloadFolder again;
+    again.instance = folder.instance;
+    ASSERT_EQ(1, OpenDownloadFolder(&again));
+    EXPECT_STREQ(folder.path, again.path);
+    EXPECT_FALSE(RemovalPending());
+    EXPECT_EQ(0, RemoveLeftoverDownloadFolder(folder.instance));
+    EXPECT_TRUE(Exists(again.path));
+}
+
+// Without a marked record a start removes nothing.
+TEST_F(DownloadFolderTest, UnmarkedFolderIsLeftToItsRun) {
+    ASSERT_EQ(1, OpenDownloadFolder(&folder));
+    EXPECT_EQ(0, RemoveLeftoverDownloadFolder(folder.instance));
+    EXPECT_TRUE(IsDirectory(folder.path));
+}
+
 TEST_F(DownloadFolderTest, SecondInstanceAndShortPathsAreNeverRemoved) {
     ASSERT_EQ(1, OpenDownloadFolder(&folder));
     setuptest::WriteFile(std::string(folder.path) + "\\keep.txt", "x");
