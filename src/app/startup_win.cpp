@@ -85,7 +85,7 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
             CloseHandle(mutex);
             return 1;
         }
-        if (std::strstr(cl, "-run2")) secondInstance = 1;
+        if (switches.run2) secondInstance = 1;
     }
     commandLine = cl;
     InitCommonControlsFromSystem();
