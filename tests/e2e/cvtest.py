@@ -289,11 +289,23 @@ def quit_tray(**kw):
     post('WM_COMMAND', 40002, 0, title=TRAY_CLASS, cls=TRAY_CLASS, **kw)
 
 
+def _run_wine_tool(cmd, timeout):
+    """Runs one of Wine's own console tools (reg). On a loaded machine Wine
+    now and then fails to start the tool at all ("Application could not be
+    started"); that says nothing about the registry, so the start is tried
+    again, a bounded number of times."""
+    for _ in range(3):
+        rc, text = _run(cmd, timeout)
+        if rc == 0 or 'could not be started' not in text:
+            break
+    return rc, text
+
+
 # --- registry -------------------------------------------------------------
 
 def reg_query(key, value):
     """Text of a registry value, or None when the key or value is missing."""
-    rc, text = _run([WINE, 'reg', 'query', key, '/v', value], 60)
+    rc, text = _run_wine_tool([WINE, 'reg', 'query', key, '/v', value], 60)
     if rc != 0:
         return None
     for line in text.splitlines():
@@ -304,19 +316,19 @@ def reg_query(key, value):
 
 
 def reg_key_exists(key):
-    rc, _ = _run([WINE, 'reg', 'query', key], 60)
+    rc, _ = _run_wine_tool([WINE, 'reg', 'query', key], 60)
     return rc == 0
 
 
 def reg_add(key, value, data, kind='REG_SZ'):
-    rc, text = _run([WINE, 'reg', 'add', key, '/v', value, '/t', kind, '/d', str(data), '/f'], 60)
+    rc, text = _run_wine_tool([WINE, 'reg', 'add', key, '/v', value, '/t', kind, '/d', str(data), '/f'], 60)
     if rc != 0:
         raise AssertionError('reg add %s %s failed: %s' % (key, value, text))
 
 
 def reg_delete(key, value=None):
     cmd = [WINE, 'reg', 'delete', key] + (['/v', value] if value else []) + ['/f']
-    _run(cmd, 60)
+    _run_wine_tool(cmd, 60)
 
 
 # --- paths ----------------------------------------------------------------
