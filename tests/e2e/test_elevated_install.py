@@ -36,11 +36,13 @@ class ElevatedCopy(runs.RunTestCase):
         self.assertInstalled(site)
         self.assertEqual(requests, site.requests('file000.bin'))  # nothing fetched again
         # The copy ran from the folder: its own image cannot be deleted while
-        # it runs, everything else is gone, and so are the record, the
-        # shortcut and the state file.
-        if os.path.exists(folder):
-            self.assertEqual(['setup.exe'], [n.lower() for n in os.listdir(folder)])
-        self.assertCleanedUp()
+        # it runs. Everything else is gone, the shortcut and the state file
+        # too, and the folder's record stays, marked, so that the next start
+        # removes what is left instead of orphaning it.
+        self.assertEqual(['setup.exe'], [n.lower() for n in os.listdir(folder)])
+        self.assertEqual('0x1', cvtest.reg_query(runs.FOLDER_KEY, 'RemovePending'))
+        self.assertEqual([], cvtest.shortcut_files())
+        self.assertFalse(os.path.exists(cvtest.state_file()))
 
 
 if __name__ == '__main__':
