@@ -275,6 +275,7 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       proxy_login(nullptr),
       proxy_offer(0),
       login_scheme(0),
+      tunnel_login(false),
       last_status(0),
       cancelCheck(nullptr),
       cancelContext(nullptr) {
@@ -713,20 +714,38 @@ int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* r
     return -1;
 }
 
-int IAD_HTTPClient::open_tunnel(intptr_t s) {
-    char request[kRequestSize];
-    Request r = {request, kRequestSize, 0, false};
-    tunnelExtraCount = 0;
+int IAD_HTTPClient::compose_connect(char* buffer, int size, const char* loginScheme, const char* loginToken,
+                                    bool keepAlive) {
+    Request r = {buffer, size, 0, false};
+    buffer[0] = '\0';
     r.Add("CONNECT %s:%d HTTP/1.0\r\n", url->host, int(url->port));
     r.Add("Host: %s:%d\r\n", url->host, int(url->port));
-    if (proxy && proxy->user && proxy->password) {
+    if (loginScheme) {
+        r.Add("Proxy-Authorization: %s %s\r\n", loginScheme, loginToken);
+    } else if (proxy && proxy->user && proxy->password) {
         char basic[kRequestSize];
         if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return -1;
         r.Add("Proxy-Authorization: Basic %s\r\n", basic);
     }
+    if (keepAlive) r.Add("Proxy-Connection: Keep-Alive\r\n");
     r.Add("\r\n");
-    if (r.overflow) return -1;
-    if (raw_send(s, request, r.length) != r.length) {
+    if (r.overflow) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return r.length;
+}
+
+int IAD_HTTPClient::open_tunnel(intptr_t s) {
+    tunnelExtraCount = 0;
+    last_status = 0;
+    // A proxy known to want a Windows login, or that has just asked for
+    // one on a connection of its own, gets the handshake on this one.
+    if (proxy_login && (login_scheme || tunnel_login)) return windows_login(s, nullptr, nullptr, nullptr);
+    char request[kRequestSize];
+    int length = compose_connect(request, kRequestSize, nullptr, nullptr, false);
+    if (length < 0) return -1;
+    if (raw_send(s, request, length) != length) {
         Log(1, "open_tunnel", "Can't send CONNECT\n");
         return -1;
     }
@@ -747,6 +766,17 @@ int IAD_HTTPClient::open_tunnel(intptr_t s) {
         if (have == int(sizeof answer)) {
             Log(1, "open_tunnel", "Answer to CONNECT too long\n");
             return -1;
+        }
+    }
+    last_status = header.status;
+    if (header.status == 407) {
+        // As for a plain request: the offer decides whether a Windows login
+        // follows, and is shown to the user when nothing gets through.
+        ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
+        if (offer) {
+            ParseProxyChallenge(answer, header.header_length, offer);
+            proxy_offer = offer->schemes;
+            delete offer;
         }
     }
     if (header.status != 200) {
@@ -810,7 +840,7 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             if (Cancelled()) return -1;
             // A proxy known to want a Windows login gets it at once.
             if (proxy && !url->secure && proxy_login && login_scheme) {
-                int r = login_and_receive(address, path, localPath);
+                int r = windows_login(-1, &address, path, localPath);
                 if (r == 0) return 0;
                 if (r == -2 && recvTimeouts++ <= 5) continue;
                 if (r == -3) {
@@ -842,7 +872,22 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             // never a fall back to plain http.
             if (url->secure && start_secure(s) < 0) {
                 close_connection(s);
-                return -1;
+                // A proxy that asks for a Windows login this client can
+                // give gets the handshake on a tunnel connection of its own;
+                // one known to want it had it already.
+                if (!proxy || login_scheme || !windows_login_wanted()) return -1;
+                s = connect_host(address);
+                if (s < 0) {
+                    Log(1, "GetFile", "Can't connect.\n");
+                    return -1;
+                }
+                tunnel_login = true;
+                int opened = start_secure(s);
+                tunnel_login = false;
+                if (opened < 0) {
+                    close_connection(s);
+                    return -1;
+                }
             }
             int sent = full_send(s, request, length);
             if (sent == -1) {
@@ -863,9 +908,8 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             close_connection(s);
             // A proxy that asks for a Windows login this client can give
             // gets the handshake on a connection of its own.
-            if (r == -1 && last_status == 407 && proxy && !url->secure && proxy_login &&
-                (PickProxyScheme(proxy_offer, proxy_login->Schemes()) & (kSchemeNtlm | kSchemeNegotiate)))
-                r = login_and_receive(address, path, localPath);
+            if (r == -1 && proxy && !url->secure && windows_login_wanted())
+                r = windows_login(-1, &address, path, localPath);
             switch (r) {
                 case 0:
                     return 0;
@@ -951,7 +995,13 @@ int IAD_HTTPClient::skip_body(intptr_t s, long long count) {
     return 0;
 }
 
-int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* path, const char* localPath) {
+bool IAD_HTTPClient::windows_login_wanted() const {
+    return last_status == 407 && proxy_login &&
+           (PickProxyScheme(proxy_offer, proxy_login->Schemes()) & (kSchemeNtlm | kSchemeNegotiate));
+}
+
+int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, const char* path,
+                                  const char* localPath) {
     int usable = proxy_login->Schemes();
     int offered = login_scheme ? login_scheme : proxy_offer;
     // With a proxy user, that user's credentials; without, the logged-on
@@ -967,7 +1017,7 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
     int result = -1;
     int scheme = 0;
     int more = -1;
-    intptr_t s = -1;
+    intptr_t s = tunnel;
     if (!token || !request || !head || !challenge) goto done;
     // Negotiate first; where it cannot be used, NTLM.
     for (int candidate : {int(kSchemeNegotiate), int(kSchemeNtlm)}) {
@@ -981,15 +1031,19 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
         Log(1, "GetFile", "No %s login with these credentials\n", ProxySchemeName(candidate));
     }
     if (!scheme) goto done;
-    s = connect_host(address);
-    if (s < 0) {
-        Log(1, "GetFile", "Can't connect.\n");
-        goto done;
+    if (tunnel < 0) {
+        s = connect_host(*address);
+        if (s < 0) {
+            Log(1, "GetFile", "Can't connect.\n");
+            goto done;
+        }
     }
     // A handshake has a few legs; more than that is a proxy going round in
     // circles, and a 407 after the last token is a refused login.
     for (int leg = 0; leg < 4; ++leg) {
-        int length = compose_request(request, kLoginRequestSize, path, ProxySchemeName(scheme), token, more == 1);
+        const char* name = ProxySchemeName(scheme);
+        int length = tunnel >= 0 ? compose_connect(request, kLoginRequestSize, name, token, more == 1)
+                                 : compose_request(request, kLoginRequestSize, path, name, token, more == 1);
         if (length < 0) {
             Log(1, "GetFile", "Request does not fit %d bytes\n", kLoginRequestSize);
             break;
@@ -999,9 +1053,10 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
             result = sent;
             break;
         }
-        if (more == 0) {
+        if (more == 0 && tunnel < 0) {
+            // No keep-alive asked: the answer ends with the connection.
             result = recv_answer(s, localPath, nullptr, 0);
-            if (result == -1 && last_status == 407) Log(1, "GetFile", "The proxy refused the %s login\n", ProxySchemeName(scheme));
+            if (result == -1 && last_status == 407) Log(1, "GetFile", "The proxy refused the %s login\n", name);
             if (result == 0 || result == -3) login_scheme = scheme;
             break;
         }
@@ -1014,6 +1069,25 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
         IAD_HTTPHeader header;
         header.clear();
         header.parse(head, n);
+        if (tunnel >= 0 && header.status != 407) {
+            last_status = header.status;
+            if (header.status != 200) {
+                Log(1, "open_tunnel", "Proxy refused CONNECT: %d\n", header.status);
+                break;
+            }
+            // The tunnel is open; the site has said nothing yet, so bytes
+            // after the answer are rare, and kept for the channel.
+            int extra = n - headerLength;
+            if (extra > int(sizeof tunnelExtra)) {
+                Log(1, "open_tunnel", "Too many bytes after the answer to CONNECT\n");
+                break;
+            }
+            std::memcpy(tunnelExtra, head + headerLength, size_t(extra));
+            tunnelExtraCount = extra;
+            login_scheme = scheme;
+            result = 0;
+            break;
+        }
         if (header.status != 407) {
             // Let through before the handshake ended: this is the answer.
             result = recv_answer(s, localPath, head, n);
@@ -1024,8 +1098,8 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
         ParseProxyChallenge(head, headerLength, challenge);
         proxy_offer = challenge->schemes;
         const char* answer = scheme == kSchemeNtlm ? challenge->ntlmToken : challenge->negotiateToken;
-        if (!answer[0]) {
-            Log(1, "GetFile", "The proxy refused the %s login\n", ProxySchemeName(scheme));
+        if (more == 0 || !answer[0]) {
+            Log(1, "GetFile", "The proxy refused the %s login\n", name);
             break;
         }
         // The 407's body is read whole, so that the next token goes out on
@@ -1043,12 +1117,12 @@ int IAD_HTTPClient::login_and_receive(const NetAddress& address, const char* pat
         }
         more = proxy_login->Continue(answer, token, kLoginTokenSize);
         if (more < 0) {
-            Log(1, "GetFile", "The %s challenge cannot be answered\n", ProxySchemeName(scheme));
+            Log(1, "GetFile", "The %s challenge cannot be answered\n", name);
             break;
         }
     }
 done:
-    if (s >= 0) NetClose(s);
+    if (s >= 0 && tunnel < 0) NetClose(s);
     if (scheme) proxy_login->End();
     delete challenge;
     std::free(head);

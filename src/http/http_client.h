@@ -1,6 +1,8 @@
 // HTTP/1.0 client: fetches one file with GET, directly or through a proxy,
 // with Basic authentication and redirects, into a local file; https through
-// the platform's secure channel, through a proxy by a CONNECT tunnel.
+// the platform's secure channel, through a proxy by a CONNECT tunnel. A proxy
+// that asks for a Windows login (Negotiate, NTLM) gets it, for plain requests
+// and for the CONNECT alike, when the platform's login is set.
 // Portable code over the small socket layer of net.h.
 #pragma once
 #include <cstdint>
@@ -73,7 +75,8 @@ public:
     int raw_recv_some(intptr_t socket, char* buffer, int size);
     // Asks the proxy for a tunnel to the target's host and port; 0 when it
     // answered 200. Bytes that came after its answer are kept for the
-    // channel.
+    // channel. A 407's offer is kept as for any answer; a proxy known to
+    // want a Windows login gets the handshake's legs on this socket.
     int open_tunnel(intptr_t socket);
     // Opens the secure channel on a connected socket (through the tunnel
     // when there is a proxy). 0, or -1 with tls_failure() telling why.
@@ -106,7 +109,15 @@ private:
     void Log(int minLevel, const char* operation, const char* format, ...);
     int compose_request(char* request, int size, const char* path, const char* loginScheme, const char* loginToken,
                         bool keepAlive);
-    int login_and_receive(const NetAddress& address, const char* path, const char* localPath);
+    int compose_connect(char* request, int size, const char* loginScheme, const char* loginToken, bool keepAlive);
+    // True when the last answer was a 407 offering a Windows login this
+    // client can give.
+    bool windows_login_wanted() const;
+    // The legs of a Windows login on one connection: on `tunnel` (a socket)
+    // CONNECT requests, ending with the tunnel open (0); without one (-1)
+    // the request for `path` on a connection of its own to `address`,
+    // ending with the answer received as recv_file does.
+    int windows_login(intptr_t tunnel, const NetAddress* address, const char* path, const char* localPath);
     int read_head(intptr_t socket, char* buffer, int size, int* headerLength);
     int skip_body(intptr_t socket, long long count);
     int ConnectMs() const;
@@ -132,6 +143,7 @@ private:
     ProxyLogin* proxy_login;
     int proxy_offer;   // schemes of the last 407
     int login_scheme;  // the Windows login that got through this proxy
+    bool tunnel_login; // the next CONNECT carries the login from its start
     int last_status;   // of the last answer that recv_answer read
     HttpCancelCheck cancelCheck;
     void* cancelContext;

@@ -3,7 +3,9 @@
 # $CV_WWW_DIR like the plain one. A test certificate authority and the
 # server certificates are made here with openssl, each server certificate
 # on a port of its own:
-#   $CV_HTTPS_PORT            "localhost" from the trusted authority, chain sent
+#   $CV_HTTPS_PORT            "localhost" from the trusted authority, chain sent;
+#                             also named "secure.invalid", a name only the
+#                             tier's NTLM proxy resolves (to 127.0.0.1)
 #   $CV_HTTPS_EXPIRED_PORT    "localhost", expired
 #   $CV_HTTPS_WRONG_NAME_PORT for another name
 #   $CV_HTTPS_UNTRUSTED_PORT  "localhost" from a second authority, chain sent
@@ -38,12 +40,13 @@ make_ca() {
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 }
 
-# A server certificate: NAME AUTHORITY DNS-NAME [START END] (dates for an
-# expired one, YYYYMMDDHHMMSSZ)
+# A server certificate: NAME AUTHORITY DNS-NAMES [START END] (names
+# separated by commas, the first also the common name; dates for an expired
+# one, YYYYMMDDHHMMSSZ)
 make_leaf() {
-  local name="$1" ca="$2" dns="$3"
+  local name="$1" ca="$2" dns="${3%%,*}"
   printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' \
-    "$dns" >"$tls/$name.ext"
+    "${3//,/,DNS:}" >"$tls/$name.ext"
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
     -keyout "$tls/$name.key" -out "$tls/$name.csr" -subj "/CN=$dns" 2>/dev/null || return 1
   if [ $# -ge 5 ]; then
@@ -98,7 +101,7 @@ case "${1:-}" in
     chmod a+rx "$CV_SRV_DIR" "$CV_WWW_DIR" 2>/dev/null
     make_ca ca "Corvane Test Authority" &&
       make_ca ca2 "Untrusted Test Authority" &&
-      make_leaf good ca localhost &&
+      make_leaf good ca localhost,secure.invalid &&
       make_leaf expired ca localhost 20200101000000Z 20210101000000Z &&
       make_leaf wrongname ca otherhost.invalid &&
       make_leaf untrusted ca2 localhost &&

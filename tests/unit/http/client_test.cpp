@@ -21,6 +21,7 @@
 #include "download/line_file.h"
 #include "http/proxy_auth.h"
 #include "../../tier_servers.h"
+#include "scripted_login.h"
 
 namespace {
 
@@ -686,34 +687,6 @@ TEST_F(HttpTest, LogLinesFollowTheLevel) {
 // The scripted server plays a proxy that asks for a login; a scripted login
 // stands in for the platform's, so that the handshake itself is seen: which
 // scheme is chosen, the tokens in order, the keep-alive leg, the end.
-
-namespace {
-class ScriptedLogin : public ProxyLogin {
-public:
-    int Schemes() override { return schemes; }
-    int Begin(int scheme, const char* host, const char* domain, const char* user, const char* password, char* token,
-              int size) override {
-        begun.push_back(scheme);
-        who = user ? std::string(domain) + "\\" + user + ":" + password : "<logged-on>";
-        if (scheme & refuse) return -1;
-        std::snprintf(token, size_t(size), "%s", "Zmlyc3Q=");  // "first"
-        return 1;
-    }
-    int Continue(const char* challenge, char* token, int size) override {
-        challenges.push_back(challenge);
-        std::snprintf(token, size_t(size), "%s", "bGFzdA==");  // "last"
-        return 0;
-    }
-    void End() override { ++ended; }
-
-    int schemes = kSchemeNtlm | kSchemeNegotiate;
-    int refuse = 0;  // schemes whose Begin fails
-    std::vector<int> begun;
-    std::vector<std::string> challenges;
-    std::string who;
-    int ended = 0;
-};
-}  // namespace
 
 TEST_F(HttpTest, WindowsLoginHandshakeOnOneConnection) {
     ScriptedLogin login;

@@ -1,8 +1,11 @@
 // Proxies that ask for a Windows login: the test tier's own proxy checks a
 // real NTLMv2 answer against a known password (the platform's NTLM runs
 // here through Samba's ntlm_auth). The site's host name reaches the site
-// only through that proxy, so a direct attempt cannot get round it.
+// only through that proxy, so a direct attempt cannot get round it; an https
+// site (the TLS nginx, whose certificate also carries such a name) is
+// reached through the proxy's CONNECT tunnel after the same login.
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,16 @@ std::vector<std::string> LogLines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+// Requests for `path` in the TLS nginx's access log.
+int TlsLogged(const std::string& path) {
+    std::ifstream log(WinPath(Env("CV_SRV_DIR") + "/nginx-tls/access.log"));
+    std::string line;
+    int n = 0;
+    while (std::getline(log, line))
+        if (line.find("\"GET " + path + " ") != std::string::npos) ++n;
+    return n;
 }
 
 std::string ItemText(HWND dialog, int id) {
@@ -151,4 +164,50 @@ TEST_F(Ntlm, LoggedOnUserFailsCleanlyThenTypedCredentialsGetThrough) {
     EXPECT_EQ(data, ReadFileBytes(Target()));
     EXPECT_EQ(user, SharedHttpSettings.proxyUser);
     EXPECT_FALSE(LogLines(" ok scheme=NTLM user=" + user).empty());
+}
+
+TEST_F(Ntlm, HttpsSiteThroughTheTunnelAfterACheckedLogin) {
+    ASSERT_FALSE(Env("CV_HTTPS_PORT").empty()) << "the TLS test servers are not configured";
+    // The TLS nginx under a name only the proxy resolves.
+    std::string target = "secure.invalid:" + Env("CV_HTTPS_PORT");
+    site = "https://" + target;
+    // The server's log outlives one run.
+    std::string list = "/" + name + "/pkginfo.txt";
+    int before = TlsLogged(list);
+    OpenThrough(Env("CV_NTLM_PROXY_PORT"), user, Env("CV_NTLM_PASSWORD"));
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    // Every tunnel, for the part list and each part, opened after a
+    // verified NTLMv2 answer on the connection of the first token.
+    std::vector<std::string> ok = LogLines(" ok scheme=NTLM ");
+    for (const std::string& line : ok)
+        EXPECT_NE(std::string::npos, line.find("user=" + user + " ntlmv2=1 legs=2 target=" + target)) << line;
+    EXPECT_EQ(5u, ok.size()) << ProxyLog();
+    EXPECT_EQ(before + 1, TlsLogged(list));
+    EXPECT_EQ(0, server->Requests(list));
+}
+
+TEST_F(Ntlm, HttpsWithAWrongPasswordFailsCleanlyAndTheDialogSaysWhichLogin) {
+    ASSERT_FALSE(Env("CV_HTTPS_PORT").empty()) << "the TLS test servers are not configured";
+    site = "https://secure.invalid:" + Env("CV_HTTPS_PORT");
+    std::string list = "/" + name + "/pkginfo.txt";
+    int before = TlsLogged(list);
+    OpenThrough(Env("CV_NTLM_PROXY_PORT"), user, "not-the-password");
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    HWND dialog = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        dialog = FindWindowA(nullptr, "HTTP Settings");
+        return dialog && IsWindowVisible(dialog);
+    }, 60000));
+    std::string said = ItemText(dialog, 1015);
+    EXPECT_NE(std::string::npos, said.find("NTLM")) << said;
+    // One refused answer, no tunnel, and nothing asked of the site.
+    EXPECT_EQ(1u, LogLines("refused scheme=NTLM user=" + user + " why=wrong-answer").size()) << ProxyLog();
+    EXPECT_TRUE(LogLines(" ok scheme=").empty()) << ProxyLog();
+    EXPECT_EQ(before, TlsLogged(list));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(1009, BN_CLICKED), 0);
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(4u, recorder.Last(msgDl4)->wParam);
+    EXPECT_FALSE(FileExists(local + "\\pkginfo.txt"));
 }
