@@ -945,7 +945,9 @@ int IAD_HTTPClient::read_head(intptr_t s, char* buffer, int size, int* headerLen
     int n = 0;
     int idle = 0;
     while (n < size) {
-        int r = NetWaitReadable(s, IoMs());
+        // A stop is heard while the proxy thinks, not only after it.
+        int r = WaitSliced(NetWaitReadable, s, IoMs());
+        if (r == -3) return -1;
         if (r == 0) return -2;
         if (r < 0) {
             Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
@@ -980,7 +982,8 @@ int IAD_HTTPClient::read_head(intptr_t s, char* buffer, int size, int* headerLen
 int IAD_HTTPClient::skip_body(intptr_t s, long long count) {
     char scratch[4096];
     while (count > 0) {
-        int r = NetWaitReadable(s, IoMs());
+        int r = WaitSliced(NetWaitReadable, s, IoMs());
+        if (r == -3) return -1;
         if (r == 0) return -2;
         if (r < 0) return -1;
         int want = count < (long long)sizeof scratch ? int(count) : int(sizeof scratch);

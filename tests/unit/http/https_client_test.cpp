@@ -343,11 +343,14 @@ namespace {
 // the same connection; the next CONNECT there gets what `mode` says: "ok"
 // the tunnel (then a plain answer to the request inside), "refuse" a 407
 // again, "again" one more challenge (a proxy going round in circles), and
-// "nolength" sends the challenge itself without a Content-Length.
+// "nolength" sends the challenge itself without a Content-Length, and
+// "silent" never answers the first token (`tokenSeen` is set when it came).
 struct LoginProxy {
     std::string offer = "Proxy-Authenticate: NTLM\r\n";
     std::string mode = "ok";
     std::vector<std::string> heads;
+    std::atomic<bool> tokenSeen{false};
+    std::atomic<bool> released{false};  // "silent": the client closed in time
 
     void Exchange(int s) {
         const std::string body = "<p>login</p>";
@@ -361,6 +364,14 @@ struct LoginProxy {
             return;
         }
         std::string challenge = "Proxy-Authenticate: " + scheme + " Y2hhbGxlbmdl\r\n";
+        tokenSeen = true;
+        if (mode == "silent") {
+            // Until the client lets go, within a bound.
+            pollfd p{s, POLLIN, 0};
+            char c;
+            released = ::poll(&p, 1, 15000) == 1 && ::recv(s, &c, 1, 0) == 0;
+            return;
+        }
         if (mode == "nolength") {
             SendText(s, "HTTP/1.0 407 Login\r\n" + challenge + "Proxy-Connection: keep-alive\r\n\r\n");
             return;
@@ -509,4 +520,28 @@ TEST_F(HttpsClientTest, TunnelLoginFailuresEndCleanly) {
     }
     EXPECT_EQ(1u, script.heads.size());
     EXPECT_EQ(kSchemeNtlm, c.proxy_schemes_asked());
+}
+
+TEST_F(HttpsClientTest, AStopDuringTheLoginIsHeardWhileTheProxyThinks) {
+    // The proxy never answers the first token; the wait for it is far
+    // longer than the test, so only a stop heard during it ends it.
+    LoginProxy script;
+    script.mode = "silent";
+    ScriptedLogin login;
+    HttpTimeouts patient = Quick();
+    patient.ioMs = 60000;
+    IAD_HTTPClient c(0, patient);
+    c.set_channel_factory(MakePlain);
+    c.set_proxy_login(&login);
+    c.set_cancel([](void* seen) { return static_cast<std::atomic<bool>*>(seen)->load(); }, &script.tokenSeen);
+    {
+        Peer proxy([&](int s) { script.Exchange(s); });
+        ASSERT_EQ(0, c.set_urls("https://site.example/f.bin", ("127.0.0.1:" + std::to_string(proxy.port)).c_str()));
+        EXPECT_EQ(-1, c.GetFile(nullptr, out.c_str()));
+    }
+    EXPECT_TRUE(script.tokenSeen);
+    EXPECT_TRUE(script.released) << "the client went on waiting after the stop";
+    EXPECT_EQ(2u, script.heads.size());
+    EXPECT_EQ(1, login.ended);
+    EXPECT_EQ("<no file>", Body());
 }
