@@ -7,6 +7,7 @@
 
 #include "base/process_win.h"
 #include "download/ftp_downloader_win.h"
+#include "download/report_bytes.h"
 #include "ui/window_win.h"
 
 namespace {
@@ -16,8 +17,11 @@ class Sink : public WindowBase {
 public:
     LRESULT HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == msgDl1) { dl1 = static_cast<int>(wParam); ++opened; }
-        else if (message == msgDl2) { size = lParam; if (wParam) { dl4 = 100; ++ended; } }
-        else if (message == msgDl3) { received = lParam; ++blocks; }
+        else if (message == msgDl2) {
+            size = ReportBytes(wParam, lParam);
+            if (ReportCode(wParam)) { dl4 = 100; ++ended; }
+        }
+        else if (message == msgDl3) { received = ReportBytes(wParam, lParam); ++blocks; }
         else if (message == msgDl4) { dl4 = static_cast<int>(wParam); ++ended; }
         else return DefWindowProcA(hwnd, message, wParam, lParam);
         return 0;

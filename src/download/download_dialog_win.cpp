@@ -13,6 +13,7 @@
 #include "base/resume_shortcut_win.h"
 #include "base/text_copy.h"
 #include "download/fetch_rules.h"
+#include "download/report_bytes.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
@@ -26,6 +27,7 @@ const int kProgressId = IDC_PROGRESS;
 const int kStatusId = IDC_STATUS;
 const int kQuitId = IDC_QUIT;
 const int kSuspendId = IDC_SUSPEND;
+const UINT_PTR kProgressTimerId = 1;
 
 
 void OnSetupDescription(const char* infPath, void* context) {
@@ -58,7 +60,11 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       windowShown(0),
       fetchOver(0),
       completing(0),
-      endedWith(0) {
+      endedWith(0),
+      progressBytes(0),
+      progressPending(0),
+      progressPaintedAt(0),
+      progressTimer(0) {
     fileList[0] = currentFile[0] = remoteDir[0] = '\0';
     siteName[0] = proxyName[0] = proxyPort[0] = connectedSite[0] = '\0';
 }
@@ -345,35 +351,55 @@ void DownloadDialog::OnConnected(WPARAM error) {
     NextFile();
 }
 
-void DownloadDialog::OnTransferStart(WPARAM error, LPARAM size) {
-    if (error) {
+void DownloadDialog::OnTransferStart(WPARAM wParam, LPARAM lParam) {
+    ShowProgress();
+    if (ReportCode(wParam)) {
         SetStatusFromString(IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);
         return;
     }
-    totalBytes = static_cast<int>(size);
+    totalBytes = ReportBytes(wParam, lParam);
     HWND progress = GetDlgItem(hwnd, kProgressId);
-    int kilobytes = totalBytes > 0 ? totalBytes / 1024 : 0;
-    SendMessageA(progress, PBM_SETRANGE32, 0, kilobytes);
+    SendMessageA(progress, PBM_SETRANGE32, 0, ProgressSteps(totalBytes, totalBytes));
     SendMessageA(progress, PBM_SETPOS, 0, 0);
 }
 
-void DownloadDialog::OnProgress(LPARAM received) {
+void DownloadDialog::OnProgress(WPARAM wParam, LPARAM lParam) {
+    progressBytes = ReportBytes(wParam, lParam);
+    progressPending = 1;
+    DWORD since = GetTickCount() - progressPaintedAt;
+    if (since >= kProgressPaintMs) {
+        ShowProgress();
+    } else if (!progressTimer) {
+        progressTimer = SetTimer(hwnd, kProgressTimerId, kProgressPaintMs - since, nullptr);
+        // Without a timer nothing would show the report later: show it now.
+        if (!progressTimer) ShowProgress();
+    }
+}
+
+// Paints the report that waits, if any; every report that ends a transfer
+// or starts another comes after it, so the last progress is always seen.
+void DownloadDialog::ShowProgress() {
+    if (progressTimer) {
+        KillTimer(hwnd, progressTimer);
+        progressTimer = 0;
+    }
+    if (!progressPending) return;
+    progressPending = 0;
+    progressPaintedAt = GetTickCount();
     char format[300];
     char text[600];
     LoadStringA(GetModuleInstance(), IDS_DOWNLOAD_PROGRESS, format, sizeof format);
-    long long done = (static_cast<long long>(static_cast<int>(received)) + 511) / 1024;
-    long long total = (static_cast<long long>(totalBytes) + 511) / 1024;
     // The format carries one "%s" and two "%d".
-    snprintf(text, sizeof text, format, currentFile, static_cast<int>(done),
-             static_cast<int>(total));
+    snprintf(text, sizeof text, format, currentFile, ShownKilobytes(progressBytes), ShownKilobytes(totalBytes));
     SetStatus(text);
     SendMessageA(GetDlgItem(hwnd, kProgressId), PBM_SETPOS,
-                 static_cast<WPARAM>(static_cast<int>(received) / 1024), 0);
+                 static_cast<WPARAM>(ProgressSteps(progressBytes, totalBytes)), 0);
 }
 
 void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
+    ShowProgress();
     int certificateText = error == kFetchCertificateFailed ? CertificateMessageId(static_cast<int>(detail)) : 0;
     if (certificateText) {
         // The host, and why its certificate was refused.
@@ -427,7 +453,7 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
         return TRUE;
     }
     if (message == msgDl3) {
-        if (!fetchOver) OnProgress(lParam);
+        if (!fetchOver) OnProgress(wParam, lParam);
         return TRUE;
     }
     if (message == msgDl4) {
@@ -442,6 +468,12 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog();
+    case WM_TIMER:
+        if (wParam != kProgressTimerId) break;
+        // Reports are no longer shown once the fetch phase is over.
+        if (fetchOver) progressPending = 0;
+        ShowProgress();
+        return TRUE;
     case WM_WINDOWPOSCHANGING:
         // The modal loop shows a dialog the first time its queue runs dry;
         // a run that needs no window stays hidden.

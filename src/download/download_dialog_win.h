@@ -45,7 +45,7 @@ public:
     char proxyPort[80];
     char connectedSite[80];
     int connectPending;
-    int totalBytes;
+    long long totalBytes;
     int usesNetwork;
     int allowIntervention;  // the user may suspend, quit and answer questions
     int showIntro;
@@ -74,8 +74,9 @@ private:
     int NextComponent();
     int NextFile();
     void OnConnected(WPARAM error);
-    void OnTransferStart(WPARAM error, LPARAM size);
-    void OnProgress(LPARAM received);
+    void OnTransferStart(WPARAM wParam, LPARAM lParam);
+    void OnProgress(WPARAM wParam, LPARAM lParam);
+    void ShowProgress();
     void OnFileDone(WPARAM error, LPARAM detail);
     void OnQuit();
     // The completion step's view of the run.
@@ -95,4 +96,11 @@ private:
     int fetchOver;     // "dldone" has been posted
     int completing;    // the completion step has started
     int endedWith;     // result given to EndDialog, 0 while running
+    // Progress is painted at most every kProgressPaintMs: a transport may
+    // report a thousand blocks a second, and each paint costs more than
+    // the block. The latest report waits here until it is shown.
+    long long progressBytes;
+    int progressPending;
+    DWORD progressPaintedAt;
+    UINT_PTR progressTimer;
 };

@@ -1,6 +1,7 @@
 // Window-free rules of the download run (see fetch_rules.h).
 #include "download/fetch_rules.h"
 
+#include <climits>
 #include <cstring>
 
 #include "http/http_url.h"
@@ -67,6 +68,22 @@ void SiteHost(const char* site, char* out, int size) {
     IAD_URL url(site ? site : "");
     int used = 0;
     Append(out, size, &used, url.host ? url.host : "");
+}
+
+int ShownKilobytes(long long bytes) {
+    long long shown = (bytes + 511) / 1024;
+    if (shown > INT_MAX) return INT_MAX;
+    if (shown < INT_MIN) return INT_MIN;
+    return static_cast<int>(shown);
+}
+
+int ProgressSteps(long long bytes, long long totalBytes) {
+    int shift = 10;
+    while (totalBytes >> shift > INT_MAX) ++shift;
+    long long steps = bytes >> shift;
+    if (steps > INT_MAX) return INT_MAX;
+    if (steps < 0) return 0;
+    return static_cast<int>(steps);
 }
 
 const char* StartShortcutArguments(int saveProxySettings) {

@@ -26,6 +26,17 @@ int CertificateMessageId(int reason);
 // the buffer.
 void SiteHost(const char* site, char* out, int size);
 
+// Kilobytes a status text shows for a byte count: (bytes + 511) / 1024, cut
+// to what "%d" prints.
+int ShownKilobytes(long long bytes);
+// The progress bar counts in kilobytes of the file; a file whose kilobytes
+// would not fit the bar's int range counts in larger units. The bar's
+// range is ProgressSteps(total, total).
+int ProgressSteps(long long bytes, long long totalBytes);
+// How often the progress of a transfer is painted at most: the status line
+// and the bar show the latest report after at most this long.
+const unsigned kProgressPaintMs = 100;
+
 // Arguments of the resume shortcut written when a run that needs the
 // network starts.
 const char* StartShortcutArguments(int saveProxySettings);

@@ -1,9 +1,11 @@
 // The fetch worker: reaches a component's part list through the first proxy
 // arrangement that works, then fetches the parts that are not already
-// present with the right sum, joins them into the local file and checks the
-// total sum. It reports with "dl2", "dl3" and "dl4" and heeds the pause and
-// stop requests between parts. It reads and writes only its shared state
-// block, never the transport object itself.
+// present with the right sum, checks each against its sum as it arrives,
+// joins them into the local file and checks the total sum. A part that
+// keeps failing is given up after a bounded number of tries. It reports
+// with "dl2", "dl3" and "dl4" and heeds the pause and stop requests between
+// parts. It reads and writes only its shared state block, never the
+// transport object itself.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "download/pac_rules.h"
 #include "download/proxy_discovery_win.h"
 #include "download/fetch_rules.h"
+#include "download/report_bytes.h"
 #include "http/codec.h"
 #include "http/secure_channel.h"
 #include "resources/resource.h"
@@ -60,7 +63,7 @@ private:
     Outcome ReachPartList();
     void UseFoundProxy(const char* address, const char* port);
     Outcome FetchParts();
-    Outcome FetchPart(int number, int size, char* name);
+    Outcome FetchPart(int number, int size, const char* name);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
     // Remembers a certificate that failed in the client's last fetch; true
     // when it did.
@@ -68,6 +71,8 @@ private:
     void WaitWhilePaused();
     void Pause(int milliseconds);
     void Report(UINT message, WPARAM wParam, LPARAM lParam);
+    // "dl2" (code 0) or "dl3" with a byte count.
+    void ReportCount(UINT message, long long bytes);
     void LocalPath(char* out, int size, const char* name) const {
         std::snprintf(out, size, "%s%s", directory, name);
     }
@@ -100,6 +105,13 @@ bool Worker::CertificateFailed() {
 void Worker::Report(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND notify = state->notifyWindow;
     if (notify && !state->abandoned) SendMessageA(notify, message, wParam, lParam);
+}
+
+void Worker::ReportCount(UINT message, long long bytes) {
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+    PackReportBytes(0, bytes, &wParam, &lParam);
+    Report(message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
 }
 
 void Worker::WaitWhilePaused() {
@@ -135,6 +147,7 @@ Worker::Outcome Worker::ReachPartList() {
     HttpSettings& own = state->settings;
     HttpSettings& shared = SharedHttpSettings;
     ProxyAttempt attempt = Configured;
+    int failures = 0;
     for (;;) {
         // A transport that was stopped or destroyed asks nobody anything.
         if (StopNow()) return Stopped;
@@ -220,59 +233,76 @@ Worker::Outcome Worker::ReachPartList() {
             return Done;
         }
         CertificateFailed();
+        // A part list that cannot be had is given up like a part.
+        if (++failures >= state->tries) return Failed;
         attempt = NextProxyAttempt(attempt);
     }
 }
 
-// Length of a file, -1 when it cannot be opened.
-long long FileLength(const char* path) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return -1;
-    long long length = 0;
-    char piece[4096];
-    size_t n;
-    while ((n = std::fread(piece, 1, sizeof piece, f)) > 0) length += n;
-    std::fclose(f);
-    return length;
-}
-
-// True when the file exists and its sum is the expected one.
-bool PresentWithSum(const char* path, uint32_t expected) {
+// Reads a part file into `buffer` when it holds exactly `size` bytes.
+bool ReadWholePart(const char* path, char* buffer, int size) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
-    IAD_MD5 digest;
-    digest.init();
-    unsigned char piece[512];
-    size_t n;
-    while ((n = std::fread(piece, 1, sizeof piece, f)) > 0) digest.update(piece, static_cast<unsigned>(n));
+    // One read of the whole part; a stream buffer would only copy it.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    char extra;
+    bool whole = std::fread(buffer, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
+                 std::fread(&extra, 1, 1, f) == 0;
     std::fclose(f);
-    return digest.sum32() == expected;
+    return whole;
 }
 
-Worker::Outcome Worker::FetchPart(int number, int size, char* name) {
+bool WriteWholePart(const char* path, const char* bytes, int size) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    bool written = std::fwrite(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
+    return std::fclose(f) == 0 && written;
+}
+
+uint32_t Sum32(const char* bytes, int size) {
+    IAD_MD5 digest;
+    digest.init();
+    digest.update(bytes, static_cast<unsigned>(size));
+    return digest.sum32();
+}
+
+// Brings part `name` of `size` bytes into partBuffer: from its file when
+// that is there with the right sum, else from the site.
+Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
     char partPath[300];
     LocalPath(partPath, sizeof partPath, name);
     for (int failures = 0;; ++failures) {
-        // A part that keeps failing is tried again after a growing pause,
-        // during which a pause or stop request is still heard.
-        if (failures > 0) Pause(PartRetryDelayMs(failures));
+        if (failures > 0) {
+            // A part that keeps failing (a missing or damaged part on the
+            // server) is given up: nobody may be there to stop the run.
+            if (failures >= state->tries) return Failed;
+            // A growing pause, during which a pause or stop request is
+            // still heard.
+            Pause(PartRetryDelayMs(failures));
+        }
         WaitWhilePaused();
         if (StopNow()) return Stopped;
         int expected = 0;
         if (list.GetValue("sums", name, &expected) != 0) return Failed;
         if (!PartSizeFits(size, bufferSize)) return Failed;
-        if (PresentWithSum(partPath, static_cast<uint32_t>(expected))) return Done;
+        uint32_t sum = static_cast<uint32_t>(expected);
+        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum) return Done;
         HttpSettings& shared = SharedHttpSettings;
         FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
-        if (client.set_urls(url, proxy) != 0 || client.GetFile(nullptr, partPath) != 0) {
+        int length = 0;
+        if (client.set_urls(url, proxy) != 0 || client.GetBuffer(nullptr, partBuffer, size, &length) != 0) {
             // Trying again cannot change a certificate.
             if (CertificateFailed()) return Failed;
             continue;
         }
         // A connection that ends early looks like a complete body to the
-        // client; a part shorter than listed is a failed download.
-        if (FileLength(partPath) < size) continue;
-        Report(msgDl3, 0, static_cast<LPARAM>(static_cast<long long>(number + 1) * size));
+        // client, and a damaged part like a good one: the part's size and
+        // sum tell, and either being wrong is a failed try.
+        if (length != size || Sum32(partBuffer, size) != sum) continue;
+        // Only a checked part reaches the disk, where a later run finds it.
+        if (!WriteWholePart(partPath, partBuffer, size)) continue;
+        ReportCount(msgDl3, static_cast<long long>(number + 1) * size);
         return Done;
     }
 }
@@ -284,7 +314,7 @@ Worker::Outcome Worker::FetchParts() {
     PartPlan plan;
     ReadPartPlan(list, &plan);
     bufferSize = plan.bufferSize;
-    Report(msgDl2, 0, static_cast<LPARAM>(plan.total));
+    ReportCount(msgDl2, plan.total);
     partBuffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
     if (!partBuffer) return Failed;
 
@@ -295,13 +325,8 @@ Worker::Outcome Worker::FetchParts() {
         list.GetValue("files", name, &size);
         Outcome outcome = FetchPart(n, size, name);
         if (outcome != Done) return outcome;
-        char partPath[300];
-        LocalPath(partPath, sizeof partPath, name);
-        FILE* part = std::fopen(partPath, "rb");
-        if (!part) return Failed;
-        size_t got = std::fread(partBuffer, 1, static_cast<size_t>(size), part);
-        std::fclose(part);
-        if (got != static_cast<size_t>(size)) return Failed;
+        // The part is in the buffer, checked: joined from there without
+        // reading it back.
         totalDigest.update(partBuffer, static_cast<unsigned>(size));
         if (std::fwrite(partBuffer, 1, static_cast<size_t>(size), output) != static_cast<size_t>(size))
             return Failed;
@@ -319,6 +344,8 @@ Worker::Outcome Worker::FetchParts() {
 
 int Worker::Run() {
     output = std::fopen(localFile, "wb");
+    // Whole parts are written at once; a stream buffer would only copy them.
+    if (output) std::setvbuf(output, nullptr, _IONBF, 0);
     Outcome outcome = output ? ReachPartList() : Failed;
     if (outcome == Done) outcome = FetchParts();
     std::free(partBuffer);

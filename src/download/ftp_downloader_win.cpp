@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/process_win.h"
+#include "download/report_bytes.h"
 #include "setup/download_folder_win.h"
 
 namespace {
@@ -218,6 +219,13 @@ void FtpDownloader::Report(FtpReport report, int code, long long value) {
         case FtpReport::Dl2: message = msgDl2; break;
         case FtpReport::Dl3: message = msgDl3; break;
         case FtpReport::Dl4: message = msgDl4; break;
+    }
+    if (report == FtpReport::Dl2 || report == FtpReport::Dl3) {
+        uintptr_t wParam = 0;
+        intptr_t lParam = 0;
+        PackReportBytes(code, value, &wParam, &lParam);
+        Notify(message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+        return;
     }
     Notify(message, static_cast<WPARAM>(code), static_cast<LPARAM>(value));
 }

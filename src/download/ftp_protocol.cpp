@@ -1,6 +1,7 @@
 // FTP client protocol logic: framing of replies on the control connection,
 // the PASV and 1xx parsers, and the state machine of login and transfer.
 #include "download/ftp_protocol.h"
+#include "download/report_bytes.h"
 
 #include "base/text_copy.h"
 
@@ -57,7 +58,7 @@ long long ParseTransferSize(const char* reply) {
     long long size = 0;
     for (int k = i; k <= end; ++k) {
         size = size * 10 + (reply[k] - '0');
-        if (size > INT_MAX) return -1;
+        if (size > kMaxReportBytes) return -1;
     }
     return size;
 }

@@ -76,7 +76,8 @@ protected:
 // is no "(", fewer than six numbers follow, or a number is out of range.
 bool ParsePassiveAddress(const char* reply, FtpAddress* address);
 // The size announced in a 1xx reply to RETR: the last run of digits after
-// the reply code, or -1 when there is none or it does not fit an int.
+// the reply code, or -1 when there is none or it is larger than a report
+// carries (kMaxReportBytes).
 long long ParseTransferSize(const char* reply);
 // The size a 1xx reply announces in so many words: the last run of digits
 // followed by "bytes" (blanks between, any case), as in "(1234 bytes)";

@@ -54,11 +54,12 @@ void DescrambleInto(char* field, int size, const char* text) {
 }
 }  // namespace
 
-HttpTransferState* NewTransferState() {
+HttpTransferState* NewTransferState(int tries) {
     HttpTransferState* state = new (std::nothrow) HttpTransferState();
     if (!state) return nullptr;  // value-initialised: every field zero
     state->timeouts = HttpTimeouts();
     state->scriptTimeoutMs = 10000;
+    state->tries = tries > 0 ? tries : 1;
     state->references = 1;
     state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!state->wake) {
@@ -76,8 +77,8 @@ void ReleaseTransferState(HttpTransferState* state) {
     delete state;
 }
 
-HttpDownloader::HttpDownloader()
-    : state(NewTransferState()), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false) {}
+HttpDownloader::HttpDownloader(int tries)
+    : state(NewTransferState(tries)), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false) {}
 
 HttpDownloader::~HttpDownloader() {
     Abandon();

@@ -32,17 +32,23 @@ struct HttpTransferState {
     char proxyScript[260];
     // How long one script lookup may take before it is given up.
     int scriptTimeoutMs;
+    // Failed tries after which a part, or the part list, is given up.
+    int tries;
 };
 
 // A new block held once; null when memory or the event is missing.
-HttpTransferState* NewTransferState();
+HttpTransferState* NewTransferState(int tries);
 void HoldTransferState(HttpTransferState* state);
 // Frees the block when the last holder lets go.
 void ReleaseTransferState(HttpTransferState* state);
 
 class HttpDownloader : public Downloader {
 public:
-    HttpDownloader();
+    // Ten tries of a failing part take about two and a half minutes with
+    // the pauses between them; tests give fewer.
+    static const int kDefaultTries = 10;
+
+    explicit HttpDownloader(int tries = kDefaultTries);
     // Stops the worker at its next check, cuts it off from the notify
     // window and lets go of the shared block; never waits for threads.
     ~HttpDownloader();

@@ -628,6 +628,11 @@ int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* r
         }
     }
     if (header.status == 200) {
+        if (!localPath) {
+            if (!bodyBuffer) return -1;
+            int beyond = count - had;
+            return recv_into_buffer(s, first, n, header.header_length, read + had, beyond > 0 ? beyond : 0);
+        }
         FILE* f = std::fopen(localPath, "wb");
         if (!f) {
             Log(1, "recv_file", "Can't open %s (errno=%d)\n", localPath, errno);
@@ -822,6 +827,60 @@ void IAD_HTTPClient::close_connection(intptr_t s) {
     delete link;
     link = nullptr;
     NetClose(s);
+}
+
+int IAD_HTTPClient::recv_into_buffer(intptr_t s, const char* first, int n, int headerLength, const char* extra,
+                                     int extraCount) {
+    int length = n - headerLength;
+    *bodyLength = 0;
+    if (length > bodyCapacity || extraCount > bodyCapacity - length) {
+        Log(1, "recv_file", "Body longer than %d bytes\n", bodyCapacity);
+        return -1;
+    }
+    if (length > 0) std::memcpy(bodyBuffer, first + headerLength, size_t(length));
+    // Bytes read before the answer was parsed, beyond its first block.
+    if (extraCount > 0) {
+        std::memcpy(bodyBuffer + length, extra, size_t(extraCount));
+        length += extraCount;
+    }
+    // Received straight into place, as much as each receive finds; the
+    // last receive, into a spare byte, must find the end of the body.
+    bool more = n == kHeaderBlock;
+    while (more) {
+        int room = bodyCapacity - length;
+        char spare;
+        int got = room > 0 ? full_recv(s, bodyBuffer + length, room) : full_recv(s, &spare, 1);
+        if (got == -1) {
+            Log(1, "recv_file", "Can't read (errno=%d)\n", NetLastError());
+            return -1;
+        }
+        if (got == -2) {
+            Log(1, "recv_file", "Can't read TIME-OUT\n");
+            return -2;
+        }
+        Log(3, "recv_file", "full_recv returned %d\n", got);
+        if (room == 0 && got > 0) {
+            Log(1, "recv_file", "Body longer than %d bytes\n", bodyCapacity);
+            return -1;
+        }
+        length += got;
+        more = got == room && room > 0;
+    }
+    *bodyLength = length;
+    return 0;
+}
+
+int IAD_HTTPClient::GetBuffer(const char* path, char* buffer, int capacity, int* length) {
+    *length = 0;
+    if (!buffer || capacity < 0) return -1;
+    bodyBuffer = buffer;
+    bodyCapacity = capacity;
+    bodyLength = length;
+    int result = GetFile(path, nullptr);
+    bodyBuffer = nullptr;
+    bodyCapacity = 0;
+    bodyLength = nullptr;
+    return result;
 }
 
 int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {

@@ -54,6 +54,11 @@ public:
     // The Windows login scheme that got through the proxy, remembered for
     // the same proxy; 0 when none.
     int proxy_login_scheme() const { return login_scheme; }
+    // The same, with the body received straight into `buffer`: 0 when it
+    // ended within `capacity` bytes (*length gets its size), -1 when it
+    // failed or was longer. The worker checks a part there before a byte
+    // of it reaches the disk.
+    int GetBuffer(const char* path, char* buffer, int capacity, int* length);
 
     // The steps of GetFile, public for the tests of the client itself.
     static const int kRequestSize = 1024;
@@ -106,6 +111,13 @@ public:
     static const int kTlsReceiveBlock = 1024 * 1024;
 
 private:
+    // The rest of a 200 response's body into the buffer of GetBuffer.
+    int recv_into_buffer(intptr_t socket, const char* first, int received, int headerLength, const char* extra,
+                         int extraCount);
+    // The buffer of GetBuffer while it runs; null for GetFile.
+    char* bodyBuffer = nullptr;
+    int bodyCapacity = 0;
+    int* bodyLength = nullptr;
     void Log(int minLevel, const char* operation, const char* format, ...);
     int compose_request(char* request, int size, const char* path, const char* loginScheme, const char* loginToken,
                         bool keepAlive);

@@ -585,6 +585,50 @@ TEST_F(HttpTest, CutBodyEndsTheFileAndCountsAsDone) {
     EXPECT_EQ(Pattern(10), Body());
 }
 
+TEST_F(HttpTest, BodyIntoABufferOfFixedSize) {
+    const int kSize = 300000;
+    std::string buffer(kSize + 16, 'z');
+    auto get = [&](const std::string& scenario, int capacity, int* length, HttpTimeouts t = Quick()) {
+        IAD_HTTPClient c(0, t);
+        EXPECT_EQ(0, c.set_urls(Scripted(scenario).c_str(), nullptr));
+        buffer.assign(kSize + 16, 'z');
+        return c.GetBuffer(nullptr, &buffer[0], capacity, length);
+    };
+    int length = -1;
+    // A body of exactly the buffer's size, arriving fast or in small pieces.
+    for (const char* scenario : {"body/300000", "slow/300000"}) {
+        ASSERT_EQ(0, get(scenario, kSize, &length)) << scenario;
+        EXPECT_EQ(kSize, length);
+        EXPECT_TRUE(buffer.substr(0, kSize) == Pattern(kSize)) << scenario;
+        EXPECT_EQ(std::string(16, 'z'), buffer.substr(kSize));
+    }
+    // Shorter bodies, within the first block or past it, and none at all.
+    ASSERT_EQ(0, get("body/100", kSize, &length));
+    EXPECT_EQ(Pattern(100), buffer.substr(0, length));
+    ASSERT_EQ(0, get("body/5000", kSize, &length));
+    EXPECT_EQ(Pattern(5000), buffer.substr(0, length));
+    ASSERT_EQ(0, get("empty", kSize, &length));
+    EXPECT_EQ(0, length);
+    // A body cut short looks complete to the client: its length tells.
+    ASSERT_EQ(0, get("cut/100000/70000", kSize, &length));
+    EXPECT_EQ(70000, length);
+    // Longer than the buffer, by one byte or within the first block: a
+    // failure, and nothing written past the buffer.
+    EXPECT_EQ(-1, get("body/300001", kSize, &length));
+    EXPECT_EQ(0, length);
+    EXPECT_EQ(std::string(16, 'z'), buffer.substr(kSize));
+    EXPECT_EQ(-1, get("body/100", 99, &length));
+    EXPECT_EQ('z', buffer[99]);
+    // A body that stalls is fetched anew into the start of the buffer, and
+    // redirects are followed as for a file.
+    ASSERT_EQ(0, get("stall-once/200000", kSize, &length, Quick(1000)));
+    EXPECT_EQ(200000, length);
+    EXPECT_TRUE(buffer.substr(0, length) == Pattern(200000));
+    ASSERT_EQ(0, get("redirect/2/302", kSize, &length));
+    EXPECT_EQ("arrived", buffer.substr(0, length));
+    EXPECT_EQ(-1, get("status/404", kSize, &length));
+}
+
 TEST_F(HttpTest, LocalAndConnectionFailures) {
     std::string bad = (dir / "missing" / "x.bin").string();
     IAD_HTTPClient c(0, Quick());

@@ -21,6 +21,7 @@
 #include "download/shared_http_settings.h"
 #include "download/download_dialog_win.h"
 #include "install/elevation_win.h"
+#include "download/report_bytes.h"
 #include "install/state_file_win.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile.h"
@@ -56,8 +57,9 @@ public:
             fputs(content.c_str(), f);
             fclose(f);
         }
-        PostMessageA(notifyWindow, msgDl2, 0, static_cast<LPARAM>(content.size()));
-        PostMessageA(notifyWindow, msgDl3, 0, static_cast<LPARAM>(content.size()));
+        Post(msgDl2, size >= -1 ? size : static_cast<long long>(content.size()));
+        if (progress.empty()) Post(msgDl3, static_cast<long long>(content.size()));
+        for (long long bytes : progress) Post(msgDl3, bytes);
         PostMessageA(notifyWindow, msgDl4, doneResult, 0);
         return 1;
     }
@@ -66,6 +68,13 @@ public:
     }
     void SetProxyCredentials(const char* user, const char* password) override {
         calls.push_back(std::string("proxyuser ") + user + "|" + password);
+    }
+    // A "dl2" or "dl3" with its byte count packed as the transports do.
+    void Post(UINT message, long long bytes) {
+        uintptr_t wParam = 0;
+        intptr_t lParam = 0;
+        PackReportBytes(0, bytes, &wParam, &lParam);
+        PostMessageA(notifyWindow, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
     }
 
     std::string name;
@@ -76,6 +85,8 @@ public:
     int doneResult = 0;
     int fetches = 0;
     std::string content = "fetched";
+    long long size = -2;              // reported size; -2: that of the content
+    std::vector<long long> progress;  // "dl3" counts; empty: the content's size
     std::string lastLocalFile;
     // Called on each Fetch; returning false means the hook answered itself.
     std::function<bool(int)> onFetch;
@@ -93,6 +104,8 @@ public:
     std::vector<UINT> messages;
     std::vector<std::string> statusAtMessage;
     std::vector<std::string> statesAtMessage;
+    std::vector<int> progressAtMessage;  // the bar's position, then its range
+
     std::vector<std::string> interrupts;
     int answerToQuit = IDYES;
     int everShown = 0;
@@ -121,6 +134,9 @@ protected:
         messages.push_back(textId);
         statusAtMessage.push_back(Status());
         statesAtMessage.push_back(RowStates());
+        HWND bar = GetDlgItem(hwnd, 1001);
+        progressAtMessage.push_back(static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)));
+        progressAtMessage.push_back(static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
         return textId == 593 ? answerToQuit : IDOK;
     }
     void InterruptHttp(int pause) override { interrupts.push_back(pause ? "pause" : "stop"); }
@@ -305,6 +321,71 @@ TEST_F(DownloadRun, TransferFailuresShowTheirTexts) {
         DeleteFileA((folder + "\\x.bin").c_str());
         DeleteFileA((folder + "\\tmp.tmp").c_str());
     }
+}
+
+// A component fetched with the given reports, followed by one without a
+// site: the run then stops at message 585 with the last progress shown.
+const char kFetchedThenMissing[] =
+    "[a]\r\nname=Alpha\r\nProtocol=http\r\nsite=h\r\nfiles=x.bin\r\nDisplayOrder=1\r\n"
+    "[b]\r\nname=Beta\r\nProtocol=http\r\nfiles=y.bin\r\nDisplayOrder=2\r\n";
+
+TEST_F(DownloadRun, BurstOfProgressEndsShowingTheLastReport) {
+    WriteInf("components=a,b\r\n", kFetchedThenMissing);
+    http.size = 300 * 1024;
+    for (int k = 1; k <= 300; ++k) http.progress.push_back(k * 1024LL);
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    ASSERT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(dialog.statusAtMessage[0], "Downloading file 'x.bin' (300K of 300K)...");
+    EXPECT_EQ(dialog.progressAtMessage, (std::vector<int>{300, 300}));
+}
+
+TEST_F(DownloadRun, FilesPastFourGiBShowWholeSizesAndProgress) {
+    WriteInf("components=a,b\r\n", kFetchedThenMissing);
+    const long long kGiB = 1024LL * 1024 * 1024;
+    http.size = 5 * kGiB;
+    http.progress = {4 * kGiB + 600};
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    EXPECT_EQ(Run(dialog), 1009);
+    ASSERT_EQ(dialog.messages, std::vector<UINT>{585});
+    EXPECT_EQ(dialog.statusAtMessage[0], "Downloading file 'x.bin' (4194305K of 5242880K)...");
+    EXPECT_EQ(dialog.progressAtMessage, (std::vector<int>{4194304, 5242880}));
+}
+
+// Set while the progress test below waits for the dialog; a timer routine
+// has no other way to reach it.
+ScriptedDialog* progressDialog = nullptr;
+std::string progressSeen;
+DWORD progressWaitStart = 0;
+
+void CALLBACK WatchProgress(HWND, UINT, UINT_PTR timer, DWORD) {
+    std::string status = progressDialog->Status();
+    bool shown = status.find("(2K of 4K)") != std::string::npos;
+    if (!shown && GetTickCount() - progressWaitStart < 10000) return;
+    KillTimer(nullptr, timer);
+    progressSeen = status;
+    PostMessageA(progressDialog->hwnd, msgDl4, 0, 0);
+}
+
+TEST_F(DownloadRun, ProgressHeldBackIsShownWithoutAFurtherReport) {
+    WriteInf("components=a,b\r\n", kFetchedThenMissing);
+    ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
+    progressDialog = &dialog;
+    progressSeen.clear();
+    http.onFetch = [&](int) {
+        WriteFileText(http.lastLocalFile, "fetched");
+        http.Post(msgDl2, 4096);
+        // The second report comes too soon after the first to be painted
+        // at once; it must still show, with no report after it.
+        http.Post(msgDl3, 1024);
+        http.Post(msgDl3, 2048);
+        progressWaitStart = GetTickCount();
+        SetTimer(nullptr, 0, 20, WatchProgress);
+        return false;
+    };
+    EXPECT_EQ(Run(dialog), 1009);
+    progressDialog = nullptr;
+    EXPECT_EQ(progressSeen, "Downloading file 'x.bin' (2K of 4K)...");
 }
 
 TEST_F(DownloadRun, MissingSiteMarksTheComponentAndTheRunGoesOn) {

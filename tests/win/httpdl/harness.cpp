@@ -448,6 +448,8 @@ void ScriptedServer::Handle(SOCKET s) {
         return;
     }
     std::string body = ReadFileBytes(file);
+    // Whole, but with its first byte changed: only the part's sum tells.
+    if (action == Damaged && !body.empty()) body[0] = static_cast<char>(body[0] ^ 0x5A);
     const char header[] = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
     SendAll(s, header, sizeof header - 1);
     if (action == Trickle) {

@@ -78,7 +78,7 @@ class ScriptedServer {
 public:
     // Trickle: the header and the first 4 KiB at once, then the rest in
     // pieces of 512 bytes 20 ms apart (a slow server); Release ends it.
-    enum Action { Serve, CutShort, Unavailable, Hold, Trickle };
+    enum Action { Serve, CutShort, Unavailable, Hold, Trickle, Damaged };
     explicit ScriptedServer(const std::string& root);
     ~ScriptedServer();
     bool Start();
