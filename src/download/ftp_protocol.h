@@ -89,7 +89,10 @@ int FormatPortCommand(const FtpAddress& address, char* out, int size);
 class FtpProtocol {
 public:
     static const int kReplySize = 1024;      // control text kept at most
-    static const int kBlockSize = 65536;     // one receive from the data connection
+    // One receive from the data connection. Under Wine each receive and
+    // each socket event is a round trip to the server process, so fewer,
+    // larger receives carry a file fastest; 256 KiB measured best.
+    static const int kBlockSize = 256 * 1024;
     // One receive per read event: the socket posts another event while data
     // remains, and a second receive at once mostly finds nothing yet, which
     // costs more than the event under Wine.

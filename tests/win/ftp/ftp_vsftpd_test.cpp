@@ -84,8 +84,8 @@ TEST_F(FtpVsftpdTest, LargeFileIsIdenticalInPassiveAndActiveMode) {
         EXPECT_EQ(kBigSize, notify.Last(msgDl2)->value);
         EXPECT_EQ(kBigSize, notify.Last(msgDl3)->value);
         EXPECT_EQ(1, notify.Count(msgDl4));
-        // One report per block of at most 64 KiB.
-        EXPECT_GE(notify.Count(msgDl3), kBigSize / 65536);
+        // One report per block of at most FtpProtocol::kBlockSize.
+        EXPECT_GE(notify.Count(msgDl3), kBigSize / FtpProtocol::kBlockSize);
         std::string fetched = ReadWholeFile(localFile);
         EXPECT_EQ(original.size(), fetched.size());
         EXPECT_TRUE(fetched == original);
