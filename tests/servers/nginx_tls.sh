@@ -99,8 +99,12 @@ case "${1:-}" in
     rm -rf "$tls"
     mkdir -p "$dir/tmp" "$tls" "$CV_WWW_DIR"
     chmod a+rx "$CV_SRV_DIR" "$CV_WWW_DIR" 2>/dev/null
-    make_ca ca "Corvane Test Authority" &&
-      make_ca ca2 "Untrusted Test Authority" &&
+    # Each start makes a new authority, and the Wine prefix keeps the ones
+    # trusted before: a name of its own keeps chains from being built on
+    # an older authority of the same name (and refused as untrusted).
+    stamp="$(date +%Y%m%d%H%M%S)-$$"
+    make_ca ca "Corvane Test Authority $stamp" &&
+      make_ca ca2 "Untrusted Test Authority $stamp" &&
       make_leaf good ca localhost,secure.invalid &&
       make_leaf expired ca localhost 20200101000000Z 20210101000000Z &&
       make_leaf wrongname ca otherhost.invalid &&
