@@ -9,14 +9,36 @@
 // Answers of the resume prompt (the message-box button ids).
 enum PromptAnswer { AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
 
+// The process's exit code: how the run ended, for scripts that start it.
+enum ExitCode {
+    ExitFinished = 0,    // installed (or nothing was left to do)
+    ExitHandedOver = 1,  // another instance carries the run on: the one that
+                         // ran already, or the elevated copy given the install
+    ExitSuspended = 2,   // the download waits for the next start
+    ExitFailed = 3,      // a failure, or the files were kept for later
+    ExitQuit = 4,        // the user quit
+};
+const char* ExitCodeName(int code);
+
+// Ends of a tray wait.
+enum TrayEnd { TrayQuit = 0, TrayOpen = 1, TraySessionEnds = 2 };
+
+// The exit code of a session from the download dialog's result (1003 over,
+// 1004 suspended, 1009 keep files, anything else a dialog that could not
+// run), whether the user chose to end it and whether the install was handed
+// to the elevated copy (whose outcome this run never learns).
+int SessionExitCode(int dialogResult, int userQuit, int handedOver);
+
 class RunModeHost {
 public:
-    // Waits in the notification area: 1 when the user chose Open, 0 for
-    // Quit or a closed tray window.
+    // Waits in the notification area: TrayOpen when the user chose Open,
+    // TrayQuit for Quit or a closed tray window, TraySessionEnds when
+    // Windows ends the user's session meanwhile.
     virtual int TrayWait() = 0;
     // The resume prompt; returns the button that closed it.
     virtual int AskToResume() = 0;
-    // One download session: 1 when it was suspended, 0 otherwise.
+    // One download session: its exit code; ExitSuspended when it was
+    // suspended and waits in the tray.
     virtual int RunSession(int showIntro, int resuming, const char* setupPath,
                            int saveProxySettings) = 0;
     virtual void SetSessionActive(int active) = 0;
@@ -29,5 +51,6 @@ protected:
     ~RunModeHost() {}
 };
 
-// Runs the loop from the parsed switches until the mode is Exit.
-void RunModeLoop(const Switches& switches, RunModeHost* host);
+// Runs the loop from the parsed switches until the mode is Exit; returns
+// the exit code of the run.
+int RunModeLoop(const Switches& switches, RunModeHost* host);

@@ -2,8 +2,8 @@
 // download dialog and what its result asks for afterwards.
 #pragma once
 
-// Returns 1 when the user suspended the session (the caller then waits in
-// the tray) and 0 in every other case.
+// Returns the session's exit code (run_modes.h): ExitSuspended when the
+// session was suspended (the caller then waits in the tray).
 // `installKept`: this is the elevated copy of a run that handed its install
 // over ("/InstallKept"): it goes straight to the install of the kept files
 // in `keptFolder` (or in the folder of `setupPath`).

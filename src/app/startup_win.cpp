@@ -2,6 +2,9 @@
 // instance, then runs the run-mode loop against the real system.
 #include "app/startup_win.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "base/process_win.h"
 #include "app/run_modes.h"
 #include "app/session_win.h"
@@ -13,6 +16,8 @@
 #include "base/system_dll_win.h"
 #include "install/elevation.h"
 #include "download/http_downloader_win.h"
+#include "base/run_log.h"
+#include "base/run_log_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -64,8 +69,27 @@ bool TakeOverFromHandingRun(HANDLE mutex) {
 }
 }  // namespace
 
+namespace {
+// Ends the log with the exit code and hands the code back.
+int EndRun(int code) {
+    LogEvent("end: exit code %d (%s)", code, ExitCodeName(code));
+    CloseRunLog();
+    return code;
+}
+}  // namespace
+
 int StartProgram(HINSTANCE instance, const char* cmdLine) {
-    const char* cl = cmdLine ? cmdLine : "";
+    const char* given = cmdLine ? cmdLine : "";
+    // "-log PATH" is the log's own: the rest of the program, and the
+    // programs the install actions start, see the command line without it.
+    // The copy lives as long as the process; commandLine points into it.
+    size_t length = std::strlen(given);
+    char* rest = static_cast<char*>(std::malloc(length + 1));
+    char logPath[MAX_PATH] = "";
+    if (rest) CutLogSwitch(given, logPath, sizeof logPath, rest, static_cast<int>(length + 1));
+    const char* cl = rest ? rest : given;
+    OpenRunLog(logPath);
+    LogProgramStart(given);
     Switches switches;
     ParseSwitches(cl, &switches);
     SetLastError(0);
@@ -78,14 +102,21 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
             HWND tray = FindWindowA(TRAY_WINDOW_CLASS, TRAY_WINDOW_CLASS);
             if (tray) {
                 PostMessageA(tray, WM_COMMAND, TrayOpenCommand, 0);
+                LogEvent("another instance runs: asked it to resume from the tray");
             } else {
                 SetModuleInstance(instance);
+                LogEvent("another instance runs and waits nowhere: message 594");
                 ShowMessage(594, MB_ICONERROR);
             }
             CloseHandle(mutex);
-            return 1;
+            return EndRun(ExitHandedOver);
         }
-        if (switches.run2) secondInstance = 1;
+        if (switches.run2) {
+            secondInstance = 1;
+            LogEvent("another instance runs; \"-run2\": running beside it");
+        } else {
+            LogEvent("the run that handed its install over has ended: installing the kept files");
+        }
     }
     commandLine = cl;
     InitCommonControlsFromSystem();
@@ -107,9 +138,9 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     SystemRunModeHost host;
     host.installKept = switches.installKept;
     host.keptFolder = switches.keptFolder;
-    RunModeLoop(switches, &host);
+    int code = RunModeLoop(switches, &host);
 
     EndTray();
     if (mutex) CloseHandle(mutex);
-    return 0;
+    return EndRun(code);
 }

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/run_modes.h"
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "ui/window_win.h"
 
 namespace {
@@ -71,6 +73,14 @@ LRESULT TrayWindow::HandleWindowMessage(UINT message, WPARAM wParam, LPARAM lPar
         }
         DestroyWindow(hwnd);
         PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_ENDSESSION && wParam && !sessionActive) {
+        // The process may be ended as soon as this returns; the download
+        // stays suspended and resumes through its shortcut after the next
+        // log-on, so nothing is removed.
+        LogEvent("tray: Windows ends the session");
+        PostQuitMessage(TraySessionEnds);
         return 0;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == TrayOpenCommand) {
@@ -162,7 +172,9 @@ int RunTrayWait() {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return msg.message == WM_QUIT && msg.wParam == 1 ? 1 : 0;
+    if (msg.message != WM_QUIT) return TrayQuit;
+    return msg.wParam == TrayOpen || msg.wParam == TraySessionEnds ? static_cast<int>(msg.wParam)
+                                                                   : TrayQuit;
 }
 
 void EndTray() {

@@ -34,8 +34,9 @@ public:
 // characters.
 void FillTrayRecord(NOTIFYICONDATAA* record, HWND owner, HICON icon, const char* tooltip);
 
-// Runs the tray wait; 1 when the user chose Open, 0 for Quit or close, or
-// when the tray window cannot be made. The window, icon and menu are made
+// Runs the tray wait; TrayOpen (1) when the user chose Open, TrayQuit (0)
+// for Quit or close, or when the tray window cannot be made,
+// TraySessionEnds (2) when Windows ends the user's session. The window, icon and menu are made
 // once and reused by later waits.
 int RunTrayWait();
 // Removes the icon and destroys the menu when the process leaves.

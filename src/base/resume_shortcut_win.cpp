@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/os_kind.h"
+#include "base/run_log.h"
 
 namespace {
 const char kShortcutName[] = "\\Corvane Lite Installer.lnk";
@@ -59,7 +60,7 @@ void SetResumeShortcut(int on, const char* target, const char* arguments) {
     char path[MAX_PATH];
     if (!GetResumeShortcutPath(path, sizeof path)) return;
     if (!on) {
-        DeleteFileA(path);
+        if (DeleteFileA(path)) LogEvent("removed the resume shortcut %s", path);
         return;
     }
     HRESULT init = CoInitialize(nullptr);
@@ -72,7 +73,9 @@ void SetResumeShortcut(int on, const char* target, const char* arguments) {
             MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
             link->SetPath(target);
             link->SetArguments(arguments);
-            file->Save(widePath, FALSE);
+            HRESULT saved = file->Save(widePath, FALSE);
+            LogEvent("resume shortcut %s: %s -> %s%s", SUCCEEDED(saved) ? "written" : "not written", path,
+                     target ? target : "", arguments ? arguments : "");
             file->Release();
         }
         link->Release();

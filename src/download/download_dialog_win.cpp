@@ -12,6 +12,7 @@
 #include "base/process_win.h"
 #include "base/resume_shortcut_win.h"
 #include "base/text_copy.h"
+#include "base/run_log.h"
 #include "download/fetch_rules.h"
 #include "download/report_bytes.h"
 #include "install/state_file_win.h"
@@ -32,6 +33,20 @@ const UINT_PTR kProgressTimerId = 1;
 
 void OnSetupDescription(const char* infPath, void* context) {
     static_cast<DownloadDialog*>(context)->ReadSetupDescription(infPath);
+}
+
+// When the file being fetched was asked for: the log gives each file's time.
+DWORD fetchStartTick = 0;
+
+long long FileSizeOf(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+const char* ProtocolText(int protocol) {
+    static const char* const names[] = {"ftp", "copy", "cdrom", "selfext", "http"};
+    return protocol >= 0 && protocol <= 4 ? names[protocol] : "?";
 }
 }  // namespace
 
@@ -54,6 +69,8 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       resuming(resuming),
       saveProxySettings(saveProxySettings),
       installKept(0),
+      userQuit(0),
+      handedOver(0),
       ftpTransport(&ftpDownloader),
       httpTransport(&httpDownloader),
       connectedTransport(nullptr),
@@ -111,6 +128,8 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     cursor = value;
     while ((name = NextToken(&cursor, ", ")) != nullptr) LoadSection(name, infPath);
     ReadSetting("defs", "components", "", value, sizeof value, infPath);
+    LogEvent("setup description %s: components=%s; allowintervention %d, SaveProxySettings %d", infPath,
+             value, allowIntervention, saveProxySettings);
     cursor = value;
     while ((name = NextToken(&cursor, ", ")) != nullptr) AddComponent(name, infPath);
 }
@@ -131,6 +150,7 @@ INT_PTR DownloadDialog::OnInitDialog() {
     if (setupPath) {
         ReadSetupDescription(setupPath);
     } else if (!ExtractPackage(program, downloadFolder, OnSetupDescription, this)) {
+        LogEvent("package of %s cannot be written into %s", program, downloadFolder);
         char caption[100];
         char text[512];
         LoadStringA(GetModuleInstance(), IDS_SHORT_NAME, caption, sizeof caption);
@@ -176,6 +196,7 @@ INT_PTR DownloadDialog::OnInitDialog() {
     int wasComplete = installKept;
     if (ReadStateInt("download", "complete", 0) == 1) {
         wasComplete = 1;
+        LogEvent("state file: an earlier run fetched everything; going straight to the install");
         WriteStateText("download", "complete", "0");
     }
 
@@ -183,6 +204,8 @@ INT_PTR DownloadDialog::OnInitDialog() {
         INT_PTR choice = 1;
         if (allowIntervention && showIntro) choice = RunQuestion(IDD_INTRO);
         if (choice != 1) {
+            userQuit = 1;
+            LogEvent("introduction: the user left it");
             EndRun(ResultFinished);
             return TRUE;
         }
@@ -225,6 +248,8 @@ int DownloadDialog::NextComponent() {
         currentComponent = GetRowComponent(currentIndex);
         SetCurrentRow(currentIndex);
         if (currentComponent->state != NeedDownload) continue;
+        LogEvent("component %s: fetching over %s", currentComponent->section,
+                 ProtocolText(GetProtocol(currentComponent)));
         const char* section = currentComponent->section;
         const char* inf = currentComponent->infPath;
         ReadSetting(section, "files", "", fileList, sizeof fileList, inf);
@@ -239,6 +264,7 @@ int DownloadDialog::NextComponent() {
         ReadSetting(section, "proxy", "", proxyName, sizeof proxyName, inf);
         ReadSetting(section, "port", "", proxyPort, sizeof proxyPort, inf);
         if (!siteName[0]) {
+            LogEvent("component %s: no site given: download error", currentComponent->section);
             SetRowState(currentIndex, DownloadError);
             continue;
         }
@@ -266,7 +292,10 @@ int DownloadDialog::NextFile() {
             CopyTruncated(currentFile, static_cast<int>(sizeof currentFile), name);
         }
         GetSourcePath(currentComponent, currentFile, path, sizeof path);
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) continue;
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            LogEvent("file %s present already: not fetched", path);
+            continue;
+        }
         break;
     }
 
@@ -283,6 +312,9 @@ int DownloadDialog::NextFile() {
             transport->SetCredentials(user, password);
             transport->SetProxyCredentials(proxyUser, proxyPassword);
             SetStatusFromString(IDS_CONNECTING, siteName, siteName);
+            LogEvent("connecting to %s (user %s; proxy %s%s%s%s%s)", siteName, user[0] ? user : "anonymous",
+                     proxyName[0] ? proxyName : "none", proxyPort[0] ? ":" : "", proxyPort,
+                     proxyUser[0] ? ", proxy user " : "", proxyUser);
             connectPending = 1;
             transport->Open(siteName, proxyName, proxyPort);
             return 1;
@@ -292,7 +324,10 @@ int DownloadDialog::NextFile() {
         BuildRemotePath(remoteDir, currentFile, transport == ftpTransport, remotePath,
                         sizeof remotePath);
         GetSourcePath(currentComponent, "tmp.tmp", path, sizeof path);
+        fetchStartTick = GetTickCount();
+        LogEvent("fetching %s from %s (%s)", currentFile, siteName, remotePath);
         if (transport->Fetch(remotePath, path)) return 1;
+        LogEvent("fetch of %s cannot start", currentFile);
     }
     PostDone(1);
     return 0;
@@ -301,6 +336,7 @@ int DownloadDialog::NextFile() {
 void DownloadDialog::PostDone(int failed) {
     if (fetchOver) return;
     fetchOver = 1;
+    LogEvent("fetch phase over%s", failed ? " after a failure" : ": nothing left to fetch");
     PostMessageA(hwnd, msgDldone, failed, 0);
 }
 
@@ -337,6 +373,7 @@ void DownloadDialog::SetStatusFromString(UINT id, const char* fileName, const ch
 
 void DownloadDialog::OnConnected(WPARAM error) {
     if (error) {
+        LogEvent("cannot connect to %s (error %d)", siteName, static_cast<int>(error));
         SetStatusFromString(IDS_CONNECT_FAILED, siteName, siteName);
         // As after a failed transfer, the row says so rather than go on
         // reading "Downloading..." once the run has stopped.
@@ -354,12 +391,14 @@ void DownloadDialog::OnConnected(WPARAM error) {
 void DownloadDialog::OnTransferStart(WPARAM wParam, LPARAM lParam) {
     ShowProgress();
     if (ReportCode(wParam)) {
+        LogEvent("transfer of %s refused (error %d)", currentFile, ReportCode(wParam));
         SetStatusFromString(IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);
         return;
     }
     totalBytes = ReportBytes(wParam, lParam);
+    LogEvent("transfer of %s starts: %lld bytes", currentFile, totalBytes);
     HWND progress = GetDlgItem(hwnd, kProgressId);
     SendMessageA(progress, PBM_SETRANGE32, 0, ProgressSteps(totalBytes, totalBytes));
     SendMessageA(progress, PBM_SETPOS, 0, 0);
@@ -411,6 +450,8 @@ void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
         return;
     }
     if (error) {
+        LogEvent("fetch of %s failed (error %d%s)", currentFile, static_cast<int>(error),
+                 error == 5 ? ", disk full" : "");
         SetStatusFromString(error == 5 ? IDS_DISK_FULL : IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);
@@ -422,8 +463,14 @@ void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
     GetSourcePath(currentComponent, "tmp.tmp", temporary, sizeof temporary);
     CreateParentDirectories(target);
     if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        char figures[100];
+        FormatTransfer(FileSizeOf(target), static_cast<long long>(GetTickCount() - fetchStartTick), figures,
+                       sizeof figures);
+        LogEvent("fetched %s from %s: %s", target, siteName, figures);
         NextFile();
     } else {
+        LogEvent("fetched %s but cannot move it to %s (error %lu)", currentFile, target,
+                 static_cast<unsigned long>(GetLastError()));
         SetCurrentState(DownloadError);
         PostDone(1);
     }
@@ -440,6 +487,8 @@ void DownloadDialog::OnQuit() {
     // A paused worker would wait for ever; let it end before its next part.
     ClearHttpInterrupt();
     InterruptHttp(0);
+    userQuit = 1;
+    LogEvent("quit: the user confirmed");
     EndRun(ResultFinished);
 }
 
@@ -486,6 +535,7 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
         // An install action waiting for a program sees the flag as soon as
         // this message returns and stops waiting; nothing further starts.
         restartPending = 1;
+        LogEvent("Windows ends the session: the download is suspended");
         InterruptHttp(0);
         EndRun(ResultSuspended);
         SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);
@@ -499,6 +549,7 @@ INT_PTR DownloadDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM 
             return TRUE;
         case kSuspendId:
             if (!allowIntervention || endedWith) return TRUE;
+            LogEvent("suspend: chosen by the user");
             InterruptHttp(0);
             EndRun(ResultSuspended);
             return TRUE;

@@ -54,6 +54,10 @@ public:
     // The elevated copy of a run that handed its install over: straight to
     // the install of the kept files, without asking again.
     int installKept;
+    // The user ended the run: Quit, left the introduction, "&Delete files".
+    int userQuit;
+    // The install was handed to the elevated copy, which carries the run on.
+    int handedOver;
 
     FtpDownloader ftpDownloader;
     HttpDownloader httpDownloader;
@@ -83,6 +87,8 @@ private:
     void HideRunWindow() override;
     void EndRun(int result) override;
     int RunEnded() const override { return endedWith; }
+    void NoteUserQuit() override { userQuit = 1; }
+    void NoteHandedOver() override { handedOver = 1; }
     void PostDone(int failed);
     void SetStatus(const char* text);
     void SetStatusFromString(UINT id, const char* fileName, const char* site);

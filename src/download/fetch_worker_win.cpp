@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
+#include "base/text_copy.h"
 #include "download/http_downloader_win.h"
 #include "download/http_settings_dialog_win.h"
 #include "download/line_file.h"
@@ -20,12 +23,34 @@
 #include "download/fetch_rules.h"
 #include "download/report_bytes.h"
 #include "http/codec.h"
+#include "http/proxy_auth.h"
 #include "http/secure_channel.h"
 #include "resources/resource.h"
 #include "http/sspi_login_win.h"
 
 namespace {
 const char kPartList[] = "pkginfo.txt";
+
+const char* AttemptName(ProxyAttempt attempt) {
+    static const char* const names[] = {"the component's own settings", "the browser's proxy",
+                                        "a direct connection", "the settings the user gave"};
+    return attempt >= Configured && attempt <= AskUser ? names[attempt] : "?";
+}
+
+// The TLS failure for the log; "" for none.
+const char* TlsFailureText(int reason) {
+    static const char* const texts[] = {"", "; TLS unavailable on this system", "; TLS handshake failed",
+                                         "; certificate not trusted", "; certificate for another host",
+                                         "; certificate expired"};
+    return reason >= 0 && reason <= 5 ? texts[reason] : "; TLS failure";
+}
+
+// A proxy text for the log: without the empty user part ":@" of a proxy
+// that needs no password (a password shows as "***" anyway).
+const char* ProxyShown(const char* proxy) {
+    if (!proxy[0]) return "no proxy";
+    return proxy[0] == ':' && proxy[1] == '@' ? proxy + 2 : proxy;
+}
 
 class Worker {
 public:
@@ -61,6 +86,9 @@ private:
     }
 
     Outcome ReachPartList();
+    // One attempt at the part list with the url and proxy set; logged with
+    // its outcome and the reasons of a failure.
+    bool TryPartList(const char* listPath, const char* attemptName);
     void UseFoundProxy(const char* address, const char* port);
     Outcome FetchParts();
     Outcome FetchPart(int number, int size, const char* name);
@@ -80,6 +108,9 @@ private:
     HttpTransferState* state;
     SspiProxyLogin login;  // before the client, which borrows it
     IAD_HTTPClient client;
+    int partsFetched = 0;
+    int partsPresent = 0;
+    int retries = 0;
     LineFile list;
     IAD_MD5 totalDigest;
     FILE* output;
@@ -99,6 +130,7 @@ bool Worker::CertificateFailed() {
     if (CertificateMessageId(reason) == 0) return false;
     certificateFailure = reason;
     CopyTruncated(certificateHost, sizeof certificateHost, client.tls_failure_host());
+    LogEvent("certificate of %s refused%s", certificateHost, TlsFailureText(reason));
     return true;
 }
 
@@ -130,6 +162,29 @@ void Worker::Pause(int milliseconds) {
 
 // A proxy found by the browser step goes into the shared settings and the
 // transport's own, without credentials; an empty address means no proxy.
+bool Worker::TryPartList(const char* listPath, const char* attemptName) {
+    bool addressed = client.set_urls(url, proxy) == 0;
+    bool reached = addressed && client.GetFile(nullptr, listPath) == 0;
+    // The proxy's login: the one that got through, or what a refusing proxy
+    // asked for (no credentials here: the proxy text shows "***").
+    char login[80] = "";
+    if (reached && client.proxy_login_scheme()) {
+        std::snprintf(login, sizeof login, "; proxy login %s", ProxySchemeName(client.proxy_login_scheme()));
+    } else if (!reached && proxy[0] && std::strstr(client.last_failure(), "status 407")) {
+        std::snprintf(login, sizeof login, "; the proxy asks for a login:");
+        for (int scheme : {int(kSchemeBasic), int(kSchemeNtlm), int(kSchemeNegotiate)}) {
+            if (!(client.proxy_schemes_asked() & scheme)) continue;
+            AppendTruncated(login, sizeof login, " ");
+            AppendTruncated(login, sizeof login, ProxySchemeName(scheme));
+        }
+    }
+    LogEvent("part list %s%s%s with %s (%s): %s%s%s%s", state->site, remotePath, kPartList, attemptName,
+             ProxyShown(proxy), reached ? "reached" : "failed: ",
+             reached ? "" : addressed ? client.last_failure() : "no host in the address",
+             reached ? "" : TlsFailureText(client.tls_failure()), login);
+    return reached;
+}
+
 void Worker::UseFoundProxy(const char* address, const char* port) {
     HttpSettings& own = state->settings;
     HttpSettings& shared = SharedHttpSettings;
@@ -166,12 +221,17 @@ Worker::Outcome Worker::ReachPartList() {
             if (PacLookupUrl(state->site, remotePath, kPartList, lookupUrl, sizeof lookupUrl))
                 count = DiscoverScriptProxies(state->proxyScript, lookupUrl, state->scriptTimeoutMs,
                                               &state->stopRequested, entries, 8);
+            LogEvent("part list: proxy auto-configuration (%s): %d entr%s to try",
+                     state->proxyScript[0] ? state->proxyScript : "the browser's script or automatic detection",
+                     count, count == 1 ? "y" : "ies");
             if (count > 0) {
                 for (int i = 0; i < count; ++i) {
                     if (StopNow()) return Stopped;
                     UseFoundProxy(entries[i].address, entries[i].port);
-                    if (client.set_urls(url, proxy) == 0 && client.GetFile(nullptr, listPath) == 0) {
-                        settingsConfirmed = 1;
+                    if (TryPartList(listPath, "the auto-configuration script's entry")) {
+                        // Recorded with its site: the site credentials that
+                        // got through go to this site only.
+                        ConfirmSettings(state->site);
                         return Done;
                     }
                 }
@@ -180,6 +240,7 @@ Worker::Outcome Worker::ReachPartList() {
             }
             if (!DiscoverBrowserProxy(shared.proxyAddress, sizeof shared.proxyAddress, shared.proxyPort,
                                       sizeof shared.proxyPort)) {
+                LogEvent("part list: no browser proxy found");
                 attempt = Direct;
                 continue;
             }
@@ -214,13 +275,18 @@ Worker::Outcome Worker::ReachPartList() {
             state->settingsDialog = nullptr;
             // A dialog that cannot be shown counts as Cancel; it would
             // otherwise be tried again for ever.
-            if (answer == 1009 || answer == -1) return Failed;
+            if (answer == 1009 || answer == -1) {
+                LogEvent("part list: the HTTP settings dialog was cancelled (%d)", static_cast<int>(answer));
+                return Failed;
+            }
             CopyTruncated(shared.proxyAddress, sizeof shared.proxyAddress, dialog.proxyAddress);
             CopyTruncated(shared.proxyPort, sizeof shared.proxyPort, dialog.proxyPort);
             CopyTruncated(shared.proxyUser, sizeof shared.proxyUser, dialog.proxyUser);
             CopyTruncated(shared.proxyPassword, sizeof shared.proxyPassword, dialog.proxyPassword);
             CopyTruncated(shared.siteUser, sizeof shared.siteUser, dialog.siteUser);
             CopyTruncated(shared.sitePassword, sizeof shared.sitePassword, dialog.sitePassword);
+            AddLogSecret(shared.proxyPassword);
+            AddLogSecret(shared.sitePassword);
             FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath,
                           kPartList);
             FormatProxyText(proxy, sizeof proxy, shared.proxyUser, shared.proxyPassword, shared.proxyAddress,
@@ -228,13 +294,16 @@ Worker::Outcome Worker::ReachPartList() {
             break;
         }
         }
-        if (client.set_urls(url, proxy) == 0 && client.GetFile(nullptr, listPath) == 0) {
+        if (TryPartList(listPath, AttemptName(attempt))) {
             ConfirmSettings(state->site);
             return Done;
         }
         CertificateFailed();
         // A part list that cannot be had is given up like a part.
-        if (++failures >= state->tries) return Failed;
+        if (++failures >= state->tries) {
+            LogEvent("part list %s%s: given up after %d tries", remotePath, kPartList, failures);
+            return Failed;
+        }
         attempt = NextProxyAttempt(attempt);
     }
 }
@@ -276,22 +345,37 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         if (failures > 0) {
             // A part that keeps failing (a missing or damaged part on the
             // server) is given up: nobody may be there to stop the run.
-            if (failures >= state->tries) return Failed;
+            if (failures >= state->tries) {
+                LogEvent("part %s: given up after %d tries", name, failures);
+                return Failed;
+            }
             // A growing pause, during which a pause or stop request is
             // still heard.
+            ++retries;
             Pause(PartRetryDelayMs(failures));
         }
         WaitWhilePaused();
         if (StopNow()) return Stopped;
         int expected = 0;
-        if (list.GetValue("sums", name, &expected) != 0) return Failed;
-        if (!PartSizeFits(size, bufferSize)) return Failed;
+        if (list.GetValue("sums", name, &expected) != 0) {
+            LogEvent("part %s: no sum in the part list", name);
+            return Failed;
+        }
+        if (!PartSizeFits(size, bufferSize)) {
+            LogEvent("part %s: %d bytes do not fit the part buffer", name, size);
+            return Failed;
+        }
         uint32_t sum = static_cast<uint32_t>(expected);
-        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum) return Done;
+        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum) {
+            if (failures == 0) ++partsPresent;
+            else ++partsFetched;  // written whole by a try that failed afterwards
+            return Done;
+        }
         HttpSettings& shared = SharedHttpSettings;
         FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
         int length = 0;
         if (client.set_urls(url, proxy) != 0 || client.GetBuffer(nullptr, partBuffer, size, &length) != 0) {
+            LogEvent("part %s: try %d failed (%s)", name, failures + 1, client.last_failure());
             // Trying again cannot change a certificate.
             if (CertificateFailed()) return Failed;
             continue;
@@ -299,9 +383,20 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         // A connection that ends early looks like a complete body to the
         // client, and a damaged part like a good one: the part's size and
         // sum tell, and either being wrong is a failed try.
-        if (length != size || Sum32(partBuffer, size) != sum) continue;
+        if (length != size) {
+            LogEvent("part %s: try %d failed (%d of %d bytes)", name, failures + 1, length, size);
+            continue;
+        }
+        if (Sum32(partBuffer, size) != sum) {
+            LogEvent("part %s: try %d failed (the sum does not match the part list)", name, failures + 1);
+            continue;
+        }
         // Only a checked part reaches the disk, where a later run finds it.
-        if (!WriteWholePart(partPath, partBuffer, size)) continue;
+        if (!WriteWholePart(partPath, partBuffer, size)) {
+            LogEvent("part %s: try %d failed (it cannot be written to the disk)", name, failures + 1);
+            continue;
+        }
+        ++partsFetched;
         ReportCount(msgDl3, static_cast<long long>(number + 1) * size);
         return Done;
     }
@@ -337,8 +432,15 @@ Worker::Outcome Worker::FetchParts() {
     output = nullptr;
     if (closed != 0) return Failed;
     int expected = 0;
-    if (list.GetValue("sums", "total_sum", &expected) != 0) return Failed;
-    if (totalDigest.sum32() != static_cast<uint32_t>(expected)) return Failed;
+    if (list.GetValue("sums", "total_sum", &expected) != 0) {
+        LogEvent("part list of %s: no total_sum", remotePath);
+        return Failed;
+    }
+    if (totalDigest.sum32() != static_cast<uint32_t>(expected)) {
+        LogEvent("%s: the joined parts do not match total_sum (%u, listed %u)", remotePath, totalDigest.sum32(),
+                 static_cast<uint32_t>(expected));
+        return Failed;
+    }
     return Done;
 }
 
@@ -354,6 +456,9 @@ int Worker::Run() {
         std::fclose(output);
         output = nullptr;
     }
+    LogEvent("%s: %s; parts: %d fetched, %d present, %d retries", remotePath,
+             outcome == Done ? "complete" : outcome == Stopped ? "stopped" : "failed", partsFetched, partsPresent,
+             retries);
     switch (outcome) {
     case Done:
         Report(msgDl4, 0, 0);

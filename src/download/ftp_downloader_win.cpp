@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "download/report_bytes.h"
 #include "setup/download_folder_win.h"
 
@@ -44,6 +45,7 @@ void FtpDownloader::CloseAll() {
 }
 
 void FtpDownloader::SetCredentials(const char* user, const char* password) {
+    AddLogSecret(password);
     protocol.SetCredentials(user, password);
 }
 
@@ -209,6 +211,7 @@ void FtpDownloader::OnDataEvent(SOCKET socket, WORD event, WORD error) {
 
 bool FtpDownloader::SendCommand(const char* text, int length) {
     if (controlSocket == INVALID_SOCKET) return false;
+    LogEvent("ftp > %.*s", length > 2 ? length - 2 : length, text);  // without its "\r\n"
     return send(controlSocket, text, length, 0) == length;
 }
 

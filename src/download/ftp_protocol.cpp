@@ -4,6 +4,7 @@
 #include "download/report_bytes.h"
 
 #include "base/text_copy.h"
+#include "base/run_log.h"
 
 #include <climits>
 #include <cstdio>
@@ -372,6 +373,7 @@ void FtpProtocol::Overflow() {
 void FtpProtocol::OnReply(const char* reply) { HandleReply(reply, false); }
 
 void FtpProtocol::HandleReply(const char* text, bool failed) {
+    LogEvent("ftp < %s%s", text, failed ? " (a reply too long to read; taken as a failure)" : "");
     char digit = failed ? 0 : text[0];
     switch (state_) {
         case FtpState::NOT_CONNECTED:

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "download/line_file.h"
 #include "http/codec.h"
 
@@ -183,6 +184,7 @@ void HttpDownloader::SetCredentials(const char* user, const char* password) {
     CopyTruncated(own.siteUser, sizeof own.siteUser, user);
     sitePasswordGiven = password && password[0];
     if (sitePasswordGiven) DescrambleInto(own.sitePassword, sizeof own.sitePassword, password);
+    AddLogSecret(own.sitePassword);
 }
 
 void HttpDownloader::SetProxyCredentials(const char* user, const char* password) {
@@ -195,6 +197,7 @@ void HttpDownloader::SetProxyCredentials(const char* user, const char* password)
     }
     CopyTruncated(own.proxyUser, sizeof own.proxyUser, user);
     if (password && password[0]) DescrambleInto(own.proxyPassword, sizeof own.proxyPassword, password);
+    AddLogSecret(own.proxyPassword);
 }
 
 void HttpDownloader::SetProxyScript(const char* url) {

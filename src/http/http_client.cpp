@@ -280,6 +280,7 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       cancelCheck(nullptr),
       cancelContext(nullptr) {
     tlsFailureHost[0] = '\0';
+    failure[0] = 0;
 }
 
 IAD_HTTPClient::~IAD_HTTPClient() {
@@ -289,7 +290,24 @@ IAD_HTTPClient::~IAD_HTTPClient() {
     delete proxy;
 }
 
+void IAD_HTTPClient::Note(const char* operation, const char* text) {
+    size_t used = std::strlen(failure);
+    std::snprintf(failure + used, sizeof failure - used, "%s%s: %s", used ? "; " : "", operation, text);
+    // The texts end in a line feed, the note does not.
+    size_t end = std::strlen(failure);
+    while (end > 0 && (failure[end - 1] == '\n' || failure[end - 1] == '\r')) failure[--end] = 0;
+}
+
 void IAD_HTTPClient::Log(int minLevel, const char* operation, const char* format, ...) {
+    // Failures are kept for last_failure() whatever the verbosity.
+    if (minLevel <= 1) {
+        char text[300];
+        va_list kept;
+        va_start(kept, format);
+        std::vsnprintf(text, sizeof text, format, kept);
+        va_end(kept);
+        Note(operation, text);
+    }
     if (level < minLevel) return;
     std::fprintf(stderr, "IAD_HTTPClient::%s: ", operation);
     va_list args;
@@ -716,6 +734,9 @@ int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* r
         return -3;
     }
     Log(2, "recv_file", "Got HTTP code %d\n", header.status);
+    char status[40];
+    std::snprintf(status, sizeof status, "HTTP status %d", header.status);
+    Note("recv_file", status);
     return -1;
 }
 
@@ -884,6 +905,7 @@ int IAD_HTTPClient::GetBuffer(const char* path, char* buffer, int capacity, int*
 }
 
 int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
+    failure[0] = 0;
     char text[128];
     char request[kRequestSize];
     NetAddress address;

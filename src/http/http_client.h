@@ -94,6 +94,11 @@ public:
     static const int kLoginTokenSize = 12 * 1024;  // Base64 text
     static const int kLoginRequestSize = 16 * 1024;
 
+    // Why the last GetFile failed: its failures in order ("operation: text;
+    // ..."), "" when it had none. A GetFile that succeeded may leave notes
+    // of what it overcame.
+    const char* last_failure() const { return failure; }
+
     const IAD_URL* current_url() const { return url; }
     const IAD_URL* current_proxy() const { return proxy; }
 
@@ -132,6 +137,7 @@ private:
     int windows_login(intptr_t tunnel, const NetAddress* address, const char* path, const char* localPath);
     int read_head(intptr_t socket, char* buffer, int size, int* headerLength);
     int skip_body(intptr_t socket, long long count);
+    void Note(const char* operation, const char* text);
     int ConnectMs() const;
     int IoMs() const;
     bool Cancelled();
@@ -159,4 +165,5 @@ private:
     int last_status;   // of the last answer that recv_answer read
     HttpCancelCheck cancelCheck;
     void* cancelContext;
+    char failure[400];
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "download/fetch_rules.h"
 #include "download/shared_http_settings.h"
 #include "install/elevation.h"
@@ -45,6 +46,7 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
         if (component->state != AlreadyInstalled && component->state != Downloaded) missing = 1;
     }
     if (missing) {
+        LogEvent("completion: components missing: message %d", run.usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING);
         host->ShowRunMessage(run.usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING,
                        MB_ICONERROR | MB_SETFOREGROUND);
         host->EndRun(ResultKeepFiles);
@@ -61,14 +63,20 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
         host->HideRunWindow();
         // The elevated copy was started by the answer to this question.
         if (run.allowIntervention && !run.installKept) choice = host->RunQuestion(IDD_READY);
+        LogEvent("ready to install: %s", !run.allowIntervention || run.installKept ? "asked nothing"
+                                         : choice == 1 ? "\"&Install\" chosen"
+                                                       : "\"&Cancel\" chosen");
         EnableWindow(GetDlgItem(run.window, kQuitId), FALSE);
         EnableWindow(run.window, TRUE);
     }
     if (host->RunEnded()) return;  // Windows ended the session meanwhile
     if (choice != 1) {
         if (host->RunQuestion(IDD_CANCEL_INSTALL) == ResultKeepFiles) {
+            host->NoteUserQuit();
+            LogEvent("install declined: \"&Delete files\" chosen");
             host->EndRun(ResultFinished);  // "&Delete files"
         } else {
+            LogEvent("install declined: \"&Keep files\" chosen");
             WriteStateText("download", "complete", "1");
             host->EndRun(ResultKeepFiles);
         }
@@ -80,8 +88,10 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
     ElevationSystem* system = CurrentElevationSystem();
     if (ChooseInstallRoute(system->HasElevation(), system->IsElevated(), run.installKept) ==
         InstallInElevatedCopy) {
-        if (!HandInstallOver(run.window, run.downloadFolder, run.setupPath, secondInstance,
-                             deferPackageSetup, run.saveProxySettings)) {
+        if (HandInstallOver(run.window, run.downloadFolder, run.setupPath, secondInstance,
+                            deferPackageSetup, run.saveProxySettings)) {
+            host->NoteHandedOver();
+        } else {
             // Refused (or the copy could not start): kept as after "&Keep
             // files", so that the next start goes straight to the question.
             host->ShowRunMessage(IDS_ELEVATION_REFUSED, MB_ICONWARNING | MB_SETFOREGROUND);
@@ -110,8 +120,12 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
 
     int installed = InstallAll(run);
 
-    RunEnd end = DecideRunEnd(!installed, ReadStateInt("result", "success", 0), allLocal,
-                              secondInstance, run.usesNetwork);
+    int success = ReadStateInt("result", "success", 0);
+    RunEnd end = DecideRunEnd(!installed, success, allLocal, secondInstance, run.usesNetwork);
+    LogEvent("install over: %s, state file [result] success=%d%s: %s",
+             installed ? "every step succeeded" : "a step failed", success,
+             allLocal ? ", a local run" : "",
+             end.result == ResultFinished ? "finished" : "files kept for another try");
     if (host->RunEnded()) return;
     if (end.deleteStateFile) DeleteStateFile();
     host->EndRun(end.result);
@@ -141,6 +155,8 @@ int InstallAll(const CompletionRun& run) {
         ListView_GetItemText(run.listControl, row, 0, name, sizeof name);
         int rounds = static_cast<int>(
             GetPrivateProfileIntA(component->section, "count", 1, component->infPath));
+        LogEvent("installing component %s (order %d, %d round%s)", component->section,
+                 component->installOrder, rounds, rounds == 1 ? "" : "s");
         // A failed step ends the component's install there: a later step
         // would build on what is missing. Once Windows is ending the
         // session nothing new is started.
@@ -161,7 +177,9 @@ int InstallAll(const CompletionRun& run) {
             }
             snprintf(key, sizeof key, "registry%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
-            if (line[0]) ImportRegistrySection(component->infPath, line);
+            if (line[0])
+                LogEvent("registry %s: %s", line,
+                         ImportRegistrySection(component->infPath, line) ? "imported" : "not or not wholly imported");
             snprintf(key, sizeof key, "install%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {
@@ -178,6 +196,9 @@ int InstallAll(const CompletionRun& run) {
         // The wait for a program ends early when the session ends: the
         // component is not known to be installed.
         if (restartPending) result = 0;
+        if (result == 0)
+            LogEvent("component %s: %s; the install stops here", component->section,
+                     restartPending ? "Windows is ending the session" : "a step failed");
     }
     free(states);
     free(orders);

@@ -27,6 +27,12 @@ public:
     // Non-zero once the run has ended (Windows may end the session while a
     // question or an install action is on the stack).
     virtual int RunEnded() const = 0;
+    // The user chose to end the run ("&Delete files"): the process's exit
+    // code says so.
+    virtual void NoteUserQuit() {}
+    // The install went to the elevated copy, which goes on after this run:
+    // the exit code says the run was handed over.
+    virtual void NoteHandedOver() {}
 
 protected:
     ~CompletionHost() {}

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "base/resume_shortcut_win.h"
+#include "base/run_log.h"
 #include "install/elevation.h"
 
 namespace {
@@ -72,5 +73,11 @@ int HandInstallOver(HWND owner, const char* folder, const char* setupPath, int s
                                    saveProxySettings, arguments, sizeof arguments))
         return 0;
     DWORD error = 0;
-    return current->StartElevated(owner, program, arguments, folder, &error);
+    const int started = current->StartElevated(owner, program, arguments, folder, &error);
+    if (started)
+        LogEvent("install handed over: started %s %s elevated; it logs on its own", program, arguments);
+    else
+        LogEvent("install not handed over: %s %s could not start elevated (error %lu)", program,
+                 arguments, error);
+    return started;
 }

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "base/system_dll_win.h"
 #include "install/action_line.h"
 #include "install/install_win.h"
@@ -99,8 +100,11 @@ HANDLE StartProgram(char* command, const char* folder) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                        nullptr, folder, &startup, &process))
+                        nullptr, folder, &startup, &process)) {
+        LogEvent("cannot start %s (error %lu)", command, GetLastError());
         return nullptr;
+    }
+    LogEvent("started %s in %s", command, folder ? folder : "");
     CloseHandle(process.hThread);
     return process.hProcess;
 }
@@ -120,7 +124,13 @@ bool StartWithShell(const char* verb, const char* file, const char* parameters,
     info.lpDirectory = folder;
     info.nShow = SW_HIDE;
     *process = nullptr;
-    if (!ShellExecuteExA(&info)) return false;
+    if (!ShellExecuteExA(&info)) {
+        LogEvent("shell verb %s on %s %s failed (error %lu)", verb, file, parameters ? parameters : "",
+                 GetLastError());
+        return false;
+    }
+    LogEvent("shell verb %s on %s %s done%s", verb, file, parameters ? parameters : "",
+             info.hProcess ? ", waiting for its program" : "");
     *process = info.hProcess;
     return true;
 }
@@ -150,6 +160,10 @@ void WaitForProgram(HANDLE process) {
             DispatchMessageA(&msg);
         }
     }
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process, &exitCode);
+    if (exitCode == STILL_ACTIVE) LogEvent("stopped waiting for the program: Windows ends the session");
+    else LogEvent("the program ended with exit code %lu", exitCode);
     CloseHandle(process);
     waitedProcess = INVALID_HANDLE_VALUE;
     if (quit) PostQuitMessage((int)quitCode);
@@ -169,6 +183,7 @@ int TargetFolder(int flags, char* out, int size) {
         if (FindClientFolder(client, kind == TargetClientData))
             ComposeClientTarget(kind, client, out, size);
     }
+    if (!out[0]) LogEvent("no target folder for flags %d (is the client installed?)", flags);
     return out[0] != 0;
 }
 
@@ -185,8 +200,12 @@ HKEY RootKey(RegistryRoot root) {
 }  // namespace
 
 int RunAction(const Component* component, const char* actionLine) {
+    LogEvent("install action of %s: %s", component->section, actionLine);
     ActionLine line;
-    if (!SplitActionLine(actionLine, &line)) return 0;
+    if (!SplitActionLine(actionLine, &line)) {
+        LogEvent("install action of %s not understood: failed", component->section);
+        return 0;
+    }
     char source[MAX_PATH];
     GetSourcePath(component, line.file, source, sizeof source);
     const char* ownCommandLine = commandLine ? commandLine : "";
@@ -240,6 +259,7 @@ int RunAction(const Component* component, const char* actionLine) {
             if (!TargetFolder(flags, target, sizeof target)) break;
             // A path cut to fit would name another file.
             if (strlen(target) + 1 + strlen(line.file) >= sizeof target) {
+                LogEvent("copy %s: the target path is too long", source);
                 result = 0;
                 break;
             }
@@ -248,7 +268,9 @@ int RunAction(const Component* component, const char* actionLine) {
             // The file may sit in a folder of its own ("sub\file") that the
             // client does not have yet.
             CreateParentDirectories(target);
-            if (!CopyFileA(source, target, FALSE))
+            BOOL copied = CopyFileA(source, target, FALSE);
+            LogEvent("copy %s to %s: %s", source, target, copied ? "done" : "failed");
+            if (!copied)
                 result = 0;
             else if (flags & TargetComFlag)
                 QueueComServer(target);
@@ -266,6 +288,7 @@ int RunAction(const Component* component, const char* actionLine) {
     if (process) {
         WaitForProgram(process);
         if (ProgramReportedFailure()) result = 0;
+        if (!result) LogEvent("the program left \"Failed\" in the registry");
     }
     MarkComponentEnabled(component);
     return result;
@@ -351,12 +374,21 @@ int UnpackArchive(const char* archive, const char* targetFolder, int flag,
             }
         }
         if (!extractionLibrary) extractionLibrary = LoadExtractionLibraryFrom(downloadFolder);
-        if (!extractionLibrary) return 0;
+        if (!extractionLibrary) {
+            LogEvent("cannot unpack %s: cvgetex.dll not found beside the program or in the download folder",
+                     archive);
+            return 0;
+        }
     }
     UnzipPackageFunction unzip =
         (UnzipPackageFunction)GetProcAddress(extractionLibrary, "UnzipPackage");
-    if (!unzip) return 0;
-    return unzip(archive, targetFolder, flag);
+    if (!unzip) {
+        LogEvent("cannot unpack %s: cvgetex.dll has no UnzipPackage", archive);
+        return 0;
+    }
+    int unpacked = unzip(archive, targetFolder, flag);
+    LogEvent("unpacked %s into %s (flag %d): result %d", archive, targetFolder, flag, unpacked);
+    return unpacked;
 }
 
 int ImportRegistrySection(const char* infPath, const char* registryLine) {

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "base/run_log.h"
+
 void GetStateFilePath(char* out) {
     const char name[] = "\\tessark.ini";
     UINT length = GetWindowsDirectoryA(out, MAX_PATH);
@@ -26,14 +28,15 @@ int ReadStateInt(const char* section, const char* key, int defaultValue) {
 void WriteStateText(const char* section, const char* key, const char* value) {
     char path[MAX_PATH];
     GetStateFilePath(path);
-    WritePrivateProfileStringA(section, key, value, path);
+    BOOL written = WritePrivateProfileStringA(section, key, value, path);
     // Flush the profile cache so that a program started next reads it.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
+    LogEvent("state file %s: [%s] %s=%s%s", path, section, key, value, written ? "" : " (not written)");
 }
 
 void DeleteStateFile() {
     char path[MAX_PATH];
     GetStateFilePath(path);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
-    DeleteFileA(path);
+    if (DeleteFileA(path)) LogEvent("state file %s removed", path);
 }

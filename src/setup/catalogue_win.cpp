@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/run_log.h"
 #include "base/system_dll_win.h"
 #include "resources/resource.h"
 #include "setup/profile_win.h"
@@ -150,6 +151,43 @@ bool IsListEmpty(const Component* c, const char* key) {
     ReadValue(c, key, "", list, sizeof list);
     char* cursor = list;
     return NextToken(&cursor, kListSeparators) == nullptr;
+}
+
+// The first of the component's files that is not in its source folder, ""
+// when all are there; returns whether any file is listed.
+bool FirstMissingFile(const Component* c, char* out, int size) {
+    char list[300];
+    ReadValue(c, "files", "", list, sizeof list);
+    char* cursor = list;
+    out[0] = 0;
+    bool any = false;
+    while (char* name = NextToken(&cursor, kListSeparators)) {
+        any = true;
+        char path[MAX_PATH];
+        GetSourcePath(c, name, path, sizeof path);
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+            std::snprintf(out, static_cast<size_t>(size), "%s", path);
+            return true;
+        }
+    }
+    return any;
+}
+
+// Why the component has its state: the presence tests and the files.
+void LogComponentState(const Component* c) {
+    char status[100];
+    GetStateText(c, TextInstance(), status, sizeof status);
+    char objects[400], files[400], missing[MAX_PATH];
+    ReadValue(c, "NoDownloadIfObjectsExist", "", objects, sizeof objects);
+    ReadValue(c, "NoDownloadIfFilesExist", "", files, sizeof files);
+    const char* tests = IsListEmpty(c, "NoDownloadIfObjectsExist") && IsListEmpty(c, "NoDownloadIfFilesExist")
+                            ? "none"
+                        : c->state == AlreadyInstalled ? "passed"
+                                                       : "not passed";
+    bool listed = FirstMissingFile(c, missing, sizeof missing);
+    LogEvent("component %s: %s (state %d); presence tests %s [objects: %s; files: %s]; %s%s",
+             c->section, status, static_cast<int>(c->state), tests, objects, files,
+             !listed ? "no files listed" : missing[0] ? "missing " : "all files present", missing);
 }
 
 }  // namespace
@@ -320,6 +358,7 @@ void DecideInitialState(Component* component) {
         component->state = AlreadyInstalled;
     else if (AreFilesPresent(component))
         component->state = Downloaded;
+    LogComponentState(component);
 }
 
 void GetStateText(const Component* component, HINSTANCE instance, char* buffer, int size) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "resources/resource.h"
 
 namespace {
@@ -118,11 +119,15 @@ int OpenDownloadFolder(DownloadFolder* folder) {
                        static_cast<DWORD>(std::strlen(folder->path) + 1));
         RegCloseKey(handle);
     }
+    LogEvent("made the download folder %s", folder->path);
     return 1;
 }
 
 int RemoveDownloadFolder(DownloadFolder* folder) {
-    if (secondInstance) return 0;
+    if (secondInstance) {
+        LogEvent("download folder %s kept: a second instance never removes it", folder->path);
+        return 0;
+    }
     // An empty path or a drive root is never deleted.
     if (std::strlen(folder->path) <= 5) return 0;
     char key[200];
@@ -132,6 +137,7 @@ int RemoveDownloadFolder(DownloadFolder* folder) {
         return 0;
     }
     RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    LogEvent("removed the download folder %s and its registry record", folder->path);
     return 1;
 }
 

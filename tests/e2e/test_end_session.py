@@ -31,7 +31,7 @@ class EndSession(runs.RunTestCase):
         self.assertTrue(program.running())
 
         cvtest.quit_tray()
-        self.assertEqual(0, program.wait(30))
+        self.assertEqual(4, program.wait(30))
         self.assertEqual([], cvtest.shortcut_files())
         self.assertFalse(os.path.exists(folder))
         self.assertIsNone(cvtest.reg_query(runs.FOLDER_KEY, 'Path'))

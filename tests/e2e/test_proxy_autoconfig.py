@@ -2,7 +2,8 @@
 ("ProxyAutoConfig" in [defs]) served by the web server: the component's own
 proxy refuses its credentials, so the order reaches the browser step, where
 the script sends the fetch through the open tinyproxy. The component arrives
-whole, and tinyproxy's log shows its part list and parts."""
+whole, and tinyproxy's log shows its part list and parts; the run's own log
+shows the refused login, the script's entries and the one that got through."""
 import os
 import unittest
 
@@ -35,7 +36,8 @@ class ProxyAutoConfig(runs.RunTestCase):
                runs.SETUP_SECTION +
                runs.http_section('data', site, display=2, install_order=10, extra=wrong))
         exe = runs.package(self.work, inf)
-        program = cvtest.start(exe=exe)
+        run_log = os.path.join(self.work, 'run.log')
+        program = cvtest.start('-log', cvtest.to_win(run_log), exe=exe)
         self.assertEqual(0, program.wait(120))
 
         self.assertInstalled(site)
@@ -48,6 +50,20 @@ class ProxyAutoConfig(runs.RunTestCase):
         for n in range(site.parts):
             self.assertIn('/%s/file%03d.bin' % (site.dir_name, n), log)
             self.assertEqual(1, site.requests('file%03d.bin' % n))
+
+        with open(run_log, 'rb') as f:
+            text = f.read().decode('latin-1')
+        at = 0
+        for part in ("with the component's own settings (nobody:***@127.0.0.1:%d): failed: " % runs.PROXY_AUTH_PORT,
+                     'HTTP status 401',  # the test tier's proxy refuses so
+                     'proxy auto-configuration (http://127.0.0.1:%d/%s/proxy.pac): ' % (runs.HTTP_PORT, site.dir_name),
+                     ' to try',
+                     "with the auto-configuration script's entry (127.0.0.1:%d): reached" % PROXY_PORT,
+                     'end: exit code 0 (finished)'):
+            found = text.find(part, at)
+            self.assertNotEqual(-1, found, 'no %r after position %d in:\n%s' % (part, at, text))
+            at = found + len(part)
+        self.assertNotIn('wrong', text)
 
 
 if __name__ == '__main__':

@@ -74,7 +74,7 @@ class SingleInstance(unittest.TestCase):
         self.assertIn('You may not run multiple instances of this application.', lines)
         self.assertEqual(1, second.wait(30))
         cvtest.answer('ready to resume downloading', 'cancel')
-        self.assertEqual(0, first.wait(30))
+        self.assertEqual(4, first.wait(30))  # the user quit
 
     def test_run2_runs_a_second_copy_that_keeps_the_download_folder(self):
         folder = recorded_folder('instE2E1.tmp')
@@ -86,13 +86,13 @@ class SingleInstance(unittest.TestCase):
         second_tray = [t['hwnd'] for t in trays if t['hwnd'] != first_tray][0]
         # Quitting the second copy never deletes the download folder.
         cvtest.post('WM_COMMAND', 40002, 0, hwnd=second_tray)
-        self.assertEqual(0, second.wait(30))
+        self.assertEqual(4, second.wait(30))
         self.assertTrue(first.running())
         self.assertTrue(os.path.isdir(folder))
         self.assertIsNotNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
         # The first one does.
         cvtest.post('WM_COMMAND', 40002, 0, hwnd=first_tray)
-        self.assertEqual(0, first.wait(30))
+        self.assertEqual(4, first.wait(30))
         self.assertFalse(os.path.exists(folder))
         self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
 
@@ -103,12 +103,12 @@ class SingleInstance(unittest.TestCase):
         second = cvtest.start('-run2', '/tray')
         second_tray = [t['hwnd'] for t in wait_tray(2) if t['hwnd'] != first_tray][0]
         cvtest.post('WM_COMMAND', 40002, 0, hwnd=second_tray)
-        self.assertEqual(0, second.wait(30))
+        self.assertEqual(4, second.wait(30))
         self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
         self.assertEqual([], [n for n in os.listdir(cvtest.temp_dir())
                               if n.lower().startswith('inst') and n.lower().endswith('.tmp')])
         cvtest.post('WM_COMMAND', 40002, 0, hwnd=first_tray)
-        self.assertEqual(0, first.wait(30))
+        self.assertEqual(4, first.wait(30))
 
 
 class ResumePrompt(unittest.TestCase):
@@ -128,14 +128,14 @@ class ResumePrompt(unittest.TestCase):
         wait_tray()
         self.assertTrue(p.running())
         cvtest.quit_tray()
-        self.assertEqual(0, p.wait(30))
+        self.assertEqual(4, p.wait(30))
 
     def test_cancel_removes_shortcut_and_download_folder(self):
         folder = recorded_folder('instE2E2.tmp')
         shortcut = place_shortcut()
         p = cvtest.start('/tray', '/AskForRestart')
         cvtest.answer('ready to resume downloading', 'cancel', timeout=30)
-        self.assertEqual(0, p.wait(30))
+        self.assertEqual(4, p.wait(30))
         self.assertFalse(os.path.exists(shortcut))
         self.assertFalse(os.path.exists(folder))
         self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))
@@ -146,7 +146,7 @@ class ResumePrompt(unittest.TestCase):
         shortcut = place_shortcut()
         p = cvtest.start('/tray', '/AskForRestart', '-inf', setup)
         cvtest.answer('ready to resume downloading', 'cancel', timeout=30)
-        self.assertEqual(0, p.wait(30))
+        self.assertEqual(4, p.wait(30))
         self.assertFalse(os.path.exists(shortcut))
         self.assertTrue(os.path.exists(os.path.join(work, 'setup.inf')))
         # Nothing was made in the temporary directory for it either.
@@ -175,7 +175,7 @@ class TrayStarts(unittest.TestCase):
         wait_tray()
         self.assertTrue(os.path.isdir(folder))
         cvtest.quit_tray()
-        self.assertEqual(0, p.wait(30))
+        self.assertEqual(4, p.wait(30))
         self.assertFalse(os.path.exists(shortcut))
         self.assertFalse(os.path.exists(folder))
         self.assertFalse(cvtest.reg_key_exists(FOLDER_KEY))
@@ -193,7 +193,7 @@ class TrayStarts(unittest.TestCase):
         p = cvtest.start('/tray')
         wait_tray()
         cvtest.post('WM_CLOSE', title=TRAY_CLASS, cls=TRAY_CLASS)
-        self.assertEqual(0, p.wait(30))
+        self.assertEqual(4, p.wait(30))
 
 
 if __name__ == '__main__':

@@ -15,6 +15,7 @@ public:
     std::deque<int> sessionResults; // what each session returns
     std::string log;
     int sessionActive = -1;
+    int exitCode = -1;
 
     int TrayWait() override {
         log += "tray(active=" + std::to_string(sessionActive) + ")";
@@ -50,7 +51,7 @@ private:
 std::string Drive(const char* commandLine, ScriptedHost* host) {
     Switches s;
     ParseSwitches(commandLine, &s);
-    RunModeLoop(s, host);
+    host->exitCode = RunModeLoop(s, host);
     EXPECT_TRUE(host->trayResults.empty() && host->promptAnswers.empty() &&
                 host->sessionResults.empty())
         << "unused script steps after: " << host->log;
@@ -60,14 +61,14 @@ std::string Drive(const char* commandLine, ScriptedHost* host) {
 
 TEST(RunModes, PlainStartRunsOneIntroducedSessionAndLeaves) {
     ScriptedHost h;
-    h.sessionResults = {0};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("session(intro=1,resuming=0,inf=-,proxy=0,active=1) ", Drive("", &h));
 }
 
 TEST(RunModes, SuspendWaitsInTheTrayAndOpenResumes) {
     ScriptedHost h;
-    h.sessionResults = {1, 1, 0};
-    h.trayResults = {1, 1};
+    h.sessionResults = {ExitSuspended, ExitSuspended, ExitFinished};
+    h.trayResults = {TrayOpen, TrayOpen};
     EXPECT_EQ("session(intro=1,resuming=0,inf=-,proxy=0,active=1) tray(active=0) "
               "session(intro=0,resuming=1,inf=-,proxy=0,active=1) tray(active=0) "
               "session(intro=0,resuming=1,inf=-,proxy=0,active=1) ",
@@ -76,28 +77,28 @@ TEST(RunModes, SuspendWaitsInTheTrayAndOpenResumes) {
 
 TEST(RunModes, QuitFromTheTrayRemovesShortcutThenFolder) {
     ScriptedHost h;
-    h.trayResults = {0};
+    h.trayResults = {TrayQuit};
     EXPECT_EQ("tray(active=0) unlink rmfolder ", Drive("/tray", &h));
 }
 
 TEST(RunModes, TrayStartResumesWithoutIntroduction) {
     ScriptedHost h;
-    h.trayResults = {1};
-    h.sessionResults = {0};
+    h.trayResults = {TrayOpen};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("tray(active=0) session(intro=0,resuming=1,inf=-,proxy=1,active=1) ",
               Drive("-traylater /SaveProxySettings", &h));
 }
 
 TEST(RunModes, NoInterventionStartsAResumedSessionAtOnce) {
     ScriptedHost h;
-    h.sessionResults = {0};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("session(intro=0,resuming=1,inf=-,proxy=0,active=1) ", Drive("/tray /NoIntervention", &h));
 }
 
 TEST(RunModes, PromptYesRunsAResumedSession) {
     ScriptedHost h;
     h.promptAnswers = {AnswerYes};
-    h.sessionResults = {0};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("ask session(intro=0,resuming=1,inf=-,proxy=0,active=1) ",
               Drive("/tray /AskForRestart", &h));
 }
@@ -105,8 +106,8 @@ TEST(RunModes, PromptYesRunsAResumedSession) {
 TEST(RunModes, PromptNoWaitsInTheTrayAndIsNotRepeated) {
     ScriptedHost h;
     h.promptAnswers = {AnswerNo};
-    h.trayResults = {1};
-    h.sessionResults = {0};
+    h.trayResults = {TrayOpen};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("ask tray(active=0) session(intro=0,resuming=1,inf=-,proxy=0,active=1) ",
               Drive("/tray /AskForRestart", &h));
 }
@@ -126,14 +127,14 @@ TEST(RunModes, PromptCancelKeepsTheFolderOfASetupFile) {
 TEST(RunModes, OtherPromptAnswerRunsTheSessionUnasked) {
     ScriptedHost h;
     h.promptAnswers = {0};  // for example a failed message box
-    h.sessionResults = {0};
+    h.sessionResults = {ExitFinished};
     EXPECT_EQ("ask session(intro=0,resuming=1,inf=-,proxy=0,active=1) ", Drive("-AskForRestart", &h));
 }
 
 TEST(RunModes, SetupPathReachesEverySession) {
     ScriptedHost h;
-    h.sessionResults = {1, 0};
-    h.trayResults = {1};
+    h.sessionResults = {ExitSuspended, ExitFinished};
+    h.trayResults = {TrayOpen};
     EXPECT_EQ("session(intro=1,resuming=0,inf=C:\\s\\cv.inf,proxy=0,active=1) tray(active=0) "
               "session(intro=0,resuming=1,inf=C:\\s\\cv.inf,proxy=0,active=1) ",
               Drive("-inf C:\\s\\cv.inf", &h));
@@ -142,8 +143,56 @@ TEST(RunModes, SetupPathReachesEverySession) {
 TEST(RunModes, SuspendAfterPromptGoesToTheTrayThenQuit) {
     ScriptedHost h;
     h.promptAnswers = {AnswerYes};
-    h.sessionResults = {1};
-    h.trayResults = {0};
+    h.sessionResults = {ExitSuspended};
+    h.trayResults = {TrayQuit};
     EXPECT_EQ("ask session(intro=0,resuming=1,inf=-,proxy=0,active=1) tray(active=0) unlink rmfolder ",
               Drive("/AskForRestart", &h));
+}
+
+TEST(RunModes, ExitCodeTellsHowTheRunEnded) {
+    struct Case {
+        const char* commandLine;
+        std::deque<int> sessions, trays, prompts;
+        int expected;
+    } cases[] = {
+        {"", {ExitFinished}, {}, {}, ExitFinished},
+        {"", {ExitFailed}, {}, {}, ExitFailed},
+        {"", {ExitQuit}, {}, {}, ExitQuit},
+        // The last session decides, not an earlier suspension.
+        {"", {ExitSuspended, ExitFailed}, {TrayOpen}, {}, ExitFailed},
+        {"", {ExitSuspended}, {TrayQuit}, {}, ExitQuit},
+        {"/tray", {}, {TrayQuit}, {}, ExitQuit},
+        {"/AskForRestart", {}, {}, {AnswerCancel}, ExitQuit},
+    };
+    for (auto& c : cases) {
+        ScriptedHost h;
+        h.sessionResults = c.sessions;
+        h.trayResults = c.trays;
+        h.promptAnswers = c.prompts;
+        std::string log = Drive(c.commandLine, &h);
+        EXPECT_EQ(c.expected, h.exitCode) << log;
+    }
+}
+
+TEST(RunModes, EndOfTheWindowsSessionInTheTrayKeepsEverything) {
+    ScriptedHost h;
+    h.sessionResults = {ExitSuspended};
+    h.trayResults = {TraySessionEnds};
+    EXPECT_EQ("session(intro=1,resuming=0,inf=-,proxy=0,active=1) tray(active=0) ", Drive("", &h));
+    EXPECT_EQ(ExitSuspended, h.exitCode);
+}
+
+TEST(RunModes, SessionExitCodeFromTheDialogResult) {
+    EXPECT_EQ(ExitFinished, SessionExitCode(1003, 0, 0));
+    EXPECT_EQ(ExitQuit, SessionExitCode(1003, 1, 0));
+    EXPECT_EQ(ExitSuspended, SessionExitCode(1004, 1, 0));
+    EXPECT_EQ(ExitFailed, SessionExitCode(1009, 0, 0));
+    EXPECT_EQ(ExitFailed, SessionExitCode(1009, 1, 0));
+    // Files kept for the elevated copy: handed over, not failed.
+    EXPECT_EQ(ExitHandedOver, SessionExitCode(1009, 0, 1));
+    // A dialog that could not be made or was ended by the system otherwise.
+    EXPECT_EQ(ExitFailed, SessionExitCode(-1, 0, 0));
+    EXPECT_EQ(ExitFailed, SessionExitCode(2, 0, 1));
+    EXPECT_STREQ("the user quit", ExitCodeName(ExitQuit));
+    EXPECT_STREQ("unknown", ExitCodeName(9));
 }

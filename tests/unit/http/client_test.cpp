@@ -821,3 +821,23 @@ TEST_F(HttpTest, WindowsLoginFailuresEndCleanly) {
     EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
     EXPECT_EQ(seen + 2, RequestCount());
 }
+
+TEST_F(HttpTest, LastFailureSaysWhyWhateverTheLevel) {
+    IAD_HTTPClient c(0, Quick());
+    auto get = [&](const std::string& url) {
+        EXPECT_EQ(0, c.set_urls(url.c_str(), nullptr));
+        return c.GetFile(nullptr, out.c_str());
+    };
+    EXPECT_EQ(-1, get(Scripted("status/404")));
+    std::string why = c.last_failure();
+    EXPECT_NE(std::string::npos, why.find("recv_file: HTTP status 404; GetFile: Bad recv_file(): ")) << why;
+    EXPECT_EQ(std::string::npos, why.find('\n')) << why;
+    // Each GetFile starts afresh.
+    EXPECT_EQ(0, get(Scripted("body/10")));
+    EXPECT_EQ(std::string::npos, std::string(c.last_failure()).find("404")) << c.last_failure();
+    EXPECT_EQ(-1, get("http://127.0.0.1:1/x"));
+    EXPECT_NE(std::string::npos, std::string(c.last_failure()).find("GetFile: Can't connect.")) << c.last_failure();
+    EXPECT_EQ(-1, get("http://no-such-host.invalid/x"));
+    EXPECT_EQ(0u, std::string(c.last_failure()).find("resolve_host_name: Can't find host no-such-host.invalid"))
+        << c.last_failure();
+}

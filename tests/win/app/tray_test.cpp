@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/process_win.h"
+#include "app/run_modes.h"
 #include "app/tray_win.h"
 #include "base/resume_shortcut_win.h"
 
@@ -147,6 +148,24 @@ TEST(TrayWait, OpenIsIgnoredWhileASessionRuns) {
     SendMessageA(Tray(), WM_COMMAND, TrayOpenCommand, 0);
     ASSERT_TRUE(TakeQuitMessage(&code));
     EXPECT_EQ(1u, code);
+}
+
+TEST(TrayWait, EndOfTheWindowsSessionEndsTheWaitAndKeepsTheTray) {
+    sessionActive = 0;
+    auto endSession = [] { PostMessageA(Tray(), WM_ENDSESSION, TRUE, 0); };
+    ASSERT_EQ(TraySessionEnds, WaitWith(endSession));
+    EXPECT_FALSE(script.guardFired);
+    EXPECT_NE(nullptr, GetTrayWindow());
+    EXPECT_NE(nullptr, GetCurrentTrayIcon());
+    // A session that is not ending, or a download session that handles the
+    // end itself, leaves the tray alone.
+    WPARAM code = 0;
+    SendMessageA(Tray(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_FALSE(TakeQuitMessage(&code));
+    sessionActive = 1;
+    SendMessageA(Tray(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(TakeQuitMessage(&code));
+    sessionActive = 0;
 }
 
 TEST(TrayMenu, OpenIsTheDefaultItem) {

@@ -831,6 +831,7 @@ TEST_F(ElevatedInstall, UnelevatedRunHandsTheInstallToItsElevatedCopyAndKeepsThe
               system.started[0]);
     EXPECT_EQ(State("result", "success"), "<none>");
     EXPECT_TRUE(Exists(folder + "\\n.bin"));
+    EXPECT_TRUE(dialog.handedOver);  // the process ends with "handed over"
 }
 
 TEST_F(ElevatedInstall, RefusedPromptKeepsTheFilesSaysSoAndTheNextStartAsksAgain) {
@@ -840,6 +841,7 @@ TEST_F(ElevatedInstall, RefusedPromptKeepsTheFilesSaysSoAndTheNextStartAsksAgain
         ScriptedDialog dialog(folder.c_str(), inf.c_str(), 0, 0);
         EXPECT_EQ(Run(dialog), 1009);
         EXPECT_EQ(dialog.messages, std::vector<UINT>{600});
+        EXPECT_FALSE(dialog.handedOver);  // files kept, not handed over
         EXPECT_FALSE(Installed());
         EXPECT_EQ(State("download", "complete"), "1");
     }

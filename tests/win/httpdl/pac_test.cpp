@@ -77,6 +77,8 @@ TEST_F(Pac, ScriptFromTheBrowserSendsTheFetchThroughItsProxy) {
     EXPECT_TRUE(ProxyLogMentions(ListUrl())) << "tinyproxy did not carry the part list";
     EXPECT_STREQ("127.0.0.1", SharedHttpSettings.proxyAddress);
     EXPECT_EQ(Env("CV_PROXY_PORT"), SharedHttpSettings.proxyPort);
+    // Confirmed for this site only: its credentials go nowhere else.
+    EXPECT_TRUE(SameHttpSite(SharedSettingsSite, site.c_str())) << SharedSettingsSite;
     EXPECT_STREQ("", transport->state->settings.proxyUser);
     EXPECT_EQ(1, server->Requests(ListUrl()));
 }
