@@ -1,12 +1,52 @@
 // Parts are checked against their sums as they arrive: a damaged part is a
 // failed try and is fetched again, never joined nor kept. A part, or a part
 // list, that keeps failing is given up after the transport's tries, and the
-// fetch ends with "dl4" 4 instead of trying for ever.
+// fetch ends with "dl4" 4 instead of trying for ever; the run log says
+// why each try failed and that the part was given up.
+#include <initializer_list>
+
+#include "base/run_log.h"
 #include "fetch_support.h"
 
 namespace {
 const int kPart = 16 * 1024;
 const int kParts = 4;
+
+// The run log's lines in memory; the worker thread writes them.
+class LogLines : public LogSink {
+public:
+    LogLines() {
+        InitializeCriticalSection(&lock);
+        SetLogSink(this);
+    }
+    ~LogLines() {
+        SetLogSink(nullptr);
+        DeleteCriticalSection(&lock);
+    }
+    void Now(LogTime* t) override { *t = LogTime{2026, 1, 1, 0, 0, 0, 0}; }
+    void Write(const char* line, int length) override {
+        EnterCriticalSection(&lock);
+        text.append(line, static_cast<size_t>(length));
+        LeaveCriticalSection(&lock);
+    }
+    // True when the parts appear in this order.
+    bool InOrder(std::initializer_list<const char*> parts) {
+        EnterCriticalSection(&lock);
+        size_t at = 0;
+        bool found = true;
+        for (const char* part : parts) {
+            at = text.find(part, at);
+            if (at == std::string::npos) {
+                found = false;
+                break;
+            }
+        }
+        LeaveCriticalSection(&lock);
+        return found;
+    }
+    std::string text;
+    CRITICAL_SECTION lock;
+};
 
 class PartChecks : public FetchFixture {
 protected:
@@ -59,6 +99,7 @@ TEST_F(PartChecks, DamagedPartIsFetchedAgainAndOnlyTheGoodOneKept) {
 }
 
 TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
+    LogLines log;
     UseTries(3);
     Open(site);
     server->Script(PartUrl(2), std::vector<ScriptedServer::Action>(10, ScriptedServer::Damaged));
@@ -70,6 +111,10 @@ TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
     // joined before it.
     EXPECT_FALSE(FileExists(Part(2)));
     EXPECT_EQ(data.substr(0, 2 * kPart), ReadFileBytes(Target()));
+    EXPECT_TRUE(log.InOrder({"part file002.bin: try 1 failed (the sum does not match the part list)",
+                             "part file002.bin: try 3 failed (the sum", "part file002.bin: given up after 3 tries",
+                             ": failed; parts: 2 fetched, 0 present, 2 retries"}))
+        << log.text;
 
     // A part the server does not have (404) ends the same way; the parts
     // before it are not fetched again.
@@ -79,9 +124,14 @@ TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
     EXPECT_EQ(3 + 3, server->Requests(PartUrl(2)));
     EXPECT_EQ(1, server->Requests(PartUrl(0)));
     EXPECT_EQ("dl2 dl4", recorder.Names());
+    EXPECT_TRUE(log.InOrder({"part file002.bin: try 1 failed (", "HTTP status 404",
+                             "part file002.bin: given up after 3 tries",
+                             ": failed; parts: 0 fetched, 2 present, 2 retries"}))
+        << log.text;
 }
 
 TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
+    LogLines log;
     UseTries(2);
     Open(site);
     DeleteFileA((layout.dir + "\\pkginfo.txt").c_str());
@@ -91,4 +141,7 @@ TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
     EXPECT_EQ(2, server->Requests(Url("pkginfo.txt")));
     EXPECT_EQ("dl1 dl4", recorder.Names());
     EXPECT_EQ(nullptr, transport->state->settingsDialog);
+    EXPECT_TRUE(log.InOrder({"with the component's own settings (no proxy): failed: ", "HTTP status 404",
+                             "with a direct connection (no proxy): failed: ", "pkginfo.txt: given up after 2 tries"}))
+        << log.text;
 }
