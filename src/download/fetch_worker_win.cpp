@@ -52,10 +52,95 @@ const char* ProxyShown(const char* proxy) {
     return proxy[0] == ':' && proxy[1] == '@' ? proxy + 2 : proxy;
 }
 
+// Joins checked parts into the output file on a thread of its own, so that
+// the total sum and the write of one part overlap with the fetch and check
+// of the next. One part at a time: the worker hands a buffer over only once
+// the joiner is done with the one before, and fills the other meanwhile.
+class Joiner {
+public:
+    Joiner() : output(nullptr), thread(nullptr), ready(nullptr), idle(nullptr), quit(false), failed(false) {
+        digest.init();
+    }
+    ~Joiner() { Stop(); }
+    Joiner(const Joiner&) = delete;
+    Joiner& operator=(const Joiner&) = delete;
+
+    // Without a thread (none could be made) each part is joined at once.
+    void Start(FILE* file) {
+        output = file;
+        ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        idle = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+        if (ready && idle) thread = CreateThread(nullptr, 0, Main, this, 0, nullptr);
+    }
+    // Waits until the part handed over last is joined; false when joining
+    // any part failed.
+    bool Wait() {
+        if (thread) {
+            WaitForSingleObject(idle, INFINITE);
+            SetEvent(idle);  // still idle for the next wait
+        }
+        return !failed;
+    }
+    // Hands over a checked part; the buffer is the joiner's until Wait.
+    void Join(const char* bytes, int size) {
+        if (thread) WaitForSingleObject(idle, INFINITE);
+        part = bytes;
+        partSize = size;
+        if (thread) {
+            SetEvent(ready);
+        } else {
+            JoinPart();
+        }
+    }
+    // Ends the thread once the part in hand is joined.
+    void Stop() {
+        if (thread) {
+            WaitForSingleObject(idle, INFINITE);
+            quit = true;
+            SetEvent(ready);
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+            thread = nullptr;
+        }
+        if (ready) CloseHandle(ready);
+        if (idle) CloseHandle(idle);
+        ready = idle = nullptr;
+    }
+    uint32_t Sum32() { return digest.sum32(); }
+
+private:
+    static DWORD WINAPI Main(LPVOID self) {
+        Joiner* joiner = static_cast<Joiner*>(self);
+        for (;;) {
+            WaitForSingleObject(joiner->ready, INFINITE);
+            if (joiner->quit) return 0;
+            joiner->JoinPart();
+            SetEvent(joiner->idle);
+        }
+    }
+    void JoinPart() {
+        if (failed) return;
+        digest.update(part, static_cast<unsigned>(partSize));
+        if (std::fwrite(part, 1, static_cast<size_t>(partSize), output) != static_cast<size_t>(partSize))
+            failed = true;
+    }
+
+    FILE* output;
+    HANDLE thread;
+    HANDLE ready;  // a part was handed over, or the thread is to end
+    HANDLE idle;   // the part handed over last is joined
+    volatile bool quit;
+    volatile bool failed;
+    IAD_MD5 digest;
+    const char* part = nullptr;
+    int partSize = 0;
+};
+
 class Worker {
 public:
     explicit Worker(HttpTransferState* state)
         : state(state), client(0, state->timeouts), output(nullptr), partBuffer(nullptr) {
+        buffers[0] = buffers[1] = nullptr;
         url[0] = proxy[0] = 0;
         CopyTruncated(remotePath, sizeof remotePath, state->remotePath);
         CopyTruncated(directory, sizeof directory, state->localFile);
@@ -63,12 +148,13 @@ public:
         char* slash = std::strrchr(directory, '\\');
         if (slash) slash[1] = 0;
         else directory[0] = 0;
-        totalDigest.init();
         client.set_proxy_login(&login);
         client.set_cancel(TransferUnwanted, state);
     }
     ~Worker() {
-        std::free(partBuffer);
+        // The joiner lets go of the buffers and the output first.
+        joiner.Stop();
+        FreeBuffers();
         if (output) std::fclose(output);
     }
 
@@ -101,6 +187,11 @@ private:
     void Report(UINT message, WPARAM wParam, LPARAM lParam);
     // "dl2" (code 0) or "dl3" with a byte count.
     void ReportCount(UINT message, long long bytes);
+    void FreeBuffers() {
+        std::free(buffers[0]);
+        std::free(buffers[1]);
+        buffers[0] = buffers[1] = partBuffer = nullptr;
+    }
     void LocalPath(char* out, int size, const char* name) const {
         std::snprintf(out, size, "%s%s", directory, name);
     }
@@ -112,9 +203,10 @@ private:
     int partsPresent = 0;
     int retries = 0;
     LineFile list;
-    IAD_MD5 totalDigest;
+    Joiner joiner;
     FILE* output;
-    char* partBuffer;
+    char* buffers[2];
+    char* partBuffer;  // the one of the two buffers being filled
     int bufferSize = 0;
     char url[1400];
     char proxy[1100];
@@ -410,24 +502,28 @@ Worker::Outcome Worker::FetchParts() {
     ReadPartPlan(list, &plan);
     bufferSize = plan.bufferSize;
     ReportCount(msgDl2, plan.total);
-    partBuffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
-    if (!partBuffer) return Failed;
+    for (char*& buffer : buffers) {
+        buffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
+        if (!buffer) return Failed;
+    }
+    joiner.Start(output);
 
     char name[32];
     for (int n = 0; n < plan.count; ++n) {
         PartName(n, name, sizeof name);
         int size = 0;
         list.GetValue("files", name, &size);
+        partBuffer = buffers[n % 2];
         Outcome outcome = FetchPart(n, size, name);
         if (outcome != Done) return outcome;
         // The part is in the buffer, checked: joined from there without
-        // reading it back.
-        totalDigest.update(partBuffer, static_cast<unsigned>(size));
-        if (std::fwrite(partBuffer, 1, static_cast<size_t>(size), output) != static_cast<size_t>(size))
-            return Failed;
+        // reading it back, while the next part comes into the other one.
+        if (!joiner.Wait()) return Failed;
+        joiner.Join(partBuffer, size);
     }
-    std::free(partBuffer);
-    partBuffer = nullptr;
+    if (!joiner.Wait()) return Failed;
+    joiner.Stop();
+    FreeBuffers();
     int closed = std::fclose(output);
     output = nullptr;
     if (closed != 0) return Failed;
@@ -436,8 +532,10 @@ Worker::Outcome Worker::FetchParts() {
         LogEvent("part list of %s: no total_sum", remotePath);
         return Failed;
     }
-    if (totalDigest.sum32() != static_cast<uint32_t>(expected)) {
-        LogEvent("%s: the joined parts do not match total_sum (%u, listed %u)", remotePath, totalDigest.sum32(),
+    // The sum is final once taken: taken once.
+    uint32_t total = joiner.Sum32();
+    if (total != static_cast<uint32_t>(expected)) {
+        LogEvent("%s: the joined parts do not match total_sum (%u, listed %u)", remotePath, total,
                  static_cast<uint32_t>(expected));
         return Failed;
     }
@@ -450,8 +548,8 @@ int Worker::Run() {
     if (output) std::setvbuf(output, nullptr, _IONBF, 0);
     Outcome outcome = output ? ReachPartList() : Failed;
     if (outcome == Done) outcome = FetchParts();
-    std::free(partBuffer);
-    partBuffer = nullptr;
+    joiner.Stop();
+    FreeBuffers();
     if (output) {
         std::fclose(output);
         output = nullptr;
