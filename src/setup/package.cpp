@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "setup/component.h"
+
 const char kPackageMagic[12] = {'R', 'a', 'r', 'O', 'r', 'u', 'r', ' ', 'D', 'a', 't', 'a'};
 
 void StoreU32(unsigned char* at, uint32_t value) {
@@ -50,21 +52,6 @@ void MarkTrailerMissing(PackageFile* package, uint32_t size) {
     MakeTrailer(package->trailer, size);
     package->recordsEnd = size;
     package->trailerMissing = 1;
-}
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// A part made of dots and blanks with at least two dots: the system drops
-// trailing dots and blanks, so ". ." and "..." may come out as "..".
-bool IsParentPart(const char* part, size_t length) {
-    int dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (part[i] == '.')
-            ++dots;
-        else if (part[i] != ' ')
-            return false;
-    }
-    return dots >= 2;
 }
 
 // Offsets within the headers of a PE image.
@@ -118,20 +105,8 @@ uint32_t PackageEnd(PackageStream* stream, uint32_t fileSize) {
     return table;
 }
 
-int IsSafeRecordName(const char* name) {
-    if (!name || !*name) return 0;
-    if (IsSeparator(name[0])) return 0;
-    if (std::strchr(name, ':')) return 0;
-    const char* part = name;
-    for (const char* p = name;; ++p) {
-        if (*p == '\0' || IsSeparator(*p)) {
-            if (IsParentPart(part, static_cast<size_t>(p - part))) return 0;
-            if (*p == '\0') break;
-            part = p + 1;
-        }
-    }
-    return 1;
-}
+// A record's name is written where a "files" name would be: the same rule.
+int IsSafeRecordName(const char* name) { return IsSafeFileName(name); }
 
 int AttachPackage(PackageFile* package, PackageStream* stream, uint64_t fileSize, int writable) {
     package->file = stream;
