@@ -10,6 +10,7 @@ the settings of scripts/env.sh."""
 import filecmp
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -88,6 +89,7 @@ class Job:
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.name = 'wj%d.bin' % size_mib
+        self.transfers = []
         self.source = os.path.join(work, 'source-%d.bin' % size_mib)
         if not os.path.exists(self.source) or os.path.getsize(self.source) != self.size:
             with open(self.source, 'wb') as f:
@@ -117,8 +119,12 @@ class Job:
         os.makedirs(folder)
         setup = write_setup(folder, self.section)
         reset_prefix()
-        seconds, rc, peak = timed([WINE, self.cvget, '-inf', win_path(setup)],
+        run_log = os.path.join(self.work, 'run-%d.log' % round_number)
+        if os.path.exists(run_log):
+            os.unlink(run_log)
+        seconds, rc, peak = timed([WINE, self.cvget, '-log', win_path(run_log), '-inf', win_path(setup)],
                                   os.path.join(self.work, 'cvget-%d.log' % round_number), cwd=folder)
+        self.transfers.append(transfer_seconds(run_log))
         fetched = os.path.join(folder, self.name)
         if not os.path.exists(fetched) or not filecmp.cmp(fetched, self.source, shallow=False):
             raise SystemExit('whole_job: the program\'s %s file differs from the source (exit %d)' %
@@ -162,6 +168,21 @@ class Job:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
+def transfer_seconds(run_log):
+    """The program's own figure for the transfer (from the start of the
+    fetch to the file in place), read from its run log; None where the
+    program writes no log (an earlier build)."""
+    try:
+        with open(run_log, encoding='latin-1') as f:
+            for line in f:
+                m = re.search(r' fetched .* bytes in ([0-9.]+) s ', line)
+                if m:
+                    return float(m.group(1))
+    except OSError:
+        pass
+    return None
+
+
 def empty_run(cvget, work):
     """Start and end of the program with nothing to fetch: what Wine and
     the program's own start cost in every job."""
@@ -199,19 +220,24 @@ def main():
             small_peak = small.run_program(0)[1]
         finally:
             small.remove()
-        results[kind] = (program, curl, max(peaks), small_peak)
+        results[kind] = (program, curl, max(peaks), small_peak, [t for t in job.transfers if t is not None])
     for path in glob.glob(os.path.join(work, 'source-*.bin')):
         os.unlink(path)
 
     goals = {'http': 1.0, 'ftp': 0.8}
     reference = {'http': 'curl + join + md5sum', 'ftp': 'curl'}
     for kind in ('http', 'ftp'):
-        program, curl, peak, small_peak = results[kind]
+        program, curl, peak, small_peak, transfers = results[kind]
         ratio = min(curl) / min(program)
         print('  %-4s cvget.exe %7.3f s  %-20s %7.3f s  ratio %.2f (goal %.1f: %s)   rounds: %s | %s' % (
             kind, min(program), reference[kind], min(curl), ratio, goals[kind],
             'met' if ratio >= goals[kind] else 'NOT met', ' '.join('%.3f' % t for t in program),
             ' '.join('%.3f' % t for t in curl)))
+        if transfers:
+            # What the program's own work costs, without the start and end
+            # of the process and the dialog around it.
+            print('       transfer alone (from the run log) %.3f s: %.2f of curl\'s whole job' %
+                  (min(transfers), min(curl) / min(transfers)))
         growth = peak - small_peak
         print('       peak memory %.1f MiB at %d MiB, %.1f MiB at %d MiB: %+.1f MiB (goal < 16: %s)' % (
             peak, size_mib, small_peak, quarter, growth, 'met' if growth < 16 else 'NOT met'))
