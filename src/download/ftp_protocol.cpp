@@ -496,9 +496,9 @@ void FtpProtocol::OpenDataConnection(const char* text) {
             return;
         }
         dataOpen_ = true;
-        Enter(FtpState::SEND_GET);
-        // The PASV reply also lets RETR go.
-        HandleReply(text, false);
+        // The PASV reply also lets RETR go (as a 2xx to PORT would).
+        Enter(FtpState::GET_SIZE);
+        Send("RETR", remotePath_);
         return;
     }
     FtpAddress local;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_log.h"
 #include "download/ftp_protocol.h"
 
 namespace {
@@ -395,6 +396,23 @@ TEST_F(FtpProtocolTest, OverlongLineInsideMultiLineReplyIsDroppedToItsEnd) {
     Receive("220-" + std::string(1500, 'q') + "\r\n220-more\r\n220 end\r\n");
     EXPECT_EQ((std::vector<Rep>{{FtpReport::Dl1, 3, 0}}), link.reports);
     EXPECT_TRUE(link.commands.empty());
+}
+
+// Every reply is one line of the run log, the PASV reply that lets RETR go
+// included.
+TEST_F(FtpProtocolTest, EachReplyIsLoggedOnce) {
+    struct Lines : LogSink {
+        void Now(LogTime* t) override { *t = LogTime{2026, 1, 2, 3, 4, 5, 6}; }
+        void Write(const char* line, int length) override { text.push_back(std::string(line, size_t(length))); }
+        std::vector<std::string> text;
+    } sink;
+    SetLogSink(&sink);
+    StartPassive();
+    SetLogSink(nullptr);
+    int passive = 0;
+    for (const std::string& line : sink.text) passive += line.find("ftp < 227 ") != std::string::npos;
+    EXPECT_EQ(1, passive);
+    EXPECT_EQ((std::vector<std::string>{"PASV\r\n", "RETR dir/file.bin\r\n"}), link.commands);
 }
 
 TEST_F(FtpProtocolTest, PassiveTransferWithDataClosingAfterTheFinalReply) {
