@@ -118,6 +118,7 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     char* name;
     ReadSetting("defs", "allowintervention", "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "FALSE") == 0) allowIntervention = 0;
+    httpDownloader.SetUnattended(!allowIntervention);
     ReadSetting("defs", "SaveProxySettings", "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "TRUE") == 0) saveProxySettings = 1;
     // One script for every "http" component; a later description that

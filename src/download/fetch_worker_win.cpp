@@ -347,6 +347,15 @@ Worker::Outcome Worker::ReachPartList() {
             CopyTruncated(shared.sitePassword, sizeof shared.sitePassword, own.sitePassword);
             break;
         case AskUser: {
+            if (state->unattended) {
+                // Nobody is there to answer: the attempts start over after
+                // a growing pause, until the tries are spent.
+                LogEvent("part list: an unattended run asks nothing; the attempts start over");
+                Pause(PartRetryDelayMs(failures));
+                WaitWhilePaused();
+                attempt = Configured;
+                continue;
+            }
             // Every time the transport's own settings, not the last answer.
             CopySettings(&own);
             HttpSettingsDialog dialog(shared.proxyAddress, shared.proxyPort, shared.proxyUser,

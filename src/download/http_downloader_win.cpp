@@ -204,6 +204,10 @@ void HttpDownloader::SetProxyScript(const char* url) {
     if (state) CopyTruncated(state->proxyScript, sizeof state->proxyScript, url ? url : "");
 }
 
+void HttpDownloader::SetUnattended(bool unattended) {
+    if (state) InterlockedExchange(&state->unattended, unattended ? 1 : 0);
+}
+
 void HttpDownloader::Interrupt(int pause) {
     if (!state) return;
     if (pause) state->pauseRequested = 1;

@@ -34,6 +34,9 @@ struct HttpTransferState {
     int scriptTimeoutMs;
     // Failed tries after which a part, or the part list, is given up.
     int tries;
+    // Nobody may answer questions (allowintervention=FALSE): no settings
+    // dialog; the part list's attempts start over after a pause instead.
+    volatile LONG unattended;
 };
 
 // A new block held once; null when memory or the event is missing.
@@ -62,6 +65,8 @@ public:
     void SetProxyCredentials(const char* user, const char* password) override;
     // The setup description's proxy auto-configuration script.
     void SetProxyScript(const char* url);
+    // A run nobody watches: the settings dialog is never shown.
+    void SetUnattended(bool unattended);
     // Slot 7: non-zero pauses the worker between parts, zero stops it.
     virtual void Interrupt(int pause);
     // Slot 8: clears both requests.

@@ -130,6 +130,25 @@ TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
         << log.text;
 }
 
+// A run nobody watches (allowintervention=FALSE) never shows the settings
+// dialog, which would wait for ever: after the direct attempt the attempts
+// start over after a pause, until the tries are spent.
+TEST_F(PartChecks, UnattendedRunAsksNothingAndGivesUp) {
+    LogLines log;
+    UseTries(3);
+    transport->SetUnattended(true);
+    Open(site);
+    DeleteFileA((layout.dir + "\\pkginfo.txt").c_str());
+    EXPECT_EQ(4, Fetch(layout.name));
+    EXPECT_EQ(3, server->Requests(Url("pkginfo.txt")));
+    EXPECT_EQ("dl1 dl4", recorder.Names());
+    EXPECT_EQ(nullptr, transport->state->settingsDialog);
+    EXPECT_TRUE(log.InOrder({"with a direct connection (no proxy): failed: ", "an unattended run asks nothing",
+                             "with the component's own settings (no proxy): failed: ",
+                             "pkginfo.txt: given up after 3 tries"}))
+        << log.text;
+}
+
 TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
     LogLines log;
     UseTries(2);
