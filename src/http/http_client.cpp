@@ -619,6 +619,16 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
     return done;
 }
 
+// What a proxy's 407 asks for, to a GET or a CONNECT, decides whether a
+// Windows login follows, and is shown to the user when nothing gets through.
+void IAD_HTTPClient::note_proxy_offer(const char* head, int headerLength) {
+    ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
+    if (!offer) return;
+    ParseProxyChallenge(head, headerLength, offer);
+    proxy_offer = offer->schemes;
+    delete offer;
+}
+
 int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) { return recv_answer(s, localPath, nullptr, 0); }
 
 int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* read, int count) {
@@ -635,16 +645,7 @@ int IAD_HTTPClient::recv_answer(intptr_t s, const char* localPath, const char* r
     header.clear();
     header.parse(first, n);
     last_status = header.status;
-    if (header.status == 407) {
-        // What the proxy asks for decides whether a Windows login follows,
-        // and is shown to the user when nothing gets through.
-        ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
-        if (offer) {
-            ParseProxyChallenge(first, header.header_length, offer);
-            proxy_offer = offer->schemes;
-            delete offer;
-        }
-    }
+    if (header.status == 407) note_proxy_offer(first, header.header_length);
     if (header.status == 200) {
         if (!localPath) {
             if (!bodyBuffer) return -1;
@@ -795,16 +796,7 @@ int IAD_HTTPClient::open_tunnel(intptr_t s) {
         }
     }
     last_status = header.status;
-    if (header.status == 407) {
-        // As for a plain request: the offer decides whether a Windows login
-        // follows, and is shown to the user when nothing gets through.
-        ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
-        if (offer) {
-            ParseProxyChallenge(answer, header.header_length, offer);
-            proxy_offer = offer->schemes;
-            delete offer;
-        }
-    }
+    if (header.status == 407) note_proxy_offer(answer, header.header_length);
     if (header.status != 200) {
         Log(1, "open_tunnel", "Proxy refused CONNECT: %d\n", header.status);
         return -1;

@@ -136,6 +136,8 @@ private:
     // ending with the answer received as recv_file does.
     int windows_login(intptr_t tunnel, const NetAddress* address, const char* path, const char* localPath);
     int read_head(intptr_t socket, char* buffer, int size, int* headerLength);
+    // Records the login schemes a 407 answer's header offers.
+    void note_proxy_offer(const char* head, int headerLength);
     int skip_body(intptr_t socket, long long count);
     void Note(const char* operation, const char* text);
     int ConnectMs() const;
