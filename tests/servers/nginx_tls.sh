@@ -23,15 +23,7 @@ dir="$CV_SRV_DIR/nginx-tls"
 tls="$CV_TLS_DIR"
 conf="$dir/nginx.conf"
 
-stop() {
-  if [ -f "$dir/nginx.pid" ]; then
-    pid="$(cat "$dir/nginx.pid")"
-    kill -QUIT "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null
-    rm -f "$dir/nginx.pid"
-  fi
-}
+source "$(dirname "$0")/nginx-common.bash"
 
 # An authority: NAME "COMMON NAME"
 make_ca() {
@@ -95,7 +87,7 @@ PY
 
 case "${1:-}" in
   start)
-    stop
+    nginx_stop
     rm -rf "$tls"
     mkdir -p "$dir/tmp" "$tls" "$CV_WWW_DIR"
     chmod a+rx "$CV_SRV_DIR" "$CV_WWW_DIR" 2>/dev/null
@@ -111,8 +103,6 @@ case "${1:-}" in
       make_leaf untrusted ca2 localhost &&
       make_trust_reg || { echo "could not make the test certificates"; exit 1; }
     chmod -R a+r "$tls"
-    user_line=""
-    [ "$(id -u)" = 0 ] && user_line="user root;"
     server() { # port certificate-file key-file [extra]
       cat <<SRV
   server {
@@ -127,22 +117,8 @@ case "${1:-}" in
 SRV
     }
     {
+      nginx_conf_head
       cat <<CONF
-$user_line
-worker_processes 1;
-daemon on;
-pid $dir/nginx.pid;
-error_log $dir/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log $dir/access.log;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  default_type application/octet-stream;
-  sendfile on;
   server {
     listen 127.0.0.1:$CV_HTTPS_REDIRECT_PORT;
     server_name localhost;
@@ -158,11 +134,7 @@ CONF
       server "$CV_HTTPS_UNTRUSTED_LEAF_PORT" "$tls/untrusted.pem" "$tls/untrusted.key"
       echo "}"
     } >"$conf"
-    if ! nginx -c "$conf" -p "$dir" -e "$dir/error.log" 2>"$dir/start.log"; then
-      echo "TLS nginx did not start:"; cat "$dir/start.log" "$dir/error.log" 2>/dev/null; exit 1
-    fi
-    for _ in $(seq 100); do [ -f "$dir/nginx.pid" ] && exit 0; sleep 0.1; done
-    echo "TLS nginx wrote no pid file"; exit 1 ;;
-  stop) stop ;;
+    nginx_launch "TLS nginx" ;;
+  stop) nginx_stop ;;
   *) echo "usage: $0 start|stop" >&2; exit 2 ;;
 esac
