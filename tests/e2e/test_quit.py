@@ -1,5 +1,5 @@
 """A confirmed Quit in the middle of a slow fetch: the program ends, and the
-download folder (with the part that was coming in), its registry record and
+download folder (and the part that was coming in), its registry record and
 the resume shortcut are gone. Several runs, one of them declining the first
 question, since a part still held open at the wrong moment would keep the
 folder only now and then."""
@@ -20,9 +20,10 @@ class QuitDuringSlowFetch(runs.RunTestCase):
                      timeout=30)
         folder = runs.download_folder()
         self.assertIsNotNone(folder)
-        # Part 0 is in; part 1 is coming in and its file is open.
-        part = os.path.join(folder, 'file001.bin')
-        cvtest.wait_until(lambda: os.path.exists(part) and os.path.getsize(part) > 0, 60,
+        # Part 0 is in (a part reaches the disk only whole and checked), so
+        # part 1 is coming in over the slow line.
+        part = os.path.join(folder, 'file000.bin')
+        cvtest.wait_until(lambda: os.path.exists(part) and os.path.getsize(part) == PART, 60,
                           'part 1 under way')
         if decline_first:
             cvtest.click('&Quit', title=runs.DIALOG)
