@@ -15,6 +15,7 @@
 #include "base/run_log.h"
 #include "download/fetch_rules.h"
 #include "download/report_bytes.h"
+#include "download/shared_http_settings.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
@@ -343,9 +344,9 @@ void DownloadDialog::PostDone(int failed) {
 
 void DownloadDialog::Complete() {
     completing = 1;
-    CompletionRun run = {hwnd,        statusControl,     listControl,       componentCount,
-                         usesNetwork, allowIntervention, saveProxySettings, installKept,
-                         downloadFolder, setupPath};
+    CompletionRun run = {hwnd,           statusControl,     listControl,       componentCount,
+                         usesNetwork,    allowIntervention, saveProxySettings, installKept,
+                         downloadFolder, setupPath,         &SharedHttpSettings};
     CompleteRun(this, run);
 }
 

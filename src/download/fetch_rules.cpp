@@ -27,32 +27,6 @@ void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, cha
     if (isFtp) Append(out, size, &used, fileName ? fileName : "");
 }
 
-void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
-                      int size) {
-    if (size <= 0) return;
-    int used = 0;
-    int strings = 0;
-    out[0] = '\0';
-    if (!fileName) fileName = "";
-    if (!siteName) siteName = "";
-    char one[2] = {0, 0};
-    for (const char* p = format ? format : ""; *p; ++p) {
-        if (p[0] == '%' && p[1] == 's') {
-            Append(out, size, &used, strings++ == 0 ? fileName : (strings == 2 ? siteName : ""));
-            ++p;
-        } else if (p[0] == '%' && p[1] == '1') {
-            Append(out, size, &used, fileName);
-            ++p;
-        } else if (p[0] == '%' && p[1] == '%') {
-            Append(out, size, &used, "%");
-            ++p;
-        } else {
-            one[0] = *p;
-            Append(out, size, &used, one);
-        }
-    }
-}
-
 int CertificateMessageId(int reason) {
     switch (reason) {
     case TlsNotTrusted: return IDS_CERT_NOT_TRUSTED;
@@ -106,27 +80,4 @@ int SameSiteName(const char* a, const char* b) {
         if (Lower(*a) != Lower(*b)) return 0;
         if (!*a) return 1;
     }
-}
-
-int PickInstallRow(const int* states, const int* installOrders, int count) {
-    const int downloaded = 1;
-    int best = -1;
-    for (int row = 0; row < count; ++row) {
-        if (states[row] != downloaded || installOrders[row] >= 10000) continue;
-        if (best < 0 || installOrders[row] < installOrders[best]) best = row;
-    }
-    return best;
-}
-
-RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secondInstance,
-                    int usesNetwork) {
-    RunEnd end;
-    if (!installFailed && (successValue == 1 || (allLocal && !secondInstance))) {
-        end.result = 1003;
-        end.deleteStateFile = usesNetwork ? 1 : 0;
-    } else {
-        end.result = 1009;
-        end.deleteStateFile = 0;
-    }
-    return end;
 }

@@ -1,20 +1,14 @@
 // Decisions of the download run that need no window: the remote path of a
-// file, the status texts with their file and site arguments, the arguments
-// of the resume shortcut, the choice of the next component to install and
-// the way a run ends.
+// file, the certificate and progress texts, and the arguments of the resume
+// shortcut. (The status format itself is base/status_text.h.)
 #pragma once
+
+#include "base/status_text.h"
 
 // Remote path handed to a transport's Fetch: the component's directory,
 // "/" when it is not empty, and for FTP the file's own name. Over HTTP the
 // directory itself names the published file. Cut to `size` - 1 characters.
 void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, char* out, int size);
-
-// Formats a status text that takes a file name and a site: "%s" takes the
-// file at its first use and the site at its second, "%1" takes the file
-// name, "%%" gives "%". Any other conversion is copied as it stands, so a
-// text from the string table can never read past the two arguments.
-void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
-                      int size);
 
 // The "dl4" report of a fetch that failed on the site's certificate; its
 // lParam is the reason (http/secure_channel.h).
@@ -47,18 +41,3 @@ bool AppendSetupPathArgument(const char* setupPath, char* out, int size);
 
 // ASCII case-insensitive equality of two site names.
 int SameSiteName(const char* a, const char* b);
-
-// Component states and install orders of the list rows, in row order:
-// the row to install next (state "downloaded", the smallest install order
-// below 10000, the earlier row on equal orders), or -1.
-int PickInstallRow(const int* states, const int* installOrders, int count);
-
-// How a run that reached the install ends.
-struct RunEnd {
-    int result;           // 1003: finished, 1009: keep the files
-    int deleteStateFile;  // the state file has served its run
-};
-// A failed install action ends the run keeping its files, whatever the
-// client's setup wrote: the next start installs again from them.
-RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secondInstance,
-                    int usesNetwork);

@@ -2,15 +2,7 @@
 // "http" component of the process and saved by completion. Portable code.
 #pragma once
 
-// Six texts of 260 bytes; the same record holds a transport's own settings.
-struct HttpSettings {
-    char proxyAddress[260];
-    char proxyPort[260];
-    char proxyUser[260];
-    char proxyPassword[260];
-    char siteUser[260];
-    char sitePassword[260];
-};
+#include "base/http_settings.h"
 
 extern HttpSettings SharedHttpSettings;
 // 1 once any fetch worker has fetched a part list; never cleared.

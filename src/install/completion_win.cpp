@@ -11,10 +11,10 @@
 
 #include "base/process_win.h"
 #include "base/run_log.h"
-#include "download/fetch_rules.h"
-#include "download/shared_http_settings.h"
+#include "base/status_text.h"
 #include "install/elevation.h"
 #include "install/elevation_win.h"
+#include "install/install_rules.h"
 #include "install/install_win.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
@@ -103,12 +103,12 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
 
     WriteStateText("result", "success", "0");
     WriteStateText("download", "complete", "1");
-    if (run.usesNetwork && run.saveProxySettings) {
-        const char* address = SharedHttpSettings.proxyAddress;
+    if (run.usesNetwork && run.saveProxySettings && run.proxySettings) {
+        const char* address = run.proxySettings->proxyAddress;
         WriteStateText("ProxySettings", "Valid", address[0] ? "TRUE" : "FALSE");
         if (address[0]) {
             WriteStateText("ProxySettings", "Proxy", address);
-            WriteStateText("ProxySettings", "Port", SharedHttpSettings.proxyPort);
+            WriteStateText("ProxySettings", "Port", run.proxySettings->proxyPort);
         }
     }
 

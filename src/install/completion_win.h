@@ -6,6 +6,8 @@
 #pragma once
 #include <windows.h>
 
+#include "base/http_settings.h"
+
 // Results of the modal run, as start-up reads them.
 enum DownloadResult {
     ResultFinished = 1003,   // remove the download folder and the shortcut
@@ -53,6 +55,9 @@ struct CompletionRun {
     int installKept;
     const char* downloadFolder;
     const char* setupPath;  // the "-inf " file, or null
+    // The settings that last reached a part list: their proxy goes to the
+    // state file for the installed client.
+    const HttpSettings* proxySettings;
 };
 
 // The completion step, run once when the fetch phase is over.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/status_text.h"
 #include "download/fetch_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

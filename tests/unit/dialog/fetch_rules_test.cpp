@@ -1,5 +1,5 @@
 // Rules of the download run that need no window: remote paths, status
-// texts, shortcut arguments, the install order and how a run ends.
+// texts, shortcut arguments and site names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -78,49 +78,6 @@ TEST(SiteNames, CompareWithoutCase) {
     EXPECT_FALSE(SameSiteName("host", "host2"));
     EXPECT_FALSE(SameSiteName("", "host"));
     EXPECT_TRUE(SameSiteName("", ""));
-}
-
-TEST(InstallOrder, SmallestOrderOfDownloadedRowsBelowTheLimit) {
-    const int states[] = {1, 2, 1, 1, 7, 1};
-    const int orders[] = {50, 1, 20, 20, 5, 10000};
-    // Row 1 is not downloaded, row 4 is done, row 5 is never installed;
-    // rows 2 and 3 tie and the earlier one wins.
-    EXPECT_EQ(PickInstallRow(states, orders, 6), 2);
-    const int done[] = {7, 7};
-    EXPECT_EQ(PickInstallRow(done, orders, 2), -1);
-    EXPECT_EQ(PickInstallRow(states, orders, 0), -1);
-    const int negative[] = {1, 1};
-    const int negativeOrders[] = {3, -5};
-    EXPECT_EQ(PickInstallRow(negative, negativeOrders, 2), 1);
-}
-
-TEST(RunEnd, OnlyReportedSuccessFinishesANetworkRun) {
-    RunEnd end = DecideRunEnd(0, 1, 0, 0, 1);
-    EXPECT_EQ(end.result, 1003);
-    EXPECT_EQ(end.deleteStateFile, 1);
-    end = DecideRunEnd(0, 0, 0, 0, 1);
-    EXPECT_EQ(end.result, 1009);
-    EXPECT_EQ(end.deleteStateFile, 0);
-    // Any value other than 1 is not success.
-    EXPECT_EQ(DecideRunEnd(0, 2, 0, 0, 1).result, 1009);
-}
-
-TEST(RunEnd, LocalRunsFinishUnlessASecondInstance) {
-    RunEnd end = DecideRunEnd(0, 0, 1, 0, 0);
-    EXPECT_EQ(end.result, 1003);
-    EXPECT_EQ(end.deleteStateFile, 0);  // only network runs remove the file
-    EXPECT_EQ(DecideRunEnd(0, 0, 1, 1, 0).result, 1009);
-    EXPECT_EQ(DecideRunEnd(0, 1, 1, 1, 0).result, 1003);
-}
-
-TEST(RunEnd, AFailedInstallKeepsTheFilesWhateverTheClientWrote) {
-    for (int success : {0, 1})
-        for (int allLocal : {0, 1})
-            for (int network : {0, 1}) {
-                RunEnd end = DecideRunEnd(1, success, allLocal, 0, network);
-                EXPECT_EQ(end.result, 1009);
-                EXPECT_EQ(end.deleteStateFile, 0);
-            }
 }
 
 }  // namespace

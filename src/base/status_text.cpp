@@ -1,0 +1,35 @@
+// The status text rule shared by the download dialog and the completion step.
+#include "base/status_text.h"
+
+namespace {
+void Append(char* out, int size, int* used, const char* text) {
+    while (*text && *used < size - 1) out[(*used)++] = *text++;
+    out[*used] = '\0';
+}
+}  // namespace
+
+void FormatFileStatus(const char* format, const char* fileName, const char* siteName, char* out,
+                      int size) {
+    if (size <= 0) return;
+    int used = 0;
+    int strings = 0;
+    out[0] = '\0';
+    if (!fileName) fileName = "";
+    if (!siteName) siteName = "";
+    char one[2] = {0, 0};
+    for (const char* p = format ? format : ""; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            Append(out, size, &used, strings++ == 0 ? fileName : (strings == 2 ? siteName : ""));
+            ++p;
+        } else if (p[0] == '%' && p[1] == '1') {
+            Append(out, size, &used, fileName);
+            ++p;
+        } else if (p[0] == '%' && p[1] == '%') {
+            Append(out, size, &used, "%");
+            ++p;
+        } else {
+            one[0] = *p;
+            Append(out, size, &used, one);
+        }
+    }
+}
