@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "setup/component.h"
 #include "setup/profile.h"
 
 namespace {
@@ -35,11 +36,6 @@ char* TrimBlanks(char* text) {
     return text;
 }
 
-int IsAbsolutePath(const char* path) {
-    if (path[0] == '\\' || path[0] == '/') return 1;
-    return path[0] != 0 && path[1] == ':';
-}
-
 }  // namespace
 
 
@@ -53,6 +49,9 @@ int SplitActionLine(const char* line, ActionLine* out) {
     out->file = file ? TrimBlanks(file) : nullptr;
     out->kind = VerbShell;
     if (!out->verb || !*out->verb || !out->file || !*out->file) return 0;
+    // The file lies in the component's source folder, and a "copy" writes
+    // it under the same name into its target: neither may lead elsewhere.
+    if (!IsSafeFileName(out->file)) return 0;
     if (EqualNoCase(out->verb, "ispackage"))
         out->kind = VerbIsPackage;
     else if (EqualNoCase(out->verb, "run"))
@@ -193,8 +192,11 @@ int SplitRegistryReference(const char* line, const char* setupFile, char* sectio
     const char* name = at + 1;
     if (!*name) {
         CopyTruncated(file, fileSize, setupFile);
-    } else if (IsAbsolutePath(name)) {
-        CopyTruncated(file, fileSize, name);
+    } else if (!IsSafeFileName(name)) {
+        // Registry values come from files that came with the setup only.
+        section[0] = 0;
+        file[0] = 0;
+        return 0;
     } else {
         // A bare name would be looked up in the Windows directory by the
         // profile functions; the file that names it lies beside the setup

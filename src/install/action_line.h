@@ -24,7 +24,8 @@ struct ActionLine {
 };
 
 // Splits `line` (cut to 511 characters). Returns 0 when the verb or the file
-// is missing: such a line does nothing at all.
+// is missing, or the file is no safe name (absolute, a drive, a ".." part:
+// see IsSafeFileName): such a line does nothing at all.
 int SplitActionLine(const char* line, ActionLine* out);
 
 // The target flags of "package" and "copy": the arguments read as a decimal
@@ -83,9 +84,9 @@ const char* ComRegistrationType(const char* path);
 // whole path after a "\" when it has none.
 void ComServerSubkey(const char* path, char* out, int size);
 
-// A registry line "section" or "section@file". The file, when relative, is
-// taken beside the component's setup file. Returns 0 when the section name
-// is empty.
+// A registry line "section" or "section@file". The file is taken beside the
+// component's setup file. Returns 0 when the section name is empty or the
+// file is no safe name (absolute, a drive, a ".." part).
 int SplitRegistryReference(const char* line, const char* setupFile, char* section, int sectionSize,
                            char* file, int fileSize);
 

@@ -177,9 +177,13 @@ int InstallAll(const CompletionRun& run) {
             }
             snprintf(key, sizeof key, "registry%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
-            if (line[0])
-                LogEvent("registry %s: %s", line,
-                         ImportRegistrySection(component->infPath, line) ? "imported" : "not or not wholly imported");
+            if (line[0]) {
+                // Values the client needs and did not get fail the component
+                // like any other step.
+                result = ImportRegistrySection(component->infPath, line);
+                LogEvent("registry %s: %s", line, result ? "imported" : "not or not wholly imported");
+                if (result == 0) break;
+            }
             snprintf(key, sizeof key, "install%d", i);
             ReadSetting(component->section, key, "", line, sizeof line, component->infPath);
             if (line[0]) {

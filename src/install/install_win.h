@@ -11,19 +11,20 @@ extern HANDLE waitedProcess;
 
 // Carries out one action line "verb,file[,arguments]" of the component
 // ("ispackage", "run", "package", "copy" or a shell verb). Returns 0 for a
-// line without verb or file (nothing else happens), when an archive cannot
-// be unpacked, a copy fails, a program cannot be started, or a waited-for
-// program left "Failed" in the registry; 1 otherwise, also for a "package"
-// or "copy" whose target does not exist (the client is not installed). A
-// "copy" creates the folders its target path lacks. Every action with verb
-// and file marks the component enabled for the client.
+// line without verb or file, or whose file leads out of the component's
+// folder (nothing else happens then), when an archive cannot be unpacked, a
+// copy fails, a program cannot be started, or a waited-for program left
+// "Failed" in the registry; 1 otherwise, also for a "package" or "copy"
+// whose target does not exist (the client is not installed). A "copy"
+// creates the folders its target path lacks. Every action with verb and
+// file marks the component enabled for the client.
 int RunAction(const Component* component, const char* actionLine);
-// Imports the registry section named by "section" or "section@file" (a
-// relative file lies beside infPath). Returns 1 when every line was
-// written; 0 for a missing or empty section, a root other than HKCR, HKCU,
-// HKLM and HKU (the import stops there), a key that cannot be created (it
-// stops), or a DWORD whose data is no number (written as 0, the import goes
-// on).
+// Imports the registry section named by "section" or "section@file" (the
+// file lies beside infPath). Returns 1 when every line was written; 0 for a
+// file that is no safe name (absolute, a drive, a ".." part), a missing or
+// empty section, a root other than HKCR, HKCU, HKLM and HKU (the import
+// stops there), a key that cannot be created (it stops), or a DWORD whose
+// data is no number (written as 0, the import goes on).
 int ImportRegistrySection(const char* infPath, const char* registryLine);
 // Unpacks an archive through "UnzipPackage" of cvgetex.dll, loaded once per
 // process (beside the program first, else from the download folder). flag 1

@@ -1,7 +1,8 @@
 """Install actions of a packaged setup as a user meets them: a file copied
 into a folder the client does not have yet arrives there, and a step that
 fails stops its component and the rest of the install, the run keeping its
-files for the next start even though an earlier setup reported success."""
+files for the next start even though an earlier setup reported success;
+a registry section that cannot be imported is such a step."""
 import os
 import unittest
 
@@ -52,6 +53,23 @@ class InstallActions(runs.RunTestCase):
         # The run kept its files for the next start, which installs again.
         folder = runs.download_folder()
         self.assertTrue(folder and os.path.exists(os.path.join(folder, 'maps.cab')), folder)
+        self.assertEqual('1', runs.state_values().get('download.complete'))
+
+    def test_a_registry_import_that_fails_stops_the_install(self):
+        later = write(self.work, 'later.txt', b'later\r\n')
+        # The second line names no root the program knows: the import stops
+        # there, and the component's copy after it does not run.
+        inf = ('[defs]\ncomponents=values\n'
+               '[values]\nname=Values\nfiles=later.txt\nInstallOrder=5\n'
+               'registry1=Imported\ninstall1=copy,later.txt\n'
+               '[Imported]\nHKCU,Software\\Corvane\\E2eImport,first=s,1\n'
+               'HKXX,Software\\Corvane\\E2eImport,second=s,2\n')
+        program = cvtest.start(exe=runs.package(self.work, inf, extra_files={'later.txt': later}))
+        self.assertEqual(3, program.wait(60))  # failed, files kept
+        self.assertFalse(os.path.exists(os.path.join(self.client, 'later.txt')))
+        self.assertIsNone(cvtest.reg_query(r'HKEY_CURRENT_USER\Software\Corvane\E2eImport', 'second'))
+        folder = runs.download_folder()
+        self.assertTrue(folder and os.path.exists(os.path.join(folder, 'later.txt')), folder)
         self.assertEqual('1', runs.state_values().get('download.complete'))
 
 

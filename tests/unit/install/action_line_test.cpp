@@ -52,6 +52,24 @@ TEST(ActionLine, ALineWithoutVerbOrFileIsRefused) {
     for (const char* text : refused) EXPECT_EQ(SplitActionLine(text, &line), 0) << (text ? text : "null");
 }
 
+// The file of an action lies in the component's folder and a copy lands
+// under its name in the target: a name that leads elsewhere refuses the line.
+TEST(ActionLine, AFileThatLeadsOutOfTheFolderIsRefused) {
+    ActionLine line;
+    const char* refused[] = {
+        "run,C:\\windows\\system32\\cmd.exe", "run,\\\\server\\share\\x.exe", "copy,\\x.dll,4",
+        "copy,/etc/x,4",    "copy,..\\..\\x.dll,2",   "package,sub\\..\\..\\a.cab",
+        "open,x.txt:stream", "copy,sub/.. /x.dll",  "run,... \\x.exe",
+    };
+    for (const char* text : refused) EXPECT_EQ(SplitActionLine(text, &line), 0) << text;
+    // Folders inside the component's folder are fine, and so are dots inside
+    // a name.
+    ASSERT_EQ(SplitActionLine("copy,sub\\ctl..ocx,16", &line), 1);
+    EXPECT_STREQ(line.file, "sub\\ctl..ocx");
+    ASSERT_EQ(SplitActionLine("run,bin/setup.exe,C:\\x ..\\y", &line), 1);
+    EXPECT_STREQ(line.arguments, "C:\\x ..\\y");  // arguments are not names
+}
+
 TEST(ActionLine, ALongLineIsCutNotOverrun) {
     std::string text = "run,setup.exe," + std::string(2000, 'a');
     ActionLine line;
@@ -205,12 +223,19 @@ TEST(RegistryReference, SectionAloneOrFromAFileBesideTheSetupFile) {
     EXPECT_STREQ(section, "Reg2");
     EXPECT_STREQ(file, "C:\\dl\\more.ini");
 
-    SplitRegistryReference("Reg3@D:\\x\\y.ini", "C:\\dl\\setup.inf", section, sizeof section,
-                           file, sizeof file);
-    EXPECT_STREQ(file, "D:\\x\\y.ini");
-    SplitRegistryReference("Reg3@\\\\srv\\s\\y.ini", "C:\\dl\\setup.inf", section,
-                           sizeof section, file, sizeof file);
-    EXPECT_STREQ(file, "\\\\srv\\s\\y.ini");
+    EXPECT_EQ(SplitRegistryReference("Reg3@sub\\y.ini", "C:\\dl\\setup.inf", section,
+                                     sizeof section, file, sizeof file),
+              1);
+    EXPECT_STREQ(file, "C:\\dl\\sub\\y.ini");
+    // Values come only from files that came with the setup.
+    for (const char* elsewhere : {"Reg3@D:\\x\\y.ini", "Reg3@\\\\srv\\s\\y.ini", "Reg3@..\\y.ini",
+                                  "Reg3@/y.ini", "Reg3@sub\\..\\..\\y.ini"}) {
+        EXPECT_EQ(SplitRegistryReference(elsewhere, "C:\\dl\\setup.inf", section, sizeof section,
+                                         file, sizeof file),
+                  0)
+            << elsewhere;
+        EXPECT_STREQ(file, "") << elsewhere;
+    }
     SplitRegistryReference("Reg4@", "C:\\dl\\setup.inf", section, sizeof section, file,
                            sizeof file);
     EXPECT_STREQ(section, "Reg4");

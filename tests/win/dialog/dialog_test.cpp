@@ -601,6 +601,19 @@ TEST_F(DownloadRun, AFailedStepEndsItsComponentAndTheRunKeepsItsFiles) {
     ScriptedDialog again(folder.c_str(), inf.c_str(), 1, 0);
     EXPECT_EQ(Run(again), 1009);
     EXPECT_EQ(ReadFileText(log).find("after|"), std::string::npos);
+
+    // So does a registry section that cannot be imported (a root that is
+    // none of the four), and an action whose file leads out of the folder.
+    for (const char* failing : {"registry1=Values\r\n[Values]\r\nHKXX,Software\\CvDialogTest,v=s,1\r\n",
+                                "extract1=run,..\\setup.exe\r\n"}) {
+        DeleteStateFile();
+        WriteInf("components=a\r\n", std::string("[a]\r\nname=Alpha\r\nfiles=setup.exe\r\nInstallOrder=1\r\n"
+                                                   "install1=") + run + "after\r\n" + failing);
+        ClearProfileCache();
+        ScriptedDialog third(folder.c_str(), inf.c_str(), 1, 0);
+        EXPECT_EQ(Run(third), 1009) << failing;
+        EXPECT_EQ(ReadFileText(log).find("after|"), std::string::npos) << failing;
+    }
 }
 
 namespace {
