@@ -362,23 +362,20 @@ HMODULE LoadExtractionLibraryFrom(const char* folder) {
 int UnpackArchive(const char* archive, const char* targetFolder, int flag,
                   const char* downloadFolder) {
     if (!extractionLibrary) {
-        // Only by full path, never by its bare name: the current directory
-        // (often the user's downloads) is no place to take code from.
-        char program[MAX_PATH];
-        DWORD n = GetModuleFileNameA(nullptr, program, sizeof program);
-        if (n > 0 && n < sizeof program) {
-            char* slash = strrchr(program, '\\');
-            if (slash) {
-                *slash = 0;
-                extractionLibrary = LoadExtractionLibraryFrom(program);
-            }
-        }
-        if (!extractionLibrary) extractionLibrary = LoadExtractionLibraryFrom(downloadFolder);
+        // Only from the folder the program filled itself (its package, or
+        // the setup description's folder in a "-inf " run), by full path:
+        // never from beside the program, which is often the user's
+        // downloads where any web site may leave a file, and never by bare
+        // name.
+        extractionLibrary = LoadExtractionLibraryFrom(downloadFolder);
         if (!extractionLibrary) {
-            LogEvent("cannot unpack %s: cvgetex.dll not found beside the program or in the download folder",
-                     archive);
+            LogEvent("cannot unpack %s: cvgetex.dll not found in the download folder %s", archive,
+                     downloadFolder ? downloadFolder : "");
             return 0;
         }
+        char loaded[MAX_PATH] = "";
+        GetModuleFileNameA(extractionLibrary, loaded, sizeof loaded);
+        LogEvent("loaded the extraction library %s", loaded);
     }
     UnzipPackageFunction unzip =
         (UnzipPackageFunction)GetProcAddress(extractionLibrary, "UnzipPackage");

@@ -27,7 +27,8 @@ int RunAction(const Component* component, const char* actionLine);
 // data is no number (written as 0, the import goes on).
 int ImportRegistrySection(const char* infPath, const char* registryLine);
 // Unpacks an archive through "UnzipPackage" of cvgetex.dll, loaded once per
-// process (beside the program first, else from the download folder). flag 1
+// process by its full path in the download folder, and from nowhere else
+// (not from beside the program, not by bare name). flag 1
 // keeps files already in the target. Returns the library's result, or 0
 // when the library or its entry point is missing.
 int UnpackArchive(const char* archive, const char* targetFolder, int flag, const char* downloadFolder);

@@ -4,10 +4,14 @@ fails stops its component and the rest of the install, the run keeping its
 files for the next start even though an earlier setup reported success;
 a registry section that cannot be imported is such a step."""
 import os
+import shutil
 import unittest
+import zipfile
 
 import cvtest
 import runs
+
+PLANTED = os.path.join(cvtest.BIN_DIR, '..', 'planted', 'cvgetex.dll')
 
 
 def write(directory, name, data):
@@ -71,6 +75,32 @@ class InstallActions(runs.RunTestCase):
         folder = runs.download_folder()
         self.assertTrue(folder and os.path.exists(os.path.join(folder, 'later.txt')), folder)
         self.assertEqual('1', runs.state_values().get('download.complete'))
+
+    def test_the_extraction_library_comes_only_from_the_package(self):
+        archive = os.path.join(self.work, 'maps.zip')
+        with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED) as z:
+            z.writestr('maps/level1.map', b'map one\r\n')
+        inf = ('[defs]\ncomponents=maps\n'
+               '[maps]\nname=Maps\nfiles=maps.zip\nextract1=package,maps.zip,4\n')
+        # A stranger's library waits beside the program, as a web site may
+        # leave one in the user's downloads.
+        marker = os.path.join(self.work, 'cvgetex.dll.loaded')
+        shutil.copy(PLANTED, os.path.join(self.work, 'cvgetex.dll'))
+
+        # The package brings the real one: that one unpacks.
+        real = os.path.join(cvtest.BIN_DIR, 'cvgetex.dll')
+        program = cvtest.start(exe=runs.package(self.work, inf, extra_files={
+            'maps.zip': archive, 'cvgetex.dll': real}), cwd=self.work)
+        self.assertEqual(0, program.wait(60))
+        with open(os.path.join(os.path.dirname(self.client), 'maps', 'level1.map'), 'rb') as f:
+            self.assertEqual(b'map one\r\n', f.read())
+        self.assertFalse(os.path.exists(marker))
+
+        # Without it the step fails; the stranger's is not taken instead.
+        program = cvtest.start(exe=runs.package(self.work, inf, extra_files={'maps.zip': archive}),
+                               cwd=self.work)
+        self.assertEqual(3, program.wait(60))
+        self.assertFalse(os.path.exists(marker))
 
 
 if __name__ == '__main__':

@@ -1,5 +1,5 @@
-// The extraction library is taken only by its full path, beside the program
-// or in the download folder: a cvgetex.dll left in the current directory
+// The extraction library is taken only by its full path in the download
+// folder: a cvgetex.dll left beside the program or in the current directory
 // (the user's downloads, say) is never loaded. Each case runs the probe in a
 // process of its own, from a folder of its own, since a loaded library
 // stays for the process.
@@ -83,19 +83,20 @@ protected:
     std::string dataDir, binDir, work, program, download, current;
 };
 
-TEST_F(DllPlanting, ALibraryInTheCurrentDirectoryIsNeverLoaded) {
+TEST_F(DllPlanting, OnlyTheDownloadFolderGivesTheLibrary) {
     // The real library in the download folder is the one called.
     Copy(binDir + "\\cvgetex.dll", download + "\\cvgetex.dll");
     EXPECT_EQ("result=1\nmodule=" + download + "\\cvgetex.dll\n", Probe());
     EXPECT_EQ("map one\r\n", ReadFileText(work + "\\unpacked\\maps\\level1.map"));
 
-    // Beside the program it is preferred to the download folder's.
-    Copy(binDir + "\\cvgetex.dll", program + "\\cvgetex.dll");
-    EXPECT_EQ("result=1\nmodule=" + program + "\\cvgetex.dll\n", Probe());
+    // One beside the program (the user's downloads, say) is never taken:
+    // not before the download folder's ...
+    Copy(binDir + "\\..\\planted\\cvgetex.dll", program + "\\cvgetex.dll");
+    EXPECT_EQ("result=1\nmodule=" + download + "\\cvgetex.dll\n", Probe());
 
-    // With no library of ours anywhere, the extraction fails rather than
-    // call the stranger's.
-    ASSERT_TRUE(DeleteFileA((program + "\\cvgetex.dll").c_str()));
+    // ... and not in its place: with no library in the download folder the
+    // extraction fails rather than call a stranger's, beside the program or
+    // in the current directory.
     ASSERT_TRUE(DeleteFileA((download + "\\cvgetex.dll").c_str()));
     EXPECT_EQ("result=0\nmodule=none\n", Probe());
 }
