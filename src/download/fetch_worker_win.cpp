@@ -31,6 +31,11 @@
 namespace {
 const char kPartList[] = "pkginfo.txt";
 
+// The proxies that asked for Basic during this run: every later fetch sends
+// them the credentials with its first request. Workers of the process run
+// one after another, so one record serves them all without a lock.
+BasicProxyMemory basicProxies;
+
 const char* AttemptName(ProxyAttempt attempt) {
     static const char* const names[] = {"the component's own settings", "the browser's proxy",
                                         "a direct connection", "the settings the user gave"};
@@ -149,6 +154,7 @@ public:
         if (slash) slash[1] = 0;
         else directory[0] = 0;
         client.set_proxy_login(&login);
+        client.set_basic_memory(&basicProxies);
         client.set_cancel(TransferUnwanted, state);
     }
     ~Worker() {

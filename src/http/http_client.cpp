@@ -273,6 +273,10 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       tlsFailure(TlsNone),
       tunnelExtraCount(0),
       proxy_login(nullptr),
+      own_login_allowed(true),
+      basic_memory(nullptr),
+      own_basic_memory(new (std::nothrow) BasicProxyMemory),
+      basic_sent(false),
       proxy_offer(0),
       login_scheme(0),
       tunnel_login(false),
@@ -281,9 +285,11 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       cancelContext(nullptr) {
     tlsFailureHost[0] = '\0';
     failure[0] = 0;
+    basic_memory = own_basic_memory;
 }
 
 IAD_HTTPClient::~IAD_HTTPClient() {
+    delete own_basic_memory;
     delete channel;
     delete link;
     delete url;
@@ -328,6 +334,10 @@ bool SameText(const char* a, const char* b) {
     return std::strcmp(a, b) == 0;
 }
 }  // namespace
+void IAD_HTTPClient::set_basic_memory(BasicProxyMemory* memory) {
+    basic_memory = memory ? memory : own_basic_memory;
+}
+
 void IAD_HTTPClient::set_cancel(HttpCancelCheck check, void* context) {
     cancelCheck = check;
     cancelContext = context;
@@ -459,6 +469,7 @@ int IAD_HTTPClient::compose_request(char* buffer, int size, const char* path, co
                                     const char* loginToken, bool keepAlive) {
     Request r = {buffer, size, 0, false};
     buffer[0] = '\0';
+    basic_sent = false;
     if (!url || !url->host) return -1;
     const char* p = path ? path : url->path;
     // A URL without a path asks for the root.
@@ -475,19 +486,19 @@ int IAD_HTTPClient::compose_request(char* buffer, int size, const char* path, co
     } else {
         r.Add("GET %s HTTP/1.0\r\n", p);
     }
-    char basic[kRequestSize];
+    char basic[kRequestSize + 64];
     if (viaProxy && loginScheme) {
         // A Windows login's token instead of the Basic credentials.
         r.Add("Proxy-Authorization: %s %s\r\n", loginScheme, loginToken);
-    } else if (viaProxy && viaProxy->user && viaProxy->password) {
-        if (!BasicCredentials(viaProxy->user, viaProxy->password, basic, sizeof basic)) return -1;
-        r.Add("Proxy-Authorization: Basic %s\r\n", basic);
+    } else if (viaProxy) {
+        if (!basic_line(basic, sizeof basic)) return -1;
+        r.Add("%s", basic);
     }
     // The handshake of a Windows login needs the same connection for its
     // next token.
     if (viaProxy && keepAlive) r.Add("Proxy-Connection: Keep-Alive\r\n");
     if (url->user && url->password) {
-        if (!BasicCredentials(url->user, url->password, basic, sizeof basic)) return -1;
+        if (!BasicCredentials(url->user, url->password, basic, kRequestSize)) return -1;
         r.Add("Authorization: Basic %s\r\n", basic);
     }
     if (url->secure && url->port != 443)
@@ -620,13 +631,40 @@ int IAD_HTTPClient::full_recv(intptr_t s, char* buffer, int size) {
 }
 
 // What a proxy's 407 asks for, to a GET or a CONNECT, decides whether a
-// Windows login follows, and is shown to the user when nothing gets through.
+// Windows login or Basic follows, and is shown to the user when nothing
+// gets through.
 void IAD_HTTPClient::note_proxy_offer(const char* head, int headerLength) {
     ProxyChallenge* offer = new (std::nothrow) ProxyChallenge;
     if (!offer) return;
     ParseProxyChallenge(head, headerLength, offer);
     proxy_offer = offer->schemes;
     delete offer;
+    if ((proxy_offer & (kSchemeNtlm | kSchemeNegotiate)) && proxy && basic_memory)
+        basic_memory->Forget(proxy->host, proxy->port);
+}
+
+bool IAD_HTTPClient::basic_line(char* line, int size) {
+    line[0] = 0;
+    basic_sent = false;
+    if (!proxy || !proxy->user || !proxy->password || !basic_memory || !basic_memory->Knows(proxy->host, proxy->port))
+        return true;
+    char basic[kRequestSize];
+    if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return false;
+    int n = std::snprintf(line, size_t(size), "Proxy-Authorization: Basic %s\r\n", basic);
+    if (n < 0 || n >= size) return false;
+    basic_sent = true;
+    return true;
+}
+
+bool IAD_HTTPClient::basic_wanted() {
+    if (last_status != 407 || !proxy || !AnswerWithBasic(proxy_offer)) return false;
+    if (basic_sent) {
+        Log(1, "GetFile", "The proxy refused the Basic login\n");
+        return false;
+    }
+    if (!proxy->user || !proxy->password || !basic_memory) return false;
+    basic_memory->Remember(proxy->host, proxy->port);
+    return basic_memory->Knows(proxy->host, proxy->port);
 }
 
 int IAD_HTTPClient::recv_file(intptr_t s, const char* localPath) { return recv_answer(s, localPath, nullptr, 0); }
@@ -745,14 +783,15 @@ int IAD_HTTPClient::compose_connect(char* buffer, int size, const char* loginSch
                                     bool keepAlive) {
     Request r = {buffer, size, 0, false};
     buffer[0] = '\0';
+    basic_sent = false;
     r.Add("CONNECT %s:%d HTTP/1.0\r\n", url->host, int(url->port));
     r.Add("Host: %s:%d\r\n", url->host, int(url->port));
     if (loginScheme) {
         r.Add("Proxy-Authorization: %s %s\r\n", loginScheme, loginToken);
-    } else if (proxy && proxy->user && proxy->password) {
-        char basic[kRequestSize];
-        if (!BasicCredentials(proxy->user, proxy->password, basic, sizeof basic)) return -1;
-        r.Add("Proxy-Authorization: Basic %s\r\n", basic);
+    } else {
+        char basic[kRequestSize + 64];
+        if (!basic_line(basic, sizeof basic)) return -1;
+        r.Add("%s", basic);
     }
     if (keepAlive) r.Add("Proxy-Connection: Keep-Alive\r\n");
     r.Add("\r\n");
@@ -945,6 +984,9 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             // never a fall back to plain http.
             if (url->secure && start_secure(s) < 0) {
                 close_connection(s);
+                // A proxy that asks for Basic alone gets the CONNECT again
+                // with it, on a new connection.
+                if (proxy && basic_wanted()) continue;
                 // A proxy that asks for a Windows login this client can
                 // give gets the handshake on a tunnel connection of its own;
                 // one known to want it had it already.
@@ -980,9 +1022,14 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
             int r = recv_file(s, localPath);
             close_connection(s);
             // A proxy that asks for a Windows login this client can give
-            // gets the handshake on a connection of its own.
-            if (r == -1 && proxy && !url->secure && windows_login_wanted())
-                r = windows_login(-1, &address, path, localPath);
+            // gets the handshake on a connection of its own; one that asks
+            // for Basic alone gets the request again with it.
+            if (r == -1 && proxy && !url->secure) {
+                if (windows_login_wanted())
+                    r = windows_login(-1, &address, path, localPath);
+                else if (basic_wanted())
+                    continue;
+            }
             switch (r) {
                 case 0:
                     return 0;
@@ -1071,9 +1118,16 @@ int IAD_HTTPClient::skip_body(intptr_t s, long long count) {
     return 0;
 }
 
-bool IAD_HTTPClient::windows_login_wanted() const {
+bool IAD_HTTPClient::windows_login_wanted() {
     return last_status == 407 && proxy_login &&
-           (PickProxyScheme(proxy_offer, proxy_login->Schemes()) & (kSchemeNtlm | kSchemeNegotiate));
+           (PickProxyScheme(proxy_offer, proxy_login->Schemes()) & (kSchemeNtlm | kSchemeNegotiate)) &&
+           !own_login_refused();
+}
+
+bool IAD_HTTPClient::own_login_refused() {
+    if (own_login_allowed || (proxy->user && proxy->user[0])) return false;
+    Log(1, "GetFile", "The logged-on user's Windows login is not offered to the proxy %s\n", proxy->host);
+    return true;
 }
 
 int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, const char* path,
@@ -1081,14 +1135,28 @@ int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, co
     int usable = proxy_login->Schemes();
     int offered = login_scheme ? login_scheme : proxy_offer;
     // With a proxy user, that user's credentials; without, the logged-on
-    // user's own.
+    // user's own, where the caller lets them go to this proxy.
     bool own = proxy->user && proxy->user[0];
+    if (own_login_refused()) return -1;
     char domain[260], user[260];
     domain[0] = user[0] = 0;
     if (own) SplitDomainUser(proxy->user, domain, sizeof domain, user, sizeof user);
-    char* token = static_cast<char*>(std::malloc(kLoginTokenSize));
-    char* request = static_cast<char*>(std::malloc(kLoginRequestSize));
-    char* head = static_cast<char*>(std::malloc(kLoginRequestSize));
+    // Buffers for the largest token the packages may give, as Base64 text,
+    // and a request around it.
+    int tokenBytes = 0;
+    for (int candidate : {int(kSchemeNegotiate), int(kSchemeNtlm)})
+        if (offered & usable & candidate) {
+            int most = proxy_login->MaxTokenBytes(candidate);
+            if (most > tokenBytes) tokenBytes = most;
+        }
+    const int kMostTokenBytes = 1 << 20;
+    if (tokenBytes <= 0) tokenBytes = kDefaultLoginToken;
+    if (tokenBytes > kMostTokenBytes) tokenBytes = kMostTokenBytes;
+    const int tokenSize = (tokenBytes + 2) / 3 * 4 + 1;
+    const int requestSize = tokenSize + kRequestSize + 256;
+    char* token = static_cast<char*>(std::malloc(size_t(tokenSize)));
+    char* request = static_cast<char*>(std::malloc(size_t(requestSize)));
+    char* head = static_cast<char*>(std::malloc(kLoginHeadSize));
     ProxyChallenge* challenge = new (std::nothrow) ProxyChallenge;
     int result = -1;
     int scheme = 0;
@@ -1099,7 +1167,7 @@ int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, co
     for (int candidate : {int(kSchemeNegotiate), int(kSchemeNtlm)}) {
         if (!(offered & usable & candidate)) continue;
         more = proxy_login->Begin(candidate, proxy->host, own ? domain : nullptr, own ? user : nullptr,
-                                  own ? (proxy->password ? proxy->password : "") : nullptr, token, kLoginTokenSize);
+                                  own ? (proxy->password ? proxy->password : "") : nullptr, token, tokenSize);
         if (more >= 0) {
             scheme = candidate;
             break;
@@ -1118,10 +1186,10 @@ int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, co
     // circles, and a 407 after the last token is a refused login.
     for (int leg = 0; leg < 4; ++leg) {
         const char* name = ProxySchemeName(scheme);
-        int length = tunnel >= 0 ? compose_connect(request, kLoginRequestSize, name, token, more == 1)
-                                 : compose_request(request, kLoginRequestSize, path, name, token, more == 1);
+        int length = tunnel >= 0 ? compose_connect(request, requestSize, name, token, more == 1)
+                                 : compose_request(request, requestSize, path, name, token, more == 1);
         if (length < 0) {
-            Log(1, "GetFile", "Request does not fit %d bytes\n", kLoginRequestSize);
+            Log(1, "GetFile", "Request does not fit %d bytes\n", requestSize);
             break;
         }
         int sent = full_send(s, request, length);
@@ -1137,7 +1205,7 @@ int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, co
             break;
         }
         int headerLength = 0;
-        int n = read_head(s, head, kLoginRequestSize, &headerLength);
+        int n = read_head(s, head, kLoginHeadSize, &headerLength);
         if (n < 0) {
             result = n;
             break;
@@ -1191,7 +1259,7 @@ int IAD_HTTPClient::windows_login(intptr_t tunnel, const NetAddress* address, co
             result = skipped;
             break;
         }
-        more = proxy_login->Continue(answer, token, kLoginTokenSize);
+        more = proxy_login->Continue(answer, token, tokenSize);
         if (more < 0) {
             Log(1, "GetFile", "The %s challenge cannot be answered\n", name);
             break;

@@ -2,7 +2,8 @@
 // with Basic authentication and redirects, into a local file; https through
 // the platform's secure channel, through a proxy by a CONNECT tunnel. A proxy
 // that asks for a Windows login (Negotiate, NTLM) gets it, for plain requests
-// and for the CONNECT alike, when the platform's login is set.
+// and for the CONNECT alike, when the platform's login is set; a proxy gets
+// Basic only once it has asked for it and for nothing else.
 // Portable code over the small socket layer of net.h.
 #pragma once
 #include <cstdint>
@@ -21,6 +22,7 @@ class IAD_URL;
 class SecureChannel;
 class TlsLink;
 class ProxyLogin;
+class BasicProxyMemory;
 struct NetAddress;
 enum TlsFailure : int;
 
@@ -48,6 +50,13 @@ public:
     // The Windows logins (Negotiate, NTLM) the client may answer a proxy's
     // 407 with; none by default, so that only Basic is spoken. Borrowed.
     void set_proxy_login(ProxyLogin* login) { proxy_login = login; }
+    // Whether a proxy without a proxy user may get the logged-on user's own
+    // Windows login (the caller decides by where the proxy came from); yes
+    // by default. Refused, the login fails without a token sent.
+    void set_own_login_allowed(bool allowed) { own_login_allowed = allowed; }
+    // The record of proxies known to want Basic, shared by the clients of a
+    // run; borrowed. Without one the client keeps its own.
+    void set_basic_memory(BasicProxyMemory* memory);
     // The login schemes (bit set of ProxyScheme) the proxy asked for in its
     // last 407 answer to this client; 0 when none came.
     int proxy_schemes_asked() const { return proxy_offer; }
@@ -90,9 +99,10 @@ public:
     void close_connection(intptr_t socket);
     // recv_file for an answer whose first `count` bytes were read already.
     int recv_answer(intptr_t socket, const char* localPath, const char* read, int count);
-    // Requests with a Windows login carry tokens of several kilobytes.
-    static const int kLoginTokenSize = 12 * 1024;  // Base64 text
-    static const int kLoginRequestSize = 16 * 1024;
+    // A Windows login's token when its package states no size of its own
+    // (bytes); the 407 answers of a handshake must fit kLoginHeadSize.
+    static const int kDefaultLoginToken = 12 * 1024;
+    static const int kLoginHeadSize = 16 * 1024;
 
     // Why the last GetFile failed: its failures in order ("operation: text;
     // ..."), "" when it had none. A GetFile that succeeded may leave notes
@@ -127,9 +137,19 @@ private:
     int compose_request(char* request, int size, const char* path, const char* loginScheme, const char* loginToken,
                         bool keepAlive);
     int compose_connect(char* request, int size, const char* loginScheme, const char* loginToken, bool keepAlive);
+    // The Proxy-Authorization line of Basic for a proxy known to want it,
+    // "" otherwise; false when the credentials do not fit.
+    bool basic_line(char* line, int size);
+    // True when the last answer was a 407 that asks for Basic, which the
+    // request before it did not carry, and there are credentials to give:
+    // the proxy is remembered as wanting Basic.
+    bool basic_wanted();
     // True when the last answer was a 407 offering a Windows login this
-    // client can give.
-    bool windows_login_wanted() const;
+    // client can give, to this proxy.
+    bool windows_login_wanted();
+    // True (and logged) when the proxy has no user and may not get the
+    // logged-on user's own login.
+    bool own_login_refused();
     // The legs of a Windows login on one connection: on `tunnel` (a socket)
     // CONNECT requests, ending with the tunnel open (0); without one (-1)
     // the request for `path` on a connection of its own to `address`,
@@ -161,6 +181,10 @@ private:
     char tunnelExtra[kHeaderBlock];
     int tunnelExtraCount;
     ProxyLogin* proxy_login;
+    bool own_login_allowed;
+    BasicProxyMemory* basic_memory;  // borrowed, or own_basic_memory
+    BasicProxyMemory* own_basic_memory;
+    bool basic_sent;   // the last request or CONNECT carried Basic
     int proxy_offer;   // schemes of the last 407
     int login_scheme;  // the Windows login that got through this proxy
     bool tunnel_login; // the next CONNECT carries the login from its start

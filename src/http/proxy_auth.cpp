@@ -131,6 +131,39 @@ int PickProxyScheme(int offered, int usable) {
     return 0;
 }
 
+int AnswerWithBasic(int offered) {
+    return (offered & kSchemeBasic) && !(offered & (kSchemeNtlm | kSchemeNegotiate)) ? 1 : 0;
+}
+
+int BasicProxyMemory::Find(const char* host, int port) const {
+    if (!host) return -1;
+    for (int i = 0; i < count; ++i) {
+        const Entry& e = entries[i];
+        if (e.port != port || std::strlen(e.host) != std::strlen(host)) continue;
+        if (SameNoCase(host, static_cast<int>(std::strlen(host)), e.host)) return i;
+    }
+    return -1;
+}
+
+bool BasicProxyMemory::Knows(const char* host, int port) const { return Find(host, port) >= 0; }
+
+void BasicProxyMemory::Remember(const char* host, int port) {
+    if (!host || Find(host, port) >= 0) return;
+    // A name too long for the entry is not remembered: a cut one could
+    // stand for another proxy.
+    if (std::strlen(host) >= sizeof entries[0].host) return;
+    Entry& e = count < kEntries ? entries[count++] : entries[next++ % kEntries];
+    for (int i = 0; host[i]; ++i) e.host[i] = Lower(host[i]);
+    e.host[std::strlen(host)] = 0;
+    e.port = port;
+}
+
+void BasicProxyMemory::Forget(const char* host, int port) {
+    int i = Find(host, port);
+    if (i < 0) return;
+    entries[i] = entries[--count];
+}
+
 const char* ProxySchemeName(int scheme) {
     switch (scheme) {
     case kSchemeNegotiate: return "Negotiate";

@@ -1,7 +1,8 @@
 // Logins a proxy asks for: the schemes offered in its Proxy-Authenticate
-// headers with their tokens, the choice among them, the length and the
-// keep-alive of a 407 answer, and the interface of the Windows logins
-// (Negotiate, NTLM) that the platform provides. Portable code.
+// headers with their tokens, the choice among them, the proxies known to
+// want Basic, the length and the keep-alive of a 407 answer, and the
+// interface of the Windows logins (Negotiate, NTLM) that the platform
+// provides. Portable code.
 #pragma once
 
 enum ProxyScheme {
@@ -27,6 +28,36 @@ void ParseProxyChallenge(const char* header, int length, ProxyChallenge* out);
 // The scheme to use among those offered and usable: Negotiate, then NTLM,
 // then Basic; 0 when none.
 int PickProxyScheme(int offered, int usable);
+
+// Whether a 407 offering `offered` is answered with Basic: only when Basic
+// is offered and neither Windows login is. A password sent as Basic can be
+// read by anyone on the way, so a proxy that can take a Windows login gets
+// that instead, and no proxy gets Basic before it has asked for it.
+int AnswerWithBasic(int offered);
+
+// The proxies (host without regard to case, port) that asked for Basic in
+// an earlier answer: they get the credentials with the first request from
+// then on, which saves a round trip per request. A handful is remembered;
+// a new one beyond that takes the place of the oldest. Not locked: one
+// record is used by one thread at a time.
+class BasicProxyMemory {
+public:
+    bool Knows(const char* host, int port) const;
+    void Remember(const char* host, int port);
+    // The proxy now asks for a Windows login: it no longer wants Basic.
+    void Forget(const char* host, int port);
+
+private:
+    int Find(const char* host, int port) const;
+    struct Entry {
+        char host[256];
+        int port;
+    };
+    static const int kEntries = 8;
+    Entry entries[kEntries] = {};
+    int count = 0;
+    int next = 0;  // the entry a new proxy takes once all are used
+};
 
 // The scheme's name as it is written in the headers.
 const char* ProxySchemeName(int scheme);
@@ -55,6 +86,10 @@ public:
     virtual ~ProxyLogin() {}
     // The schemes this login can speak (kSchemeNtlm, kSchemeNegotiate).
     virtual int Schemes() = 0;
+    // The largest token of `scheme` in bytes, as the platform's package
+    // states it (a Kerberos ticket of a user in many groups runs to tens of
+    // kilobytes); 0 when it is not known.
+    virtual int MaxTokenBytes(int scheme) = 0;
     // Starts a handshake for `scheme` with the proxy `host`: with a user
     // (and domain, password) those credentials, with a null user the
     // logged-on user's own. Writes the first token as Base64 text.

@@ -30,7 +30,25 @@ PSecurityFunctionTableA Table() {
     return table;
 }
 
-const int kMaxToken = 12 * 1024;  // bytes; Kerberos tickets run to several kilobytes
+const char* PackageName(int scheme) {
+    return scheme == kSchemeNegotiate ? "Negotiate" : scheme == kSchemeNtlm ? "NTLM" : nullptr;
+}
+
+// The package's own statement of its largest token; 0 when it has none.
+// Kerberos tickets of users in many groups run to tens of kilobytes, and
+// the package knows how large it lets them grow.
+int PackageMaxToken(PSecurityFunctionTableA table, int scheme) {
+    const char* package = PackageName(scheme);
+    if (!table || !package || !table->QuerySecurityPackageInfoA) return 0;
+    PSecPkgInfoA info = nullptr;
+    if (table->QuerySecurityPackageInfoA(const_cast<char*>(package), &info) != SEC_E_OK || !info) return 0;
+    unsigned long most = info->cbMaxToken;
+    table->FreeContextBuffer(info);
+    const unsigned long kSane = 1UL << 20;
+    return most > 0 && most <= kSane ? static_cast<int>(most) : 0;
+}
+
+const int kFallbackToken = 12 * 1024;  // bytes, for a package that states no size
 }  // namespace
 
 struct SspiProxyLogin::State {
@@ -39,13 +57,15 @@ struct SspiProxyLogin::State {
     bool haveCredentials;
     bool haveContext;
     char target[300];
-    unsigned char buffer[kMaxToken];
+    unsigned char* buffer;  // one token of the package's largest size
+    int bufferSize;
 };
 
 SspiProxyLogin::SspiProxyLogin() : state(new (std::nothrow) State()) {}
 
 SspiProxyLogin::~SspiProxyLogin() {
     End();
+    if (state) std::free(state->buffer);
     delete state;
 }
 
@@ -53,15 +73,17 @@ int SspiProxyLogin::Schemes() {
     return state && Table() ? (kSchemeNegotiate | kSchemeNtlm) : 0;
 }
 
+int SspiProxyLogin::MaxTokenBytes(int scheme) { return PackageMaxToken(Table(), scheme); }
+
 namespace {
 // One step of the context: `input` (may be empty) in, the next token out as
 // Base64 text. 1 more to come, 0 the last, -1 failure.
 int Step(PSecurityFunctionTableA table, CredHandle* credentials, CtxtHandle* context, bool* haveContext,
-         const char* target, const unsigned char* input, int inputLength, unsigned char* scratch, char* token,
-         int size) {
+         const char* target, const unsigned char* input, int inputLength, unsigned char* scratch, int scratchSize,
+         char* token, int size) {
     SecBuffer in = {static_cast<unsigned long>(inputLength), SECBUFFER_TOKEN, const_cast<unsigned char*>(input)};
     SecBufferDesc inDesc = {SECBUFFER_VERSION, 1, &in};
-    SecBuffer out = {static_cast<unsigned long>(kMaxToken), SECBUFFER_TOKEN, scratch};
+    SecBuffer out = {static_cast<unsigned long>(scratchSize), SECBUFFER_TOKEN, scratch};
     SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, &out};
     unsigned long attributes = 0;
     TimeStamp expiry;
@@ -91,8 +113,16 @@ int SspiProxyLogin::Begin(int scheme, const char* host, const char* domain, cons
     End();
     PSecurityFunctionTableA table = Table();
     if (!state || !table || size <= 0) return -1;
-    const char* package = scheme == kSchemeNegotiate ? "Negotiate" : scheme == kSchemeNtlm ? "NTLM" : nullptr;
+    const char* package = PackageName(scheme);
     if (!package) return -1;
+    int most = PackageMaxToken(table, scheme);
+    if (most <= 0) most = kFallbackToken;
+    if (state->bufferSize < most) {
+        std::free(state->buffer);
+        state->buffer = static_cast<unsigned char*>(std::malloc(size_t(most)));
+        state->bufferSize = state->buffer ? most : 0;
+        if (!state->buffer) return -1;
+    }
     SEC_WINNT_AUTH_IDENTITY_A identity = {};
     if (user) {
         identity.User = reinterpret_cast<unsigned char*>(const_cast<char*>(user));
@@ -112,7 +142,7 @@ int SspiProxyLogin::Begin(int scheme, const char* host, const char* domain, cons
     state->haveCredentials = true;
     std::snprintf(state->target, sizeof state->target, "HTTP/%s", host ? host : "");
     int r = Step(table, &state->credentials, &state->context, &state->haveContext, state->target, nullptr, 0,
-                 state->buffer, token, size);
+                 state->buffer, state->bufferSize, token, size);
     if (r < 0) End();
     return r;
 }
@@ -120,11 +150,14 @@ int SspiProxyLogin::Begin(int scheme, const char* host, const char* domain, cons
 int SspiProxyLogin::Continue(const char* challenge, char* token, int size) {
     PSecurityFunctionTableA table = Table();
     if (!state || !table || !state->haveCredentials || !state->haveContext || size <= 0) return -1;
-    unsigned char* input = static_cast<unsigned char*>(std::malloc(kMaxToken));
+    // The challenge decoded: three bytes for every four characters.
+    int length = static_cast<int>(std::strlen(challenge));
+    int room = length / 4 * 3 + 3;
+    unsigned char* input = static_cast<unsigned char*>(std::malloc(size_t(room)));
     if (!input) return -1;
-    int n = IAD_Base64::decode(challenge, static_cast<int>(std::strlen(challenge)), input, kMaxToken, 0);
+    int n = IAD_Base64::decode(challenge, length, input, room, 0);
     int r = n > 0 ? Step(table, &state->credentials, &state->context, &state->haveContext, state->target, input, n,
-                         state->buffer, token, size)
+                         state->buffer, state->bufferSize, token, size)
                   : -1;
     std::free(input);
     return r;

@@ -12,6 +12,8 @@ public:
 
     // Negotiate and NTLM when the interface is there, else nothing.
     int Schemes() override;
+    // The package's cbMaxToken (QuerySecurityPackageInfo).
+    int MaxTokenBytes(int scheme) override;
     int Begin(int scheme, const char* host, const char* domain, const char* user, const char* password, char* token,
               int size) override;
     int Continue(const char* challenge, char* token, int size) override;

@@ -16,6 +16,7 @@ Two listeners:
                   wrapped ones, Basic is checked against the same password.
 
 Every event is a line in the log file, e.g.
+  conn=3 port=18090 offer target=http://... keep=0 auth=none
   conn=3 port=18090 type1 scheme=NTLM
   conn=3 port=18090 ok scheme=NTLM user=CORP\\ntlmuser ntlmv2=1 legs=2 target=http://...
   conn=4 port=18090 refused scheme=NTLM user=CORP\\ntlmuser why=wrong-answer
@@ -256,7 +257,7 @@ class Handler(socketserver.BaseRequestHandler):
                 log("%s refused scheme=%s why=out-of-order kind=%d" % (tag, shown, kind))
                 conn.sendall(reply(407, "Proxy Authentication Required", offers, body))
                 return
-            log("%s offer target=%s keep=%d" % (tag, target, int(keep)))
+            log("%s offer target=%s keep=%d auth=%s" % (tag, target, int(keep), scheme or "none"))
             conn.sendall(reply(407, "Proxy Authentication Required", offers, body, keep=keep))
             if not keep:
                 return

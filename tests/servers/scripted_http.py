@@ -36,7 +36,9 @@ Scenarios:
                     on that connection gets MODE: "ok" 200 with a body that
                     names the scheme, "refuse" 407 again, "nolength" (the
                     challenge itself comes without Content-Length), "close"
-                    (the challenge closes the connection)
+                    (the challenge closes the connection); a request carrying
+                    Basic, where OFFER has it, gets "ok" 200 "via Basic" or
+                    "refuse" 407 again
   trickle/N         200 with N bytes of the pattern: 4,096 at once, then pieces
                     of 512 bytes 20 ms apart (about 25 KB/s)
 """
@@ -209,6 +211,12 @@ class Handler(socketserver.BaseRequestHandler):
         line = [l for l in raw.split(b"\r\n") if l.lower().startswith(b"proxy-authorization:")]
         auth = line[0].split(b":", 1)[1].strip().decode() if line else ""
         scheme, _, token = auth.partition(" ")
+        if scheme == "Basic" and "Basic" in offer and mode in ("ok", "refuse"):
+            if mode == "ok":
+                conn.sendall(response(200, b"via Basic", reason="OK"))
+            else:
+                conn.sendall(response(407, body, offers + ["Content-Length: %d" % len(body)]))
+            return
         if scheme not in ("NTLM", "Negotiate"):
             conn.sendall(response(407, body, offers + ["Content-Length: %d" % len(body)]))
             return

@@ -361,8 +361,10 @@ TEST(Header, LocationAndContentTypeSearch) {
 // ---- Request bytes -------------------------------------------------------------
 
 namespace {
-std::string Build(const char* url, const char* proxy, const char* path = nullptr) {
+std::string Build(const char* url, const char* proxy, const char* path = nullptr,
+                  BasicProxyMemory* memory = nullptr) {
     IAD_HTTPClient c(0);
+    c.set_basic_memory(memory);
     EXPECT_EQ(0, c.set_urls(url, proxy));
     char buffer[IAD_HTTPClient::kRequestSize + 16];
     std::memset(buffer, '#', sizeof buffer);
@@ -380,14 +382,22 @@ TEST(Request, PiecesByConnectionAndCredentials) {
     EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", nullptr));
     EXPECT_EQ("GET /f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kTail, Build("http://u:p@h/f", ""));
     EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "px:3128"));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\nHost: h\r\n" + kTail,
-              Build("http://h/f", "pu:pp@px:3128"));
+    // A proxy gets no credentials before it has asked for Basic...
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@px:3128"));
     EXPECT_EQ("GET http://h/f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kTail,
-              Build("http://u:p@h/f", "px:3128"));
+              Build("http://u:p@h/f", "pu:pp@px"));
+    // ... and once it has, they go with the first request, to that proxy
+    // (host in any case, and port) only.
+    BasicProxyMemory memory;
+    memory.Remember("PX", 3128);
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\nHost: h\r\n" + kTail,
+              Build("http://h/f", "pu:pp@px:3128", nullptr, &memory));
     EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\n"
               "Authorization: Basic dTpw\r\nHost: h\r\n" +
                   kTail,
-              Build("http://u:p@h/f", "pu:pp@px"));
+              Build("http://u:p@h/f", "pu:pp@px:3128", nullptr, &memory));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@px:8080", nullptr, &memory));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@py:3128", nullptr, &memory));
 }
 
 TEST(Request, PortsPathsAndPartialCredentials) {
@@ -430,11 +440,12 @@ TEST_F(HttpTest, DirectRequestBytesAndBody) {
 
 TEST_F(HttpTest, ProxyRequestBytes) {
     // The scripted server stands in for the proxy, so the bytes that reach a
-    // proxy can be checked.
+    // proxy can be checked. A proxy that lets the request through unasked
+    // never sees its credentials.
     ASSERT_EQ(0, Fetch(Scripted("body/5", "usr:pwd@"), ScriptedProxy("pu:pp@")));
     EXPECT_EQ(Pattern(5), Body());
     EXPECT_EQ("GET http://127.0.0.1:" + scripted + "/s/" + token +
-                  "/body/5 HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\n"
+                  "/body/5 HTTP/1.0\r\n"
                   "Authorization: Basic dXNyOnB3ZA==\r\nHost: 127.0.0.1\r\n" +
                   kTail,
               Request(0));
@@ -518,8 +529,12 @@ TEST_F(HttpTest, RedirectCarriesCredentialsOnlyToTheSameSite) {
         EXPECT_EQ(std::string::npos, last.find("Authorization")) << where << "\n" << last;
         EXPECT_NE(std::string::npos, Request(before).find("Authorization: Basic dXNyOnB3ZA==\r\n"));
     }
-    // Through a proxy the proxy's credentials stay; the site's do not move.
+    // Through a proxy known to want Basic the proxy's credentials stay; the
+    // site's do not move.
+    BasicProxyMemory memory;
+    memory.Remember("127.0.0.1", std::atoi(scripted.c_str()));
     IAD_HTTPClient c(0, Quick());
+    c.set_basic_memory(&memory);
     ASSERT_EQ(0, c.set_urls(Scripted("redirect-to/" + alt + "/" + scripted, "usr:pwd@").c_str(),
                             ScriptedProxy("pu:pp@").c_str()));
     ASSERT_EQ(0, c.GetFile(nullptr, out.c_str()));
@@ -670,6 +685,7 @@ TEST_F(HttpTest, NginxDirectAndThroughBothProxies) {
     EXPECT_EQ(data.size(), Body().size());
     EXPECT_TRUE(Body() == data);
     std::string creds = Env("CV_PROXY_USER") + ":" + Env("CV_PROXY_PASSWORD") + "@";
+    // tinyproxy asks for Basic: its 407 is answered with the credentials.
     ASSERT_EQ(0, Fetch(url, creds + "127.0.0.1:" + authPort));
     EXPECT_EQ(data.size(), Body().size());
     EXPECT_TRUE(Body() == data);
@@ -768,8 +784,10 @@ TEST_F(HttpTest, WindowsLoginPrefersNegotiateAndFallsBackToNtlm) {
     ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
     EXPECT_EQ("via Negotiate on one connection", Body());
     EXPECT_EQ("CORP\\alice:secret", login.who);
-    // The first request carried the configured credentials as Basic.
-    EXPECT_NE(std::string::npos, Request(0).find("Proxy-Authorization: Basic "));
+    // The configured credentials never went out as Basic, not even with the
+    // first request.
+    for (int i = 0; i < RequestCount(); ++i)
+        EXPECT_EQ(std::string::npos, Request(i).find("Proxy-Authorization: Basic")) << Request(i);
 
     // Where the Negotiate package cannot be used, NTLM follows.
     ScriptedLogin noNegotiate;
@@ -805,8 +823,9 @@ TEST_F(HttpTest, WindowsLoginFailuresEndCleanly) {
         EXPECT_EQ(0, client.proxy_login_scheme());
         EXPECT_EQ(1, login.ended);
     }
-    // Without a login of the platform only Basic is spoken; the offer is
-    // still there to be shown.
+    // Without a login of the platform nothing is spoken (not Basic either,
+    // since the proxy can take a Windows login); the offer is still there
+    // to be shown.
     IAD_HTTPClient plain(0, Quick());
     ASSERT_EQ(0, plain.set_urls(Scripted("login/Negotiate,NTLM/ok").c_str(), ScriptedProxy().c_str()));
     EXPECT_EQ(-1, plain.GetFile(nullptr, out.c_str()));
@@ -820,6 +839,108 @@ TEST_F(HttpTest, WindowsLoginFailuresEndCleanly) {
     ASSERT_EQ(0, client.set_urls(Scripted("login/Negotiate,NTLM/ok").c_str(), ScriptedProxy().c_str()));
     EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
     EXPECT_EQ(seen + 2, RequestCount());
+}
+
+TEST_F(HttpTest, ProxyGetsBasicOnlyWhenItAsksForBasicAlone) {
+    // A proxy asking for Basic alone: the first request goes without
+    // credentials, the answer to its 407 with them.
+    BasicProxyMemory run;
+    IAD_HTTPClient client(0, Quick());
+    client.set_basic_memory(&run);
+    std::string target = Scripted("login/Basic/ok");
+    ASSERT_EQ(0, client.set_urls(target.c_str(), ScriptedProxy("pu:pp@").c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via Basic", Body());
+    std::string line = "GET " + target + " HTTP/1.0\r\n";
+    ASSERT_EQ(2, RequestCount());
+    EXPECT_EQ(line + "Host: 127.0.0.1\r\n" + kTail, Request(0));
+    EXPECT_EQ(line + "Proxy-Authorization: Basic cHU6cHA=\r\nHost: 127.0.0.1\r\n" + kTail, Request(1));
+    // Known to want Basic from then on, also to another client of the run:
+    // the credentials go with the first request.
+    IAD_HTTPClient later(0, Quick());
+    later.set_basic_memory(&run);
+    ASSERT_EQ(0, later.set_urls(target.c_str(), ScriptedProxy("pu:pp@").c_str()));
+    ASSERT_EQ(0, later.GetFile(nullptr, out.c_str()));
+    ASSERT_EQ(3, RequestCount());
+    EXPECT_EQ(Request(1), Request(2));
+
+    // Refused credentials are not sent again: one answer, then a failure.
+    IAD_HTTPClient refused(0, Quick());
+    ASSERT_EQ(0, refused.set_urls(Scripted("login/Basic/refuse").c_str(), ScriptedProxy("pu:wrong@").c_str()));
+    EXPECT_EQ(-1, refused.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(5, RequestCount());
+    EXPECT_NE(std::string::npos, std::string(refused.last_failure()).find("refused the Basic login"))
+        << refused.last_failure();
+
+    // Basic offered beside a Windows login: the Windows login, with the
+    // configured user, and never Basic.
+    ScriptedLogin login;
+    IAD_HTTPClient windows(0, Quick());
+    windows.set_proxy_login(&login);
+    ASSERT_EQ(0, windows.set_urls(Scripted("login/Basic,NTLM/ok").c_str(), ScriptedProxy("CORP%5Cpu:pp@").c_str()));
+    ASSERT_EQ(0, windows.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via NTLM on one connection", Body());
+    EXPECT_EQ("CORP\\pu:pp", login.who);
+    ASSERT_EQ(8, RequestCount());
+    for (int i = 5; i < 8; ++i) EXPECT_EQ(std::string::npos, Request(i).find("Authorization: Basic")) << Request(i);
+    // Without a Windows login of the platform such a proxy gets nothing.
+    IAD_HTTPClient plain(0, Quick());
+    ASSERT_EQ(0, plain.set_urls(Scripted("login/Basic,Negotiate/ok").c_str(), ScriptedProxy("pu:pp@").c_str()));
+    EXPECT_EQ(-1, plain.GetFile(nullptr, out.c_str()));
+    ASSERT_EQ(9, RequestCount());
+    EXPECT_EQ(std::string::npos, Request(8).find("Proxy-Authorization")) << Request(8);
+    // A proxy once known to want Basic that now asks for a Windows login
+    // gets the login, and no Basic up front any more.
+    ScriptedLogin again;
+    IAD_HTTPClient changed(0, Quick());
+    changed.set_proxy_login(&again);
+    changed.set_basic_memory(&run);
+    ASSERT_EQ(0, changed.set_urls(Scripted("login/NTLM/ok").c_str(), ScriptedProxy("pu:pp@").c_str()));
+    ASSERT_EQ(0, changed.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(std::vector<int>{kSchemeNtlm}, again.begun);
+    EXPECT_FALSE(run.Knows("127.0.0.1", std::atoi(scripted.c_str())));
+}
+
+TEST_F(HttpTest, WindowsLoginTokensAsLargeAsThePackageStates) {
+    // A Kerberos ticket of a user in many groups: far beyond 12 KiB of
+    // Base64 text, within what the package states.
+    ScriptedLogin login;
+    login.maxToken = 40000;
+    login.bigToken = 53000;
+    IAD_HTTPClient client(0, Quick());
+    client.set_proxy_login(&login);
+    ASSERT_EQ(0, client.set_urls(Scripted("login/Negotiate/ok").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("via Negotiate on one connection", Body());
+    EXPECT_LE(53334, login.room);
+    ASSERT_EQ(3, RequestCount());
+    EXPECT_NE(std::string::npos, Request(1).find("Proxy-Authorization: Negotiate " + std::string(53000, 'A') + "\r\n"));
+    // A package that states no size gets the usual room.
+    ScriptedLogin unsized;
+    IAD_HTTPClient other(0, Quick());
+    other.set_proxy_login(&unsized);
+    ASSERT_EQ(0, other.set_urls(Scripted("login/NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, other.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(IAD_HTTPClient::kDefaultLoginToken / 3 * 4 + 1, unsized.room);
+}
+
+TEST_F(HttpTest, LoggedOnUsersLoginOnlyWhereTheCallerAllowsIt) {
+    ScriptedLogin login;
+    IAD_HTTPClient client(0, Quick());
+    client.set_proxy_login(&login);
+    client.set_own_login_allowed(false);
+    ASSERT_EQ(0, client.set_urls(Scripted("login/NTLM/ok").c_str(), ScriptedProxy().c_str()));
+    EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
+    // The offer is seen, no token goes out, and the failure says why.
+    EXPECT_EQ(1, RequestCount());
+    EXPECT_TRUE(login.begun.empty());
+    EXPECT_EQ(kSchemeNtlm, client.proxy_schemes_asked());
+    EXPECT_NE(std::string::npos, std::string(client.last_failure()).find("not offered to the proxy 127.0.0.1"))
+        << client.last_failure();
+    // Credentials the user gave go to that proxy all the same.
+    ASSERT_EQ(0, client.set_urls(Scripted("login/NTLM/ok").c_str(), ScriptedProxy("CORP%5Cbob:pw@").c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ("CORP\\bob:pw", login.who);
 }
 
 TEST_F(HttpTest, LastFailureSaysWhyWhateverTheLevel) {

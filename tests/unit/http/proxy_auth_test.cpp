@@ -103,3 +103,38 @@ TEST(ProxyHeaders, DomainAndUser) {
     EXPECT_STREQ("A-VERY-", domain);
     EXPECT_STREQ("someone", user);
 }
+
+TEST(ProxySchemes, BasicOnlyWhenNoWindowsLoginIsOffered) {
+    EXPECT_EQ(1, AnswerWithBasic(kSchemeBasic));
+    EXPECT_EQ(0, AnswerWithBasic(kSchemeBasic | kSchemeNtlm));
+    EXPECT_EQ(0, AnswerWithBasic(kSchemeBasic | kSchemeNegotiate));
+    EXPECT_EQ(0, AnswerWithBasic(kSchemeNtlm));
+    EXPECT_EQ(0, AnswerWithBasic(0));
+}
+
+TEST(ProxySchemes, ProxiesKnownToWantBasic) {
+    BasicProxyMemory memory;
+    EXPECT_FALSE(memory.Knows("proxy", 8080));
+    memory.Remember("Proxy.Corp", 8080);
+    EXPECT_TRUE(memory.Knows("proxy.corp", 8080));
+    EXPECT_TRUE(memory.Knows("PROXY.CORP", 8080));
+    EXPECT_FALSE(memory.Knows("proxy.corp", 3128));
+    EXPECT_FALSE(memory.Knows("proxy.cor", 8080));
+    EXPECT_FALSE(memory.Knows(nullptr, 8080));
+    memory.Forget("proxy.CORP", 8080);
+    EXPECT_FALSE(memory.Knows("proxy.corp", 8080));
+    // A name too long to keep whole is not kept at all.
+    std::string huge(300, 'h');
+    memory.Remember(huge.c_str(), 1);
+    EXPECT_FALSE(memory.Knows(huge.c_str(), 1));
+    EXPECT_FALSE(memory.Knows(huge.substr(0, 255).c_str(), 1));
+    // Beyond its room the oldest go first; forgetting makes room again.
+    for (int port = 1; port <= 10; ++port) memory.Remember("p", port);
+    EXPECT_FALSE(memory.Knows("p", 1));
+    EXPECT_FALSE(memory.Knows("p", 2));
+    for (int port = 3; port <= 10; ++port) EXPECT_TRUE(memory.Knows("p", port)) << port;
+    memory.Forget("p", 5);
+    memory.Remember("q", 1);
+    EXPECT_TRUE(memory.Knows("q", 1));
+    EXPECT_TRUE(memory.Knows("p", 10));
+}
