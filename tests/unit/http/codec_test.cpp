@@ -1,5 +1,6 @@
-// Base64, de-scrambling and MD5: published vectors, round trips of random
-// data, the capacity limits, and digests checked against coreutils' md5sum.
+// Base64, de-scrambling, MD5 and SHA-256: published vectors, round trips of
+// random data, the capacity limits, and digests checked against coreutils'
+// md5sum and sha256sum.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "http/codec.h"
+#include "http/sha256.h"
 #include "test_util.h"
 #include "../../tier_servers.h"
 
@@ -233,10 +235,13 @@ TEST(Md5, Sum32AndReuseAfterFinal) {
     EXPECT_EQ("0cc175b9c0f1b6a831c399e269772661", Hex(d, 16));
 }
 
-TEST(Md5, RandomDataAgainstMd5sumInUnevenPieces) {
+// Both digests of the same random data, fed in uneven pieces so that the
+// block buffering is exercised, against the coreutils tools; SHA-256 takes
+// the processor's instructions and the portable rounds in turn.
+TEST(Digests, RandomDataAgainstCoreutilsInUnevenPieces) {
     std::string dir = cvtest::TempDir("md5");
     std::mt19937 rng(99);
-    std::map<std::string, std::string> expected;
+    std::map<std::string, std::string> md5Expected, shaExpected;
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 200; ++n) lengths.push_back(n);
     lengths.push_back(3 * 1024 * 1024 + 17);
@@ -245,32 +250,90 @@ TEST(Md5, RandomDataAgainstMd5sumInUnevenPieces) {
         std::string data = RandomBytes(rng, n);
         std::string path = dir + "/d" + std::to_string(n);
         cvtest::WriteFile(path, data);
-        // Feed in uneven pieces so the block buffering is exercised.
         IAD_MD5 md5;
         md5.init();
+        Sha256SetAcceleration(n % 2 == 0);
+        Sha256 sha;
         size_t at = 0;
         while (at < data.size()) {
-            size_t piece = std::min<size_t>(data.size() - at, 1 + rng() % 150);
+            size_t piece = std::min<size_t>(data.size() - at, 1 + rng() % (n > 10000 ? 70000 : 150));
             md5.update(data.data() + at, unsigned(piece));
+            sha.update(data.data() + at, piece);
             at += piece;
         }
-        unsigned char d[16];
+        unsigned char d[32];
         md5.final(d);
-        expected[path] = Hex(d, 16);
+        md5Expected[path] = Hex(d, 16);
+        sha.final(d);
+        shaExpected[path] = Hex(d, 32);
     }
-    std::string out = cvtest::RunCapture("cd " + dir + " && md5sum " + dir + "/d*");
-    int checked = 0;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t nl = out.find('\n', pos);
-        std::string line = out.substr(pos, nl - pos);
-        pos = nl == std::string::npos ? out.size() : nl + 1;
-        if (line.size() < 35) continue;
-        std::string sum = line.substr(0, 32), path = line.substr(34);
-        ASSERT_TRUE(expected.count(path)) << path;
-        EXPECT_EQ(sum, expected[path]) << path;
-        ++checked;
+    Sha256SetAcceleration(true);
+    for (auto* tool : {"md5sum", "sha256sum"}) {
+        auto& expected = std::string(tool) == "md5sum" ? md5Expected : shaExpected;
+        const size_t digits = std::string(tool) == "md5sum" ? 32 : 64;
+        std::string out = cvtest::RunCapture(std::string("cd ") + dir + " && " + tool + " " + dir + "/d*");
+        int checked = 0;
+        size_t pos = 0;
+        while (pos < out.size()) {
+            size_t nl = out.find('\n', pos);
+            std::string line = out.substr(pos, nl - pos);
+            pos = nl == std::string::npos ? out.size() : nl + 1;
+            if (line.size() < digits + 3) continue;
+            std::string sum = line.substr(0, digits), path = line.substr(digits + 2);
+            ASSERT_TRUE(expected.count(path)) << path;
+            EXPECT_EQ(sum, expected[path]) << tool << " " << path;
+            ++checked;
+        }
+        EXPECT_EQ(int(lengths.size()), checked) << tool;
     }
-    EXPECT_EQ(int(lengths.size()), checked);
     cvtest::RemoveTree(dir);
+}
+
+TEST(Sha256Test, PublishedVectorsWithAndWithoutTheProcessorsInstructions) {
+    const std::pair<std::string, const char*> vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmn"
+         "opqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (bool accelerated : {true, false}) {
+        Sha256SetAcceleration(accelerated);
+        for (auto& v : vectors) {
+            unsigned char d[kSha256Size];
+            Sha256Of(v.first.data(), v.first.size(), d);
+            char hex[kSha256HexLength + 1];
+            Sha256Hex(d, hex);
+            EXPECT_EQ(v.second, std::string(hex)) << v.first.size() << " bytes, accelerated " << accelerated;
+        }
+        // After final the context starts anew: the second digest is of "abc" alone.
+        Sha256 sha;
+        sha.update("zzz", 3);
+        unsigned char d[kSha256Size];
+        sha.final(d);
+        sha.update("abc", 3);
+        sha.final(d);
+        EXPECT_EQ(vectors[1].second, Hex(d, kSha256Size));
+    }
+    Sha256SetAcceleration(true);
+}
+
+TEST(Sha256Test, HexFormIsExactlySixtyFourDigits) {
+    const std::string good = "BA7816BF8F01CFEA414140DE5DAE2223b00361a396177a9cb410ff61f20015ad";
+    unsigned char d[kSha256Size] = {};
+    ASSERT_EQ(1, ParseSha256Hex(good.c_str(), d));
+    char hex[kSha256HexLength + 1];
+    Sha256Hex(d, hex);
+    EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", std::string(hex));
+    for (const std::string& bad : {good.substr(0, 63), good + "0", good.substr(0, 63) + "g", " " + good,
+                                   good.substr(0, 10), std::string()}) {
+        unsigned char untouched[kSha256Size];
+        std::memset(untouched, 0x5a, sizeof untouched);
+        EXPECT_EQ(0, ParseSha256Hex(bad.c_str(), untouched)) << bad;
+        EXPECT_EQ(0x5a, untouched[0]);
+    }
+    EXPECT_EQ(0, ParseSha256Hex(nullptr, d));
 }
