@@ -144,6 +144,34 @@ int LineFile::GetValue(const char* section, const char* key, int* out) const {
     return -1;
 }
 
+const char kSha256Section[] = "sha256";
+const char kSha256TotalKey[] = "total";
+
+int LineFile::GetSha256(const char* key, unsigned char digest[kSha256Size]) const {
+    LineNode* header = FindSection(kSha256Section);
+    if (!header) return -1;
+    char name[400];
+    for (LineNode* node = header->next; node; node = node->next) {
+        if (SectionName(node, name, sizeof name)) break;
+        if (!KeyMatches(node, key)) continue;
+        // The value as ParseValue finds it, up to blanks and the line end.
+        const char* p = std::strchr(node->text, '=');
+        if (!p) return -2;
+        while (*p == '=' || IsBlank(*p)) ++p;
+        char hex[kSha256HexLength + 1];
+        int n = 0;
+        for (; *p && !IsBlank(*p) && *p != '\r' && *p != '\n'; ++p) {
+            if (n == kSha256HexLength) return -2;
+            hex[n++] = *p;
+        }
+        hex[n] = 0;
+        while (IsBlank(*p) || *p == '\r' || *p == '\n') ++p;
+        if (*p) return -2;
+        return ParseSha256Hex(hex, digest) ? 0 : -2;
+    }
+    return -1;
+}
+
 void PartName(int number, char* out, int size) {
     std::snprintf(out, size, "file%03d.bin", number);
 }
@@ -152,6 +180,7 @@ void ReadPartPlan(const LineFile& list, PartPlan* plan) {
     plan->count = 0;
     plan->total = 0;
     plan->bufferSize = 0;
+    plan->strongSums = list.FindSection(kSha256Section) != nullptr;
     char name[32];
     int size = 0;
     for (int n = 0;; ++n) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/text_copy.h"
+#include "http/sha256.h"
 #include <cstdint>
 
 struct LineNode {
@@ -31,6 +32,11 @@ public:
     // 0 and the parsed value in *out when the section has the key; -1 and
     // *out untouched otherwise.
     int GetValue(const char* section, const char* key, int* out) const;
+    // The SHA-256 a part list gives in its [sha256] section for a part name
+    // or for kSha256TotalKey: 0 and the digest; -1 (digest untouched) when
+    // the list names none for the key; -2 when the line is there but its
+    // value is not 64 hexadecimal digits.
+    int GetSha256(const char* key, unsigned char digest[kSha256Size]) const;
 
     static bool SectionName(const LineNode* node, char* out, int size);
     static bool KeyMatches(const LineNode* node, const char* key);
@@ -50,11 +56,18 @@ const int kLinePieceLength = 398;
 // "file%03d.bin" into `out` (at least 16 bytes).
 void PartName(int number, char* out, int size);
 
+// The strong sums of a part list: a section after [files] and [sums] with
+// one line per part name and one for the whole file. Readers that know
+// only the 32-bit sums pass over it like any section they do not ask for.
+extern const char kSha256Section[];   // "sha256"
+extern const char kSha256TotalKey[];  // "total"
+
 // What the "files" section of a part list says.
 struct PartPlan {
     int count;          // parts file000.bin ... up to the first missing name
     int64_t total;      // sum of their sizes
     int bufferSize;     // the first non-zero size, 0 when every size is 0
+    int strongSums;     // the list has a [sha256] section
 };
 void ReadPartPlan(const LineFile& list, PartPlan* plan);
 // Every part must fit the buffer that the first non-zero part sizes; a

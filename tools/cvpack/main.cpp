@@ -1,5 +1,6 @@
 // cvpack: packs files onto the installer executable, lists a package, splits
-// a file into the part layout of an HTTP site, and scrambles credentials.
+// a file into the part layout of an HTTP site, prints the fingerprints a
+// setup description pins, and scrambles credentials.
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@ static int Usage() {
                  "usage: cvpack pack OUT BASE NAME=PATH...\n"
                  "       cvpack list FILE\n"
                  "       cvpack split FILE DIR [--part-size BYTES]\n"
+                 "       cvpack pin FILE...\n"
                  "       cvpack scramble TEXT [--seed N]\n");
     return 2;
 }
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "pack")) return CmdPack(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "list")) return CmdList(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "split")) return CmdSplit(argc - 2, argv + 2);
+    if (!std::strcmp(cmd, "pin")) return CmdPin(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "scramble")) return CmdScramble(argc - 2, argv + 2);
     return Usage();
 }

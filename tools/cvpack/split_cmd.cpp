@@ -1,5 +1,7 @@
 // cvpack split: cuts a file into the numbered parts of an HTTP site and writes
-// the part list with each part's size and sum and the sum of the whole.
+// the part list with each part's size, its 32-bit sum and its SHA-256, and
+// both for the whole file; then prints the fingerprint of the part list for
+// the setup description. cvpack pin: prints the fingerprints of files.
 // cvpack scramble: prints the stored form of a credential, which the
 // installer's descramble turns back into the text.
 #include <cinttypes>
@@ -13,6 +15,7 @@
 
 #include "cvpack.h"
 #include "http/codec.h"
+#include "http/sha256.h"
 
 namespace {
 
@@ -33,6 +36,24 @@ void AppendSum(std::string& out, const char* key, uint32_t sum) {
     char line[80];
     std::snprintf(line, sizeof line, "%s=%" PRId32 "\n", key, static_cast<int32_t>(sum));
     out += line;
+}
+
+void AppendSha256(std::string& out, const char* key, Sha256& sha) {
+    unsigned char digest[kSha256Size];
+    sha.final(digest);
+    char hex[kSha256HexLength + 1];
+    Sha256Hex(digest, hex);
+    out += key;
+    out += '=';
+    out += hex;
+    out += '\n';
+}
+
+// The line a setup description pins a file with.
+void PrintPin(const char* key, const unsigned char digest[kSha256Size]) {
+    char hex[kSha256HexLength + 1];
+    Sha256Hex(digest, hex);
+    std::printf("%s=%s\n", key, hex);
 }
 
 }  // namespace
@@ -75,10 +96,11 @@ int CmdSplit(int argc, char** argv) {
         return 1;
     }
     std::vector<unsigned char> buffer(static_cast<size_t>(partSize));
-    std::string files = "[files]\n", sums = "[sums]\n";
+    std::string files = "[files]\n", sums = "[sums]\n", strong = "[sha256]\n";
     IAD_MD5 total, part;
     total.init();
     part.init();
+    Sha256 strongTotal, strongPart;
     int status = 0;
     for (int n = 0;; ++n) {
         size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
@@ -102,16 +124,20 @@ int CmdSplit(int argc, char** argv) {
         }
         total.update(buffer.data(), static_cast<unsigned>(got));
         part.update(buffer.data(), static_cast<unsigned>(got));
+        strongTotal.update(buffer.data(), got);
+        strongPart.update(buffer.data(), got);
         char line[64];
         std::snprintf(line, sizeof line, "%s=%zu\n", name, got);
         files += line;
         AppendSum(sums, name, part.sum32());
+        AppendSha256(strong, name, strongPart);
         if (got < buffer.size()) break;
     }
     std::fclose(in);
     if (status) return status;
     AppendSum(sums, "total_sum", total.sum32());
-    std::string info = files + "\n" + sums;
+    AppendSha256(strong, "total", strongTotal);
+    std::string info = files + "\n" + sums + "\n" + strong;
     std::string infoPath = std::string(dir) + "/pkginfo.txt";
     FILE* out = std::fopen(infoPath.c_str(), "wb");
     bool ok = out && std::fwrite(info.data(), 1, info.size(), out) == info.size();
@@ -120,7 +146,47 @@ int CmdSplit(int argc, char** argv) {
         std::fprintf(stderr, "cvpack split: cannot write %s\n", infoPath.c_str());
         return 1;
     }
-    return 0;
+    // The part list exactly as written is what the program fetches and
+    // compares with the pinned fingerprint.
+    unsigned char digest[kSha256Size];
+    Sha256Of(info.data(), info.size(), digest);
+    PrintPin("sha256", digest);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int CmdPin(int argc, char** argv) {
+    if (argc < 1) {
+        std::fprintf(stderr, "usage: cvpack pin FILE...\n");
+        return 2;
+    }
+    // One file: "sha256="; several: "sha256_1=" ... in the order given, as
+    // a component's "files" list names them.
+    std::vector<unsigned char> buffer(1024 * 1024);
+    for (int i = 0; i < argc; ++i) {
+        FILE* in = std::fopen(argv[i], "rb");
+        if (!in) {
+            std::fprintf(stderr, "cvpack pin: cannot open %s\n", argv[i]);
+            return 1;
+        }
+        Sha256 sha;
+        size_t got;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) sha.update(buffer.data(), got);
+        const bool failed = std::ferror(in) != 0;
+        std::fclose(in);
+        if (failed) {
+            std::fprintf(stderr, "cvpack pin: cannot read %s\n", argv[i]);
+            return 1;
+        }
+        unsigned char digest[kSha256Size];
+        sha.final(digest);
+        char key[32];
+        if (argc == 1)
+            std::snprintf(key, sizeof key, "sha256");
+        else
+            std::snprintf(key, sizeof key, "sha256_%d", i + 1);
+        PrintPin(key, digest);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int CmdScramble(int argc, char** argv) {

@@ -136,6 +136,56 @@ TEST(PartPlan, CountsTotalsAndBufferSize) {
     EXPECT_FALSE(PartSizeFits(-1, 100));
 }
 
+// A list with strong sums is read exactly as one without them by everything
+// that asks for sizes and 32-bit sums; only GetSha256 sees the section.
+TEST(PartPlan, StrongSumsSectionChangesNothingElse) {
+    const std::string a(64, 'a'), b = "0123456789ABCDEF0123456789abcdef0123456789ABCDEF0123456789abcdef";
+    const std::string plain =
+        "[files]\nfile000.bin=100\nfile001.bin=40\n\n[sums]\nfile000.bin=-5\nfile001.bin=7\ntotal_sum=9\n";
+    LineFile without, with;
+    Load(without, plain);
+    // After [sums], with the keys the other sections use, CR line ends and
+    // blanks around "=".
+    Load(with, plain + "\n[sha256]\r\nfile000.bin = " + a + " \r\nfile001.bin=" + b + "\ntotal=" + a +
+                   "\nfile002.bin=" + a + "\n");
+    PartPlan p1, p2;
+    ReadPartPlan(without, &p1);
+    ReadPartPlan(with, &p2);
+    EXPECT_EQ(2, p2.count);
+    EXPECT_EQ(p1.count, p2.count);
+    EXPECT_EQ(p1.total, p2.total);
+    EXPECT_EQ(p1.bufferSize, p2.bufferSize);
+    EXPECT_EQ(0, p1.strongSums);
+    EXPECT_EQ(1, p2.strongSums);
+    for (const char* key : {"file000.bin", "file001.bin", "total_sum"})
+        EXPECT_EQ(Value(without, "sums", key), Value(with, "sums", key)) << key;
+
+    unsigned char digest[kSha256Size], expected[kSha256Size];
+    ASSERT_EQ(0, with.GetSha256("file000.bin", digest));
+    ASSERT_EQ(1, ParseSha256Hex(a.c_str(), expected));
+    EXPECT_EQ(0, std::memcmp(digest, expected, sizeof digest));
+    ASSERT_EQ(0, with.GetSha256("file001.bin", digest));
+    ASSERT_EQ(1, ParseSha256Hex(b.c_str(), expected));
+    EXPECT_EQ(0, std::memcmp(digest, expected, sizeof digest));
+    EXPECT_EQ(0, with.GetSha256(kSha256TotalKey, digest));
+    EXPECT_EQ(-1, without.GetSha256("file000.bin", digest));
+    EXPECT_EQ(-1, with.GetSha256("file003.bin", digest));
+    // The 32-bit sums are no strong sums.
+    EXPECT_EQ(-1, with.GetSha256("total_sum", digest));
+
+    // A line that is there but holds no digest is told apart from a missing
+    // one, and leaves the digest as it was.
+    LineFile bad;
+    Load(bad, "[sha256]\nfile000.bin=" + a.substr(1) + "\nfile001.bin=" + a + "0\nfile002.bin=" + a +
+                  " x\nfile003.bin\nfile004.bin x\nfile005.bin=\n[other]\nfile006.bin=" + a + "\n");
+    std::memset(digest, 0x5a, sizeof digest);
+    for (const char* key : {"file000.bin", "file001.bin", "file002.bin", "file004.bin", "file005.bin"})
+        EXPECT_EQ(-2, bad.GetSha256(key, digest)) << key;
+    EXPECT_EQ(-1, bad.GetSha256("file003.bin", digest));  // no "=": the line feed is in its key
+    EXPECT_EQ(-1, bad.GetSha256("file006.bin", digest));  // another section
+    EXPECT_EQ(0x5a, digest[0]);
+}
+
 TEST(PartPlan, PartNames) {
     char name[32];
     PartName(0, name, sizeof name);

@@ -1,5 +1,7 @@
 // The pack tool's site layout: parts of the stated size, a part list whose
-// sizes and sums match the parts, and a total sum of the whole file.
+// sizes, sums and SHA-256 fingerprints match the parts, the sums of the
+// whole file, the fingerprint it prints for the setup description, and the
+// fingerprints of single files (cvpack pin).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +9,9 @@
 #include <random>
 #include <string>
 
+#include "download/line_file.h"
 #include "http/codec.h"
+#include "http/sha256.h"
 #include "test_util.h"
 #include "../../tier_servers.h"
 
@@ -20,9 +24,17 @@ uint32_t Sum(const std::string& data) {
     return md5.sum32();
 }
 
-// section -> key -> value, as the part list reader would see it.
-std::map<std::string, std::map<std::string, long long>> ParseInfo(const std::string& text) {
-    std::map<std::string, std::map<std::string, long long>> out;
+std::string Sha(const std::string& data) {
+    unsigned char d[kSha256Size];
+    Sha256Of(data.data(), data.size(), d);
+    char hex[kSha256HexLength + 1];
+    Sha256Hex(d, hex);
+    return hex;
+}
+
+// section -> key -> value text.
+std::map<std::string, std::map<std::string, std::string>> ParseInfo(const std::string& text) {
+    std::map<std::string, std::map<std::string, std::string>> out;
     std::string section;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -35,7 +47,7 @@ std::map<std::string, std::map<std::string, long long>> ParseInfo(const std::str
             continue;
         }
         size_t eq = line.find('=');
-        out[section][line.substr(0, eq)] = std::stoll(line.substr(eq + 1));
+        out[section][line.substr(0, eq)] = line.substr(eq + 1);
     }
     return out;
 }
@@ -54,12 +66,21 @@ TEST(Split, PartsSizesAndSumsMatchTheFile) {
         for (auto& c : data) c = char(rng());
         std::string src = dir + "/src.bin", site = dir + "/site" + std::to_string(size);
         ASSERT_TRUE(cvtest::WriteFile(src, data));
-        ASSERT_EQ(0, std::system((Tool() + " split " + src + " " + site + " --part-size 1000").c_str()));
+        const std::string printed = cvtest::RunCapture(Tool() + " split " + src + " " + site + " --part-size 1000");
         std::string infoText;
         ASSERT_TRUE(cvtest::ReadFile(site + "/pkginfo.txt", &infoText));
+        // The line to paste into the setup description pins the list as written.
+        EXPECT_EQ("sha256=" + Sha(infoText) + "\n", printed);
         auto info = ParseInfo(infoText);
         size_t parts = (size + partSize - 1) / partSize;
         EXPECT_EQ(parts, info["files"].size()) << infoText;
+        EXPECT_EQ(parts + 1, info["sha256"].size()) << infoText;
+        LineFile list;
+        ASSERT_EQ(0, list.LoadText(infoText.data(), unsigned(infoText.size())));
+        PartPlan plan;
+        ReadPartPlan(list, &plan);
+        EXPECT_EQ(int(parts), plan.count);
+        EXPECT_EQ((long long)size, plan.total);
         std::string joined;
         for (size_t n = 0; n < parts; ++n) {
             char name[32];
@@ -67,14 +88,35 @@ TEST(Split, PartsSizesAndSumsMatchTheFile) {
             std::string part;
             ASSERT_TRUE(cvtest::ReadFile(site + "/" + name, &part)) << name;
             EXPECT_EQ(data.substr(n * partSize, partSize), part);
-            EXPECT_EQ((long long)part.size(), info["files"][name]);
-            EXPECT_EQ(int32_t(Sum(part)), info["sums"][name]);
+            EXPECT_EQ((long long)part.size(), std::stoll(info["files"][name]));
+            EXPECT_EQ(int32_t(Sum(part)), std::stoll(info["sums"][name]));
+            EXPECT_EQ(Sha(part), info["sha256"][name]);
+            unsigned char d[kSha256Size];
+            ASSERT_EQ(0, list.GetSha256(name, d));
             joined += part;
         }
         EXPECT_EQ(data, joined);
         ASSERT_TRUE(info["sums"].count("total_sum"));
-        EXPECT_EQ(int32_t(Sum(data)), info["sums"]["total_sum"]);
+        EXPECT_EQ(int32_t(Sum(data)), std::stoll(info["sums"]["total_sum"]));
+        EXPECT_EQ(Sha(data), info["sha256"][kSha256TotalKey]);
     }
+    cvtest::RemoveTree(dir);
+}
+
+TEST(Split, PinPrintsTheLinesOfOneOrSeveralFiles) {
+    CV_REQUIRE_TIER(cvtest::FileExists(Tool()), "the native cvpack");
+    std::string dir = cvtest::TempDir("pin");
+    std::string big(3 * 1024 * 1024 + 5, 'x');
+    ASSERT_TRUE(cvtest::WriteFile(dir + "/a", "abc"));
+    ASSERT_TRUE(cvtest::WriteFile(dir + "/b", big));
+    ASSERT_TRUE(cvtest::WriteFile(dir + "/e", ""));
+    EXPECT_EQ("sha256=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
+              cvtest::RunCapture(Tool() + " pin " + dir + "/a"));
+    EXPECT_EQ("sha256_1=" + Sha(big) + "\nsha256_2=" + Sha("") + "\nsha256_3=" + Sha("abc") + "\n",
+              cvtest::RunCapture(Tool() + " pin " + dir + "/b " + dir + "/e " + dir + "/a"));
+    EXPECT_NE(0, std::system((Tool() + " pin " + dir + "/a " + dir + "/missing 2>/dev/null").c_str()));
+    EXPECT_NE(0, std::system((Tool() + " pin " + dir + " 2>/dev/null").c_str()));
+    EXPECT_NE(0, std::system((Tool() + " pin 2>/dev/null").c_str()));
     cvtest::RemoveTree(dir);
 }
 
