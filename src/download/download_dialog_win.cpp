@@ -22,6 +22,7 @@
 #include "setup/download_folder_win.h"
 #include "setup/package_win.h"
 #include "setup/profile_win.h"
+#include "setup/setup_keys.h"
 
 namespace {
 const int kListId = IDC_COMPONENT_LIST;
@@ -117,19 +118,19 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     char value[256];
     char* cursor;
     char* name;
-    ReadSetting("defs", "allowintervention", "TRUE", value, sizeof value, infPath);
+    ReadSetting(kDefsSection, SetupKeyName(KeyAllowIntervention), "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "FALSE") == 0) allowIntervention = 0;
     httpDownloader.SetUnattended(!allowIntervention);
-    ReadSetting("defs", "SaveProxySettings", "TRUE", value, sizeof value, infPath);
+    ReadSetting(kDefsSection, SetupKeyName(KeySaveProxySettings), "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "TRUE") == 0) saveProxySettings = 1;
     // One script for every "http" component; a later description that
     // names none leaves an earlier one in place.
-    ReadSetting("defs", "ProxyAutoConfig", "", value, sizeof value, infPath);
+    ReadSetting(kDefsSection, SetupKeyName(KeyProxyAutoConfig), "", value, sizeof value, infPath);
     if (value[0]) httpDownloader.SetProxyScript(value);
-    ReadSetting("defs", "strings", "", value, sizeof value, infPath);
+    ReadSetting(kDefsSection, SetupKeyName(KeyStrings), "", value, sizeof value, infPath);
     cursor = value;
     while ((name = NextToken(&cursor, ", ")) != nullptr) LoadSection(name, infPath);
-    ReadSetting("defs", "components", "", value, sizeof value, infPath);
+    ReadSetting(kDefsSection, SetupKeyName(KeyComponents), "", value, sizeof value, infPath);
     LogEvent("setup description %s: components=%s; allowintervention %d, SaveProxySettings %d", infPath,
              value, allowIntervention, saveProxySettings);
     cursor = value;
@@ -254,7 +255,7 @@ int DownloadDialog::NextComponent() {
                  ProtocolText(GetProtocol(currentComponent)));
         const char* section = currentComponent->section;
         const char* inf = currentComponent->infPath;
-        ReadSetting(section, "files", "", fileList, sizeof fileList, inf);
+        ReadSetting(section, SetupKeyName(KeyFiles), "", fileList, sizeof fileList, inf);
         fileCursor = fileList;
         // A file is written where its name says, inside the download
         // folder only: a name leading elsewhere fails the component.
@@ -262,15 +263,15 @@ int DownloadDialog::NextComponent() {
             SetRowState(currentIndex, DownloadError);
             continue;
         }
-        ReadSetting(section, "site", "", siteName, sizeof siteName, inf);
-        ReadSetting(section, "proxy", "", proxyName, sizeof proxyName, inf);
-        ReadSetting(section, "port", "", proxyPort, sizeof proxyPort, inf);
+        ReadSetting(section, SetupKeyName(KeySite), "", siteName, sizeof siteName, inf);
+        ReadSetting(section, SetupKeyName(KeyProxy), "", proxyName, sizeof proxyName, inf);
+        ReadSetting(section, SetupKeyName(KeyPort), "", proxyPort, sizeof proxyPort, inf);
         if (!siteName[0]) {
             LogEvent("component %s: no site given: download error", currentComponent->section);
             SetRowState(currentIndex, DownloadError);
             continue;
         }
-        ReadSetting(section, "sourceDir", "", remoteDir, sizeof remoteDir, inf);
+        ReadSetting(section, SetupKeyName(KeySourceDir), "", remoteDir, sizeof remoteDir, inf);
         SetRowState(currentIndex, Downloading);
         return 1;
     }
@@ -307,10 +308,10 @@ int DownloadDialog::NextFile() {
             const char* section = currentComponent->section;
             const char* inf = currentComponent->infPath;
             char user[100], password[100], proxyUser[100], proxyPassword[100];
-            ReadSetting(section, "user", "", user, sizeof user, inf);
-            ReadSetting(section, "password", "", password, sizeof password, inf);
-            ReadSetting(section, "proxyuser", "", proxyUser, sizeof proxyUser, inf);
-            ReadSetting(section, "proxypassword", "", proxyPassword, sizeof proxyPassword, inf);
+            ReadSetting(section, SetupKeyName(KeyUser), "", user, sizeof user, inf);
+            ReadSetting(section, SetupKeyName(KeyPassword), "", password, sizeof password, inf);
+            ReadSetting(section, SetupKeyName(KeyProxyUser), "", proxyUser, sizeof proxyUser, inf);
+            ReadSetting(section, SetupKeyName(KeyProxyPassword), "", proxyPassword, sizeof proxyPassword, inf);
             transport->SetCredentials(user, password);
             transport->SetProxyCredentials(proxyUser, proxyPassword);
             SetStatusFromString(IDS_CONNECTING, siteName, siteName);

@@ -14,6 +14,7 @@
 #include "base/system_dll_win.h"
 #include "resources/resource.h"
 #include "setup/profile_win.h"
+#include "setup/setup_keys.h"
 #include "ui/window_win.h"
 
 namespace {
@@ -32,9 +33,12 @@ HINSTANCE TextInstance() {
     return instance ? instance : GetModuleHandleA(nullptr);
 }
 
-void ReadValue(const Component* c, const char* key, const char* defaultValue, char* out,
-               int size) {
-    ReadSetting(c->section, key, defaultValue, out, size, c->infPath);
+void ReadValue(const Component* c, SetupKeyId key, const char* defaultValue, char* out, int size) {
+    ReadSetting(c->section, SetupKeyName(key), defaultValue, out, size, c->infPath);
+}
+
+int ReadInteger(const char* section, SetupKeyId key, int defaultValue, const char* iniPath) {
+    return static_cast<int>(GetPrivateProfileIntA(section, SetupKeyName(key), defaultValue, iniPath));
 }
 
 void SetRowText(int row, int column, const char* text) {
@@ -47,7 +51,7 @@ void SetRowText(int row, int column, const char* text) {
 
 bool ClassIdsExist(const Component* c) {
     char list[400];
-    ReadValue(c, "NoDownloadIfObjectsExist", "", list, sizeof list);
+    ReadValue(c, KeyNoDownloadIfObjectsExist, "", list, sizeof list);
     HKEY classes = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &classes) != ERROR_SUCCESS)
         return true;  // nothing to look in: the test cannot fail
@@ -138,7 +142,7 @@ bool FileTestPasses(char* token) {
 
 bool FilesExist(const Component* c) {
     char list[400];
-    ReadValue(c, "NoDownloadIfFilesExist", "", list, sizeof list);
+    ReadValue(c, KeyNoDownloadIfFilesExist, "", list, sizeof list);
     char* cursor = list;
     while (char* token = NextToken(&cursor, kListSeparators)) {
         if (!FileTestPasses(token)) return false;
@@ -146,7 +150,7 @@ bool FilesExist(const Component* c) {
     return true;
 }
 
-bool IsListEmpty(const Component* c, const char* key) {
+bool IsListEmpty(const Component* c, SetupKeyId key) {
     char list[400];
     ReadValue(c, key, "", list, sizeof list);
     char* cursor = list;
@@ -157,7 +161,7 @@ bool IsListEmpty(const Component* c, const char* key) {
 // when all are there; returns whether any file is listed.
 bool FirstMissingFile(const Component* c, char* out, int size) {
     char list[300];
-    ReadValue(c, "files", "", list, sizeof list);
+    ReadValue(c, KeyFiles, "", list, sizeof list);
     char* cursor = list;
     out[0] = 0;
     bool any = false;
@@ -178,9 +182,9 @@ void LogComponentState(const Component* c) {
     char status[100];
     GetStateText(c, TextInstance(), status, sizeof status);
     char objects[400], files[400], missing[MAX_PATH];
-    ReadValue(c, "NoDownloadIfObjectsExist", "", objects, sizeof objects);
-    ReadValue(c, "NoDownloadIfFilesExist", "", files, sizeof files);
-    const char* tests = IsListEmpty(c, "NoDownloadIfObjectsExist") && IsListEmpty(c, "NoDownloadIfFilesExist")
+    ReadValue(c, KeyNoDownloadIfObjectsExist, "", objects, sizeof objects);
+    ReadValue(c, KeyNoDownloadIfFilesExist, "", files, sizeof files);
+    const char* tests = IsListEmpty(c, KeyNoDownloadIfObjectsExist) && IsListEmpty(c, KeyNoDownloadIfFilesExist)
                             ? "none"
                         : c->state == AlreadyInstalled ? "passed"
                                                        : "not passed";
@@ -236,18 +240,18 @@ int AddComponent(const char* section, const char* iniPath) {
     if (std::strlen(section) >= sizeof probe.section || std::strlen(iniPath) >= sizeof probe.infPath)
         return 0;
     char name[200];
-    ReadSetting(section, "name", "", name, sizeof name, iniPath);
+    ReadSetting(section, SetupKeyName(KeyName), "", name, sizeof name, iniPath);
     if (!name[0]) return 0;
-    if (GetPrivateProfileIntA(section, "enable", 1, iniPath) == 0) return 0;
+    if (ReadInteger(section, KeyEnable, 1, iniPath) == 0) return 0;
 
     Component* c = new (std::nothrow) Component();
     if (!c) return 0;
     c->downloadFolder = catalogueFolder;
     std::strcpy(c->infPath, iniPath);
     std::strcpy(c->section, section);
-    c->sizeKB = static_cast<int>(GetPrivateProfileIntA(section, "size", 0, iniPath));
-    c->displayOrder = static_cast<int>(GetPrivateProfileIntA(section, "DisplayOrder", 100, iniPath));
-    c->installOrder = static_cast<int>(GetPrivateProfileIntA(section, "InstallOrder", 100, iniPath));
+    c->sizeKB = ReadInteger(section, KeySize, 0, iniPath);
+    c->displayOrder = ReadInteger(section, KeyDisplayOrder, 100, iniPath);
+    c->installOrder = ReadInteger(section, KeyInstallOrder, 100, iniPath);
     c->state = NeedDownload;
     c->addedOrder = addedCount;
     DecideInitialState(c);
@@ -296,7 +300,7 @@ void SortComponents() {
 
 int GetProtocol(const Component* component) {
     char value[40];
-    ReadValue(component, "Protocol", "selfext", value, sizeof value);
+    ReadValue(component, KeyProtocol, "selfext", value, sizeof value);
     return ProtocolFromName(value);
 }
 
@@ -304,7 +308,7 @@ void GetSourceDirectory(const Component* component, char* out, int size) {
     if (!out || size <= 0) return;
     switch (GetProtocol(component)) {
         case ProtocolCopy:
-            ReadValue(component, "SourceDir", "", out, size);
+            ReadValue(component, KeySourceDir, "", out, size);
             break;
         case ProtocolCdrom: {
             char program[MAX_PATH];
@@ -329,8 +333,8 @@ void GetSourcePath(const Component* component, const char* fileName, char* out, 
 }
 
 int IsAlreadyInstalled(const Component* component) {
-    const bool objectTest = !IsListEmpty(component, "NoDownloadIfObjectsExist");
-    const bool fileTest = !IsListEmpty(component, "NoDownloadIfFilesExist");
+    const bool objectTest = !IsListEmpty(component, KeyNoDownloadIfObjectsExist);
+    const bool fileTest = !IsListEmpty(component, KeyNoDownloadIfFilesExist);
     if (!objectTest && !fileTest) return 0;
     if (objectTest && !ClassIdsExist(component)) return 0;
     if (fileTest && !FilesExist(component)) return 0;
@@ -339,7 +343,7 @@ int IsAlreadyInstalled(const Component* component) {
 
 int AreFilesPresent(const Component* component) {
     char list[300];
-    ReadValue(component, "files", "", list, sizeof list);
+    ReadValue(component, KeyFiles, "", list, sizeof list);
     char* cursor = list;
     bool any = false;
     while (char* name = NextToken(&cursor, kListSeparators)) {

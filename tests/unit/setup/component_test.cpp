@@ -1,11 +1,18 @@
-// Protocol names, version requirements, the program's directory and the
-// names a component's file list may use.
+// Protocol names, version requirements, the program's directory, the
+// names a component's file list may use, and the table of the keys of a
+// setup description.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "setup/component.h"
+#include "setup/setup_keys.h"
 
 TEST(ProtocolFromNameTest, CaseRulesPerProtocol) {
     EXPECT_EQ(ProtocolFtp, ProtocolFromName("ftp"));
@@ -102,4 +109,80 @@ TEST(FileNameSafetyTest, AListIsSafeOnlyWhenEveryNameIs) {
     EXPECT_EQ(0, AreFileNamesSafe("a.cab,..\\b.cab"));
     EXPECT_EQ(0, AreFileNamesSafe("a.cab C:\\b.cab"));
     EXPECT_EQ(0, AreFileNamesSafe(std::string(400, 'n').c_str()));
+}
+
+TEST(SetupKeysTest, KeysAreFoundWithoutCaseAndNumbersAsTheProgramWritesThem) {
+    int number = -1;
+    EXPECT_EQ(KeyProtocol, FindSetupKey(KeyInComponent, "PROTOCOL", &number));
+    EXPECT_EQ(0, number);
+    EXPECT_EQ(KeySourceDir, FindSetupKey(KeyInComponent, "sourceDir", &number));
+    EXPECT_EQ(KeySite, FindSetupKey(KeyInComponent, "site", &number));
+    EXPECT_EQ(KeyInstall, FindSetupKey(KeyInComponent, "Install12", &number));
+    EXPECT_EQ(12, number);
+    EXPECT_EQ(KeyMirrorSite, FindSetupKey(KeyInComponent, "site2", &number));
+    EXPECT_EQ(2, number);
+    EXPECT_EQ(KeyMirrorPassword, FindSetupKey(KeyInComponent, "password3", &number));
+    EXPECT_EQ(KeyFileSha256, FindSetupKey(KeyInComponent, "SHA256", &number));
+    EXPECT_EQ(KeyFileSha256Nth, FindSetupKey(KeyInComponent, "sha256_1", &number));
+    EXPECT_EQ(1, number);
+    EXPECT_EQ(KeyComponents, FindSetupKey(KeyInDefs, "Components", &number));
+    // Numbers the program never formats, keys of the other place, and
+    // near misses are unknown.
+    for (const char* key : {"install0", "install01", "install", "install-1", "install1x", "install10000", "site1",
+                            "user1", "sha256_0", "sha256_", "sha2561", "components", "name ", ""})
+        EXPECT_EQ(-1, FindSetupKey(KeyInComponent, key, &number)) << key;
+    EXPECT_EQ(-1, FindSetupKey(KeyInDefs, "name", &number));
+    EXPECT_EQ(-1, FindSetupKey(KeyInDefs, nullptr, &number));
+
+    char nearest[64];
+    const std::pair<const char*, const char*> typos[] = {
+        {"Protocl", "Protocol"}, {"sourcedirectory", "SourceDir"}, {"instal1", "install1"},
+        {"sha265", "sha256"},    {"sites2", "site2"},              {"DisplayOrdr", "DisplayOrder"}};
+    for (const auto& typo : typos) {
+        NearestSetupKey(KeyInComponent, typo.first, nearest, sizeof nearest);
+        EXPECT_STREQ(typo.second, nearest) << typo.first;
+    }
+    NearestSetupKey(KeyInDefs, "component", nearest, sizeof nearest);
+    EXPECT_STREQ("components", nearest);
+    NearestSetupKey(KeyInDefs, std::string(500, 'x').c_str(), nearest, 4);
+    EXPECT_EQ(3u, std::strlen(nearest));
+}
+
+// Every key the program reads from a setup description is in the table, so
+// that the publisher's check never calls one of them unknown.
+TEST(SetupKeysTest, EveryKeyTheProgramReadsIsInTheTable) {
+    const char* root = std::getenv("CV_SOURCE_DIR");
+    ASSERT_NE(nullptr, root);
+    // Keys written out where the program reads them, and numbered keys
+    // formatted for reading ("install%d").
+    const std::regex read(R"re((ReadSetting|GetPrivateProfileIntA|GetPrivateProfileStringA)\(\s*[^,()]+,\s*"([^"]+)")re");
+    const std::regex numbered(R"re("([A-Za-z_]+)%d")re");
+    int found = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(root) + "/src")) {
+        if (entry.path().extension() != ".cpp") continue;
+        std::ifstream in(entry.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::string source = text.str();
+        if (source.find("ReadSetting(") == std::string::npos &&
+            source.find("GetPrivateProfileIntA(") == std::string::npos)
+            continue;
+        for (std::sregex_iterator m(source.begin(), source.end(), read), end; m != end; ++m) {
+            const std::string key = (*m)[2];
+            int number;
+            EXPECT_TRUE(FindSetupKey(KeyInComponent, key.c_str(), &number) >= 0 ||
+                        FindSetupKey(KeyInDefs, key.c_str(), &number) >= 0)
+                << entry.path() << " reads \"" << key << "\", which the key table lacks";
+            ++found;
+        }
+        for (std::sregex_iterator m(source.begin(), source.end(), numbered), end; m != end; ++m) {
+            const std::string key = std::string((*m)[1]) + "1";
+            int number;
+            EXPECT_GE(FindSetupKey(KeyInComponent, key.c_str(), &number), 0)
+                << entry.path() << " formats \"" << (*m)[0] << "\", which the key table lacks";
+            ++found;
+        }
+    }
+    // The scan still sees the program's readers.
+    EXPECT_GE(found, 4);
 }
