@@ -6,3 +6,4 @@ int CmdList(int argc, char** argv);      // list FILE
 int CmdSplit(int argc, char** argv);     // split FILE DIR [--part-size BYTES]
 int CmdPin(int argc, char** argv);       // pin FILE...
 int CmdScramble(int argc, char** argv);  // scramble TEXT [--seed N]
+int CmdCheck(int argc, char** argv);     // check SETUP.inf [--online]

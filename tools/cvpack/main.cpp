@@ -1,6 +1,7 @@
 // cvpack: packs files onto the installer executable, lists a package, splits
 // a file into the part layout of an HTTP site, prints the fingerprints a
-// setup description pins, and scrambles credentials.
+// setup description pins, checks a setup description, and scrambles
+// credentials.
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,7 @@ static int Usage() {
                  "       cvpack list FILE\n"
                  "       cvpack split FILE DIR [--part-size BYTES]\n"
                  "       cvpack pin FILE...\n"
+                 "       cvpack check SETUP.inf [--online]\n"
                  "       cvpack scramble TEXT [--seed N]\n");
     return 2;
 }
@@ -23,6 +25,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "list")) return CmdList(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "split")) return CmdSplit(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "pin")) return CmdPin(argc - 2, argv + 2);
+    if (!std::strcmp(cmd, "check")) return CmdCheck(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "scramble")) return CmdScramble(argc - 2, argv + 2);
     return Usage();
 }
