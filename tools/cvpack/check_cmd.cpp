@@ -319,7 +319,7 @@ void SetupCheck::CheckActions(const IniSection& section, int rounds) {
         if (!SplitActionLine(value.c_str(), &action))
             Problem(&section, &line, line.key,
                     "\"%s\" does not parse: an action is VERB,FILE[,ARGUMENTS] (run, copy, package, ispackage or "
-                    "a verb of the shell); the program does nothing with it",
+                    "a verb of the shell) with FILE inside the component's folder; the component fails there",
                     value.c_str());
     }
 }
@@ -331,11 +331,17 @@ void SetupCheck::CheckRegistryLines(const IniSection& target, const std::string&
         line.push_back('\0');
         RegistryLine parsed;
         const RegistryLineKind kind = SplitRegistryLine(line.data(), &parsed);
+        unsigned number = 0;
         if (kind == RegistryLineBadRoot)
             Problem(&target, &entry, "",
-                    "the root is none of HKCR, HKCU, HKLM, HKU: the import%s stops here", where.c_str());
+                    "the root is none of HKCR, HKCU, HKLM, HKU: the import%s stops here and the component fails",
+                    where.c_str());
         else if (kind == RegistryLineSkipped)
             Problem(&target, &entry, "", "not ROOT,KEY,NAME=TYPE,DATA: the import%s passes over it", where.c_str());
+        else if (parsed.isDword && !ParseDecimalDword(parsed.data, &number))
+            Problem(&target, &entry, "",
+                    "\"%s\" is no DWORD number: the import%s writes 0 and the component fails", parsed.data,
+                    where.c_str());
     }
 }
 
@@ -343,18 +349,20 @@ void SetupCheck::CheckRegistry(const IniSection& section, const IniLine& line) {
     const std::string value = Value(section, line.key, "");
     char name[1024], file[1024];
     if (!SplitRegistryReference(value.c_str(), path.c_str(), name, sizeof name, file, sizeof file)) {
-        Problem(&section, &line, line.key, "\"%s\" names no section: nothing is imported", value.c_str());
+        Problem(&section, &line, line.key,
+                "\"%s\" names no section, or a file outside the setup's folder: the component fails",
+                value.c_str());
         return;
     }
     if (file == path) {
         const IniSection* target = ini.Find(name);
         if (!target) {
-            Problem(&section, &line, line.key, "registry section [%s] does not exist: nothing is imported", name);
+            Problem(&section, &line, line.key, "registry section [%s] does not exist: the component fails", name);
             return;
         }
         used.push_back(target);
         if (target->lines.empty())
-            Problem(&section, &line, line.key, "registry section [%s] is empty: nothing is imported", name);
+            Problem(&section, &line, line.key, "registry section [%s] is empty: the component fails", name);
         CheckRegistryLines(*target, "");
         return;
     }
@@ -369,7 +377,7 @@ void SetupCheck::CheckRegistry(const IniSection& section, const IniLine& line) {
     }
     const IniSection* target = other.Find(name);
     if (!target || target->lines.empty()) {
-        Problem(&section, &line, line.key, "%s has no section [%s] with lines: nothing is imported", file, name);
+        Problem(&section, &line, line.key, "%s has no section [%s] with lines: the component fails", file, name);
         return;
     }
     CheckRegistryLines(*target, " from " + native);
