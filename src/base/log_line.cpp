@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 namespace {
 const char kMask[] = "***";
 
@@ -29,18 +31,9 @@ struct Out {
     void Put(const char* s) { Put(s, static_cast<int>(std::strlen(s))); }
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(const char* a, int n, const char* b) {
-    if (static_cast<int>(std::strlen(b)) != n) return false;
-    for (int i = 0; i < n; ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
 bool EndsWithText(const char* a, int n, const char* suffix) {
     int m = static_cast<int>(std::strlen(suffix));
-    return n >= m && SameText(a + n - m, m, suffix);
+    return n >= m && EqualNoCase(a + n - m, static_cast<size_t>(m), suffix);
 }
 
 bool IsBlank(char c) { return c == ' '; }
@@ -131,7 +124,7 @@ int StemLength(const char* name) {
 // (the file system keeps either) still sort by their stamps.
 int CompareText(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        char x = Lower(*a), y = Lower(*b);
+        char x = AsciiLower(*a), y = AsciiLower(*b);
         if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
         if (!x) return 0;
     }
@@ -309,11 +302,10 @@ bool IsRunLogName(const char* moduleFileName, const char* fileName) {
     // <stem>-YYYYMMDD-HHMMSS-mmm.log
     const char* f = fileName ? fileName : "";
     if (static_cast<int>(std::strlen(f)) != stem + 24) return false;
-    for (int i = 0; i < stem; ++i)
-        if (Lower(f[i]) != Lower(name[i])) return false;
+    if (!EqualNoCaseN(f, name, static_cast<size_t>(stem))) return false;
     const char* t = f + stem;
     return t[0] == '-' && AllDigits(t + 1, 8) && t[9] == '-' && AllDigits(t + 10, 6) &&
-           t[16] == '-' && AllDigits(t + 17, 3) && SameText(t + 20, 4, ".log");
+           t[16] == '-' && AllDigits(t + 17, 3) && EqualNoCase(t + 20, 4, ".log");
 }
 
 int SelectOldLogs(const char* const* names, int count, int keep, int* remove) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
 #include "base/process_win.h"
 #include "base/resume_shortcut_win.h"
 #include "base/text_copy.h"
@@ -304,7 +305,7 @@ int DownloadDialog::NextFile() {
 
     Downloader* transport = CurrentTransport();
     if (transport) {
-        if (transport != connectedTransport || !SameSiteName(connectedSite, siteName)) {
+        if (transport != connectedTransport || !EqualNoCase(connectedSite, siteName)) {
             const char* section = currentComponent->section;
             const char* inf = currentComponent->infPath;
             char user[100], password[100], proxyUser[100], proxyPassword[100];

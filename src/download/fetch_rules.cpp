@@ -14,8 +14,6 @@ void Append(char* out, int size, int* used, const char* text) {
     while (*text && *used < size - 1) out[(*used)++] = *text++;
     out[*used] = '\0';
 }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
 void BuildRemotePath(const char* remoteDir, const char* fileName, int isFtp, char* out, int size) {
@@ -73,11 +71,4 @@ bool AppendSetupPathArgument(const char* setupPath, char* out, int size) {
     Append(out, size, &used, setupPath);
     Append(out, size, &used, "\"");
     return true;
-}
-
-int SameSiteName(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (Lower(*a) != Lower(*b)) return 0;
-        if (!*a) return 1;
-    }
 }

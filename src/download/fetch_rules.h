@@ -38,6 +38,3 @@ const char* StartShortcutArguments(int saveProxySettings);
 // setup description named with "-inf " needs last on its command line;
 // false (and `out` unchanged) when it does not fit whole.
 bool AppendSetupPathArgument(const char* setupPath, char* out, int size);
-
-// ASCII case-insensitive equality of two site names.
-int SameSiteName(const char* a, const char* b);

@@ -3,6 +3,7 @@
 #include "download/ftp_protocol.h"
 #include "download/report_bytes.h"
 
+#include "base/ascii_case.h"
 #include "base/text_copy.h"
 #include "base/run_log.h"
 
@@ -18,14 +19,6 @@ const char kDefaultPassword[] = "cvget@corvane.com";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool SameHostName(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
 
 
 }  // namespace
@@ -74,10 +67,7 @@ long long ParseAnnouncedSize(const char* reply) {
             if (value <= LLONG_MAX / 100) value = value * 10 + (*q - '0');
         }
         while (*q == ' ' || *q == '\t') ++q;
-        static const char kBytes[] = "bytes";
-        int k = 0;
-        while (k < 5 && (q[k] | 0x20) == kBytes[k]) ++k;
-        if (k == 5 && value <= LLONG_MAX / 100) found = value;
+        if (StartsNoCase(q, "bytes") && value <= LLONG_MAX / 100) found = value;
     }
     return found;
 }
@@ -150,7 +140,7 @@ void FtpProtocol::BeginOpen(const char* host) {
     Close();
     if (!host) host = "";
     // A login kept from an earlier Open goes to no other host than its own.
-    if (!credentialsGiven_ && !SameHostName(loginHost_, host)) {
+    if (!credentialsGiven_ && !EqualNoCase(loginHost_, host)) {
         CopyTruncated(user_, kTextSize, "anonymous");
         CopyTruncated(password_, kTextSize, kDefaultPassword);
     }

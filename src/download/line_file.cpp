@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -221,13 +223,7 @@ struct EscapedText {
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name) {
     // An https site keeps its scheme in front of the user information.
-    static const char kSecure[] = "https://";
-    bool secure = true;
-    for (int i = 0; kSecure[i] && secure; ++i) {
-        char c = site[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        secure = c == kSecure[i];
-    }
+    bool secure = StartsNoCase(site, "https://");
     EscapedText u(user), p(password);
     if (secure)
         std::snprintf(out, size, "https://%s:%s@%s%s%s", u.text, p.text, site + 8, remotePath, name);

@@ -4,32 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
 #include "base/text_copy.h"
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
 // True when [p, end) begins with `word` (any case) followed by a blank or
 // the end; *after then points past the blanks behind it.
 bool TakeWord(const char* p, const char* end, const char* word, const char** after) {
-    size_t n = std::strlen(word);
-    if (size_t(end - p) < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(p[i]) != word[i]) return false;
-    const char* q = p + n;
+    if (!StartsNoCase(p, size_t(end - p), word)) return false;
+    const char* q = p + std::strlen(word);
     if (q < end && !IsBlank(*q)) return false;
     while (q < end && IsBlank(*q)) ++q;
     *after = q;
-    return true;
-}
-
-bool StartsWithNoCase(const char* p, const char* end, const char* prefix) {
-    size_t n = std::strlen(prefix);
-    if (size_t(end - p) < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(p[i]) != prefix[i]) return false;
     return true;
 }
 
@@ -49,13 +37,13 @@ bool ParseEntry(const char* p, const char* end, PacEntry* out) {
         // A bare list entry; a selector names the protocol it is for.
         const char* eq = static_cast<const char*>(std::memchr(p, '=', size_t(end - p)));
         if (eq) {
-            if (!StartsWithNoCase(p, end, "http=")) return false;
+            if (!StartsNoCase(p, size_t(end - p), "http=")) return false;
             p = eq + 1;
         }
         for (const char* q = p; q < end; ++q)
             if (IsBlank(*q)) return false;  // "SOCKS host:1" and other schemes
     }
-    if (StartsWithNoCase(p, end, "http://")) p += 7;
+    if (StartsNoCase(p, size_t(end - p), "http://")) p += 7;
     // Anything after the host and port (a path, a second word) is not ours.
     const char* stop = p;
     while (stop < end && !IsBlank(*stop) && *stop != '/') ++stop;
@@ -109,7 +97,7 @@ bool PacLookupUrl(const char* site, const char* remotePath, const char* fileName
     if (size <= 0) return false;
     out[0] = 0;
     const char* s = site ? site : "";
-    if (StartsWithNoCase(s, s + std::strlen(s), "http://")) s += 7;
+    if (StartsNoCase(s, "http://")) s += 7;
     // User information never goes to the script.
     const char* slash = std::strchr(s, '/');
     const char* at = nullptr;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
 #include "download/line_file.h"
 
 namespace {
@@ -54,8 +55,7 @@ bool PickHttpProxyEntry(char* value) {
         while (*p == ';' || *p == ' ' || *p == '\t') ++p;
         const char* end = p;
         while (*end && *end != ';') ++end;
-        if (end - p >= 5 && (p[0] | 0x20) == 'h' && (p[1] | 0x20) == 't' && (p[2] | 0x20) == 't' &&
-            (p[3] | 0x20) == 'p' && p[4] == '=') {
+        if (StartsNoCase(p, static_cast<size_t>(end - p), "http=")) {
             const char* from = p + 5;
             while (from < end && (*from == ' ' || *from == '\t')) ++from;
             const char* to = end;

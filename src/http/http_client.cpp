@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "base/ascii_case.h"
 #include "http/codec.h"
 #include "http/http_url.h"
 #include "http/net.h"
@@ -69,6 +70,13 @@ const char* Find(const char* begin, const char* end, const char* needle) {
     return nullptr;
 }
 
+// The same, with letters in either case.
+const char* FindNoCase(const char* begin, const char* end, const char* needle) {
+    for (const char* p = begin; p < end; ++p)
+        if (StartsNoCase(p, size_t(end - p), needle)) return p;
+    return nullptr;
+}
+
 // Copies the value after a header name up to the first CR or LF, cut to the
 // field's size.
 void TakeValue(const char* from, const char* end, char* out, int capacity) {
@@ -118,25 +126,13 @@ bool BasicCredentials(const char* user, const char* password, char* out, int cap
 
 // ---- IAD_URL ----------------------------------------------------------------
 
-namespace {
-// True when `text` begins with `prefix`, letters in any case.
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        char c = *text;  // stops at the terminator, which matches nothing
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != *prefix) return false;
-    }
-    return true;
-}
-}  // namespace
-
 IAD_URL::IAD_URL(const char* text)
     : user(nullptr), password(nullptr), host(nullptr), path(nullptr), port(80), secure(false) {
     if (!text) text = "";
     const char* rest = text;
-    if (StartsWithNoCase(rest, "http://")) {
+    if (StartsNoCase(rest, "http://")) {
         rest += 7;
-    } else if (StartsWithNoCase(rest, "https://")) {
+    } else if (StartsNoCase(rest, "https://")) {
         rest += 8;
         secure = true;
         port = 443;
@@ -182,15 +178,7 @@ IAD_URL::~IAD_URL() {
 bool RedirectAllowed(const IAD_URL& from, const IAD_URL& to) { return to.secure || !from.secure; }
 
 bool IAD_URL::same_site(const IAD_URL& other) const {
-    if (!host || !other.host || port != other.port || secure != other.secure) return false;
-    const char* a = host;
-    const char* b = other.host;
-    for (; *a && *b; ++a, ++b) {
-        char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
+    return host && other.host && port == other.port && secure == other.secure && EqualNoCase(host, other.host);
 }
 
 void IAD_URL::copy_credentials(const IAD_URL& other) {
@@ -231,16 +219,10 @@ int IAD_HTTPHeader::parse(const char* bytes, int count) {
         status = 1;
         return -1;
     }
-    char upper[IAD_HTTPClient::kHeaderBlock];
-    int n = header_length < int(sizeof upper) ? header_length : int(sizeof upper);
-    for (int i = 0; i < n; ++i) {
-        char c = bytes[i];
-        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-    }
-    const char* found = Find(upper, upper + n, "LOCATION: ");
-    if (found) TakeValue(bytes + (found - upper) + 10, end, location, sizeof location);
-    found = Find(upper, upper + n, "CONTENT-TYPE: ");
-    if (found) TakeValue(bytes + (found - upper) + 14, end, content_type, sizeof content_type);
+    const char* found = FindNoCase(bytes, bytes + header_length, "location: ");
+    if (found) TakeValue(found + 10, end, location, sizeof location);
+    found = FindNoCase(bytes, bytes + header_length, "content-type: ");
+    if (found) TakeValue(found + 14, end, content_type, sizeof content_type);
     return 0;
 }
 

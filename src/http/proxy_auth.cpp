@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 namespace {
 // Copies a text cut to the buffer's size, always terminated.
 void CopyCut(char* out, int size, const char* text) {
@@ -16,16 +18,7 @@ void CopyCut(char* out, int size, const char* text) {
     out[n] = 0;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool SameNoCase(const char* a, int n, const char* word) {
-    int w = static_cast<int>(std::strlen(word));
-    if (n != w) return false;
-    for (int i = 0; i < n; ++i)
-        if (Lower(a[i]) != word[i]) return false;
-    return true;
-}
 
 // Calls `each` with the value of every header line named `name` (lower
 // case), the value's blanks trimmed. The status line is skipped.
@@ -44,7 +37,7 @@ void EachHeader(const char* header, int length, const char* name, F each) {
         if (lineEnd > line && lineEnd[-1] == '\r') --lineEnd;
         if (lineEnd == line) break;  // the blank line ends the block
         const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(lineEnd - line)));
-        if (!colon || !SameNoCase(line, static_cast<int>(colon - line), name)) continue;
+        if (!colon || !EqualNoCase(line, size_t(colon - line), name)) continue;
         (void)nameLength;
         const char* v = colon + 1;
         while (v < lineEnd && IsBlank(*v)) ++v;
@@ -75,9 +68,9 @@ void TakeChallenge(const char* p, const char* e, ProxyChallenge* out) {
     if (w < e && *w == '=') return;
     if (w < e && !IsBlank(*w)) return;
     int n = static_cast<int>(w - p);
-    int scheme = SameNoCase(p, n, "basic") ? kSchemeBasic
-                 : SameNoCase(p, n, "ntlm") ? kSchemeNtlm
-                 : SameNoCase(p, n, "negotiate") ? kSchemeNegotiate
+    int scheme = EqualNoCase(p, size_t(n), "basic") ? kSchemeBasic
+                 : EqualNoCase(p, size_t(n), "ntlm") ? kSchemeNtlm
+                 : EqualNoCase(p, size_t(n), "negotiate") ? kSchemeNegotiate
                                                  : 0;
     if (!scheme) {
         out->others = 1;
@@ -139,8 +132,7 @@ int BasicProxyMemory::Find(const char* host, int port) const {
     if (!host) return -1;
     for (int i = 0; i < count; ++i) {
         const Entry& e = entries[i];
-        if (e.port != port || std::strlen(e.host) != std::strlen(host)) continue;
-        if (SameNoCase(host, static_cast<int>(std::strlen(host)), e.host)) return i;
+        if (e.port == port && EqualNoCase(host, e.host)) return i;
     }
     return -1;
 }
@@ -153,7 +145,7 @@ void BasicProxyMemory::Remember(const char* host, int port) {
     // stand for another proxy.
     if (std::strlen(host) >= sizeof entries[0].host) return;
     Entry& e = count < kEntries ? entries[count++] : entries[next++ % kEntries];
-    for (int i = 0; host[i]; ++i) e.host[i] = Lower(host[i]);
+    for (int i = 0; host[i]; ++i) e.host[i] = AsciiLower(host[i]);
     e.host[std::strlen(host)] = 0;
     e.port = port;
 }
@@ -205,8 +197,8 @@ int HeaderKeepsConnection(const char* header, int length) {
     int said = -1;  // -1 nothing said, 0 close, 1 keep-alive
     auto look = [&](const char* v, const char* e) {
         for (const char* p = v; p < e; ++p) {
-            if (e - p >= 5 && SameNoCase(p, 5, "close")) said = 0;
-            if (e - p >= 10 && SameNoCase(p, 10, "keep-alive") && said != 0) said = 1;
+            if (StartsNoCase(p, size_t(e - p), "close")) said = 0;
+            if (StartsNoCase(p, size_t(e - p), "keep-alive") && said != 0) said = 1;
         }
     };
     EachHeader(header, length, "proxy-connection", look);

@@ -5,25 +5,13 @@
 
 #include <string.h>
 
+#include "base/ascii_case.h"
 #include "setup/component.h"
 #include "setup/profile.h"
 
 namespace {
 
 const char kRestOfLine[] = "\x1b";  // no separator that can occur in a line
-
-int LowerAscii(int c) {
-    return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-}
-
-int EqualNoCase(const char* a, const char* b) {
-    while (*a && *b) {
-        if (LowerAscii((unsigned char)*a) != LowerAscii((unsigned char)*b)) return 0;
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
 
 int IsBlank(char c) {
     return c == ' ' || c == '\t';

@@ -6,18 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
 
 namespace {
-
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        int ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
-        if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
-        if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
-        if (ca != cb) return false;
-        if (!ca) return true;
-    }
-}
 
 // Leading decimal digits of a number, at most 65535; no digits read as 0.
 uint32_t VersionNumber(const char* text) {
@@ -33,9 +24,9 @@ uint32_t VersionNumber(const char* text) {
 
 int ProtocolFromName(const char* value) {
     if (!value) return ProtocolSelfext;
-    if (EqualsIgnoringCase(value, "copy")) return ProtocolCopy;
-    if (EqualsIgnoringCase(value, "cdrom")) return ProtocolCdrom;
-    if (EqualsIgnoringCase(value, "ftp")) return ProtocolFtp;
+    if (EqualNoCase(value, "copy")) return ProtocolCopy;
+    if (EqualNoCase(value, "cdrom")) return ProtocolCdrom;
+    if (EqualNoCase(value, "ftp")) return ProtocolFtp;
     if (!std::strcmp(value, "http")) return ProtocolHttp;
     return ProtocolSelfext;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 const char kDefsSection[] = "defs";
 
 const SetupKey kSetupKeys[kSetupKeyCount] = {
@@ -43,23 +45,6 @@ const SetupKey kSetupKeys[kSetupKeyCount] = {
 
 namespace {
 
-int Lower(int c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
-
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (Lower(static_cast<unsigned char>(*a)) != Lower(static_cast<unsigned char>(*b))) return false;
-        if (!*a) return true;
-    }
-}
-
-// Length of `prefix` when `text` begins with it (ignoring case), else -1.
-int PrefixLength(const char* text, const char* prefix) {
-    int n = 0;
-    for (; prefix[n]; ++n)
-        if (Lower(static_cast<unsigned char>(text[n])) != Lower(static_cast<unsigned char>(prefix[n]))) return -1;
-    return n;
-}
-
 // A number as "%d" writes a positive one; -1 for anything else.
 int KeyNumber(const char* text) {
     if (*text < '1' || *text > '9') return -1;
@@ -86,7 +71,7 @@ int EditDistance(const char* a, const char* b) {
         row[0] = i;
         for (int j = 1; j <= lb; ++j) {
             const int above = row[j];
-            const int change = Lower(static_cast<unsigned char>(a[i - 1])) != Lower(static_cast<unsigned char>(b[j - 1]));
+            const int change = AsciiLower(a[i - 1]) != AsciiLower(b[j - 1]);
             int best = diagonal + change;
             if (above + 1 < best) best = above + 1;
             if (row[j - 1] + 1 < best) best = row[j - 1] + 1;
@@ -111,12 +96,11 @@ int FindSetupKey(SetupKeyPlace place, const char* key, int* number) {
         const SetupKey& k = kSetupKeys[id];
         if (k.place != place) continue;
         if (!k.firstNumber) {
-            if (EqualsIgnoringCase(key, k.name)) return id;
+            if (EqualNoCase(key, k.name)) return id;
             continue;
         }
-        const int length = PrefixLength(key, k.name);
-        if (length < 0) continue;
-        const int n = KeyNumber(key + length);
+        if (!StartsNoCase(key, k.name)) continue;
+        const int n = KeyNumber(key + std::strlen(k.name));
         if (n < k.firstNumber) continue;
         if (number) *number = n;
         return id;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/ascii_case.h"
+
 namespace {
 
 std::string Trim(const std::string& text) {
@@ -16,15 +18,10 @@ std::string Trim(const std::string& text) {
     return text.substr(start, end - start + 1);
 }
 
-int Lower(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : static_cast<unsigned char>(c); }
-
 }  // namespace
 
 bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
+    return a.size() == b.size() && EqualNoCase(a.data(), a.size(), b.c_str());
 }
 
 bool IniFile::Load(const std::string& path) {

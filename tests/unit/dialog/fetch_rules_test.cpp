@@ -73,11 +73,4 @@ TEST(ShortcutArguments, ProxySwitchFollowsTheFlag) {
     EXPECT_STREQ(" /NoIntervention", small);
 }
 
-TEST(SiteNames, CompareWithoutCase) {
-    EXPECT_TRUE(SameSiteName("Host.Example", "host.example"));
-    EXPECT_FALSE(SameSiteName("host", "host2"));
-    EXPECT_FALSE(SameSiteName("", "host"));
-    EXPECT_TRUE(SameSiteName("", ""));
-}
-
 }  // namespace
