@@ -133,8 +133,9 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
         switches.setupPath = setupPath;
     }
     deferPackageSetup = switches.deferPackageSetup;
-    // A folder that an earlier run could not remove goes now.
-    RemoveLeftoverDownloadFolder(instance);
+    // A folder that an earlier run could not remove goes now; not in the
+    // elevated copy, which takes no orders from the user's registry.
+    if (!switches.installKept) RemoveLeftoverDownloadFolder(instance);
     SystemRunModeHost host;
     host.installKept = switches.installKept;
     host.keptFolder = switches.keptFolder;

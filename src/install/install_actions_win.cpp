@@ -7,9 +7,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/own_folder_win.h"
 #include "base/process_win.h"
 #include "base/run_log.h"
 #include "base/system_dll_win.h"
+#include "base/work_folder.h"
 #include "install/action_line.h"
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"
@@ -70,14 +72,18 @@ void MarkComponentEnabled(const Component* component) {
     RegCloseKey(key);
 }
 
-// A fresh folder name in the temporary folder: the system creates a file of
-// that name, which is removed so the extraction can make the folder.
-int MakePackageFolderName(char* out) {
+// A fresh folder of the program's own in the temporary folder, for the
+// package to unpack into and its setup to run from. An elevated install
+// keeps the user's unelevated processes out of it: they could change the
+// setup program between its unpacking and its start.
+int MakePackageFolder(char* out) {
     char temp[MAX_PATH];
     DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp) return 0;
-    if (!GetTempFileNameA(temp, "INS", 0, out)) return 0;
-    DeleteFileA(out);
+    if (!MakeOwnFolder(temp, kPackageFolderPrefix, FolderOfThisElevation, out, MAX_PATH)) {
+        LogEvent("cannot make a folder to unpack into in %s (error %lu)", temp, GetLastError());
+        return 0;
+    }
     return 1;
 }
 
@@ -223,7 +229,7 @@ int RunAction(const Component* component, const char* actionLine) {
     switch (line.kind) {
         case VerbIsPackage: {
             char folder[MAX_PATH];
-            if (!MakePackageFolderName(folder) ||
+            if (!MakePackageFolder(folder) ||
                 !UnpackArchive(source, folder, 0, component->downloadFolder)) {
                 result = 0;
                 break;

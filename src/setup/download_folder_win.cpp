@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/own_folder_win.h"
 #include "base/process_win.h"
 #include "base/run_log.h"
+#include "base/work_folder.h"
 #include "resources/resource.h"
 
 namespace {
@@ -91,14 +93,67 @@ bool DeleteTreeWithRetries(const char* path) {
     }
 }
 
-bool MakeTemporaryName(char* path) {
-    char tempDir[MAX_PATH];
-    DWORD n = GetTempPathA(sizeof tempDir, tempDir);
-    if (n == 0 || n >= sizeof tempDir) return false;
-    if (!GetTempFileNameA(tempDir, "inst", 0, path)) return false;
-    // The system made an empty file of that name; the folder takes its place.
-    DeleteFileA(path);
-    return true;
+bool TemporaryFolder(char* out, DWORD size) {
+    DWORD n = GetTempPathA(size, out);
+    return n > 0 && n < size;
+}
+
+// Whether `path` has a download folder's name and lies directly in the
+// current user's temporary folder, in the form either was written or in
+// their long forms.
+bool IsDownloadFolderOfThisUser(const char* path) {
+    char temp[MAX_PATH];
+    if (!TemporaryFolder(temp, sizeof temp)) return false;
+    if (IsDownloadFolderPath(path, temp)) return true;
+    char longPath[MAX_PATH];
+    char longTemp[MAX_PATH];
+    DWORD a = GetLongPathNameA(path, longPath, sizeof longPath);
+    DWORD b = GetLongPathNameA(temp, longTemp, sizeof longTemp);
+    return a > 0 && a < sizeof longPath && b > 0 && b < sizeof longTemp &&
+           IsDownloadFolderPath(longPath, longTemp);
+}
+
+// A recorded folder is taken up again only when it is one the program
+// made: the record is a value any program of the user can write.
+bool TakeUpRecordedFolder(const char* path) {
+    if (!IsDownloadFolderOfThisUser(path)) {
+        LogEvent("the recorded download folder %s is not one of this program's: a new one is made", path);
+        return false;
+    }
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        // Gone meanwhile: made again under the same name, unless someone
+        // else was quicker.
+        if (CreateOwnFolder(path, FolderOfTheAccount)) {
+            LogEvent("made the download folder %s again", path);
+            return true;
+        }
+    } else if (IsOwnFolder(path)) {
+        return true;
+    }
+    LogEvent("the recorded download folder %s is not the program's own: a new one is made", path);
+    return false;
+}
+
+// Opens a directory entry itself, not what a link points to, and holds it
+// without sharing its deletion, so that it cannot be renamed or replaced by
+// a link while the removal works inside it. Its attributes are read from
+// the open entry; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenFolderEntry(const char* path, DWORD* attributes) {
+    HANDLE entry = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr);
+    if (entry == INVALID_HANDLE_VALUE) return entry;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(entry, &information)) {
+        CloseHandle(entry);
+        return INVALID_HANDLE_VALUE;
+    }
+    *attributes = information.dwFileAttributes;
+    // Wine shows a link in the attributes of its path only, not of the open
+    // entry.
+    DWORD byPath = GetFileAttributesA(path);
+    if (byPath != INVALID_FILE_ATTRIBUTES) *attributes |= byPath & FILE_ATTRIBUTE_REPARSE_POINT;
+    return entry;
 }
 
 }  // namespace
@@ -106,11 +161,14 @@ bool MakeTemporaryName(char* path) {
 int OpenDownloadFolder(DownloadFolder* folder) {
     char key[200];
     LoadRecordKey(folder->instance, key, sizeof key);
-    if (!ReadRecordedPath(key, folder->path, nullptr, true)) {
-        if (!MakeTemporaryName(folder->path)) return 0;
+    if (ReadRecordedPath(key, folder->path, nullptr, true) && TakeUpRecordedFolder(folder->path))
+        return 1;
+    char temp[MAX_PATH];
+    if (!TemporaryFolder(temp, sizeof temp) ||
+        !MakeOwnFolder(temp, kDownloadFolderPrefix, FolderOfTheAccount, folder->path, sizeof folder->path)) {
+        folder->path[0] = '\0';
+        return 0;
     }
-    if (GetFileAttributesA(folder->path) != INVALID_FILE_ATTRIBUTES) return 1;
-    if (!CreateDirectoryA(folder->path, nullptr)) return 0;
     HKEY handle = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &handle, nullptr) == ERROR_SUCCESS) {
@@ -128,12 +186,20 @@ int RemoveDownloadFolder(DownloadFolder* folder) {
         LogEvent("download folder %s kept: a second instance never removes it", folder->path);
         return 0;
     }
-    // An empty path or a drive root is never deleted.
-    if (std::strlen(folder->path) <= 5) return 0;
+    // Only a folder of the program's own kind, where it makes them: the
+    // path comes from the registry or the command line. An empty path or a
+    // drive root never passes.
+    if (!IsDownloadFolderOfThisUser(folder->path)) {
+        LogEvent("%s is not a download folder of this program in the temporary folder: not removed",
+                 folder->path);
+        return 0;
+    }
     char key[200];
     LoadRecordKey(folder->instance, key, sizeof key);
     if (!DeleteTreeWithRetries(folder->path)) {
         MarkForRemoval(key, folder->path);
+        LogEvent("the download folder %s cannot be removed wholly: its record stays, for the next start",
+                 folder->path);
         return 0;
     }
     RegDeleteKeyA(HKEY_CURRENT_USER, key);
@@ -153,35 +219,44 @@ int RemoveLeftoverDownloadFolder(HINSTANCE instance) {
 }
 
 void DeleteTree(const char* path) {
-    char pattern[MAX_PATH];
-    if (std::snprintf(pattern, sizeof pattern, "%s\\*.*", path) >= static_cast<int>(sizeof pattern))
+    DWORD attributes = 0;
+    HANDLE held = OpenFolderEntry(path, &attributes);
+    if (held == INVALID_HANDLE_VALUE) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(held);
+        // A link is removed itself; what it points to is not ours. Anything
+        // else that is no directory is no tree.
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryA(path);
         return;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(pattern, &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (!std::strcmp(entry.cFileName, ".") || !std::strcmp(entry.cFileName, "..")) continue;
-            char child[MAX_PATH];
-            // A cut path would name some other file: such entries are left alone.
-            if (std::snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName) >=
-                static_cast<int>(sizeof child))
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                // Attributes beside the directory bit (hidden, system,
-                // read-only...) must not turn a directory into a "file".
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                    SetFileAttributesA(child, entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-                // A link is removed itself; what it points to is not ours.
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    RemoveDirectoryA(child);
-                else
-                    DeleteTree(child);
-            } else {
-                DeleteFileA(child);
-            }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
     }
+    char pattern[MAX_PATH];
+    if (std::snprintf(pattern, sizeof pattern, "%s\\*.*", path) < static_cast<int>(sizeof pattern)) {
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA(pattern, &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!std::strcmp(entry.cFileName, ".") || !std::strcmp(entry.cFileName, "..")) continue;
+                char child[MAX_PATH];
+                // A cut path would name some other file: such entries are left alone.
+                if (std::snprintf(child, sizeof child, "%s\\%s", path, entry.cFileName) >=
+                    static_cast<int>(sizeof child))
+                    continue;
+                // The listing only says where to look: a directory is
+                // opened and checked itself before anything inside it goes,
+                // and deleting a file never follows a link.
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    DeleteTree(child);
+                else
+                    DeleteFileA(child);
+            } while (FindNextFileA(find, &entry));
+            FindClose(find);
+        }
+    }
+    CloseHandle(held);
+    // Attributes beside the directory bit (hidden, system, read-only...)
+    // must not keep a directory.
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     RemoveDirectoryA(path);
 }
 

@@ -19,6 +19,7 @@ CV_WINE, WINEPREFIX, DISPLAY from scripts/env.sh.
   win_path('windows'|'temp'|'csidl:N'), unix_path(winpath), to_win(unixpath)
   windows_dir(), temp_dir(), startup_dirs(), shortcut_files(), read_shortcut(p)
   reg_key_exists(key), find_window(...) (None when absent)
+  access_list(path)      the access list the system gives back for a path
   state_file()           Unix path of tessark.ini in the Windows directory
   reset()                clear what the program leaves in the prefix
   scratch_dir(name)      an empty Unix directory for one scenario
@@ -422,6 +423,27 @@ def read_shortcut(path):
     return d.get('path', ''), d.get('args', '')
 
 
+def access_list(path):
+    """The access list of a file or folder (Unix or Windows path) as the
+    system gives it back: a dict with 'user' (the driver's own user SID,
+    the same account the program runs as), 'owner', 'control' (int) and
+    'aces', a list of (type, sid, mask, flags)."""
+    r = drive('acl', to_win(path) if path.startswith('/') else path)
+    if r.rc != 0:
+        raise AssertionError('no access list of %s: %s' % (path, r.text))
+    found = {'aces': []}
+    for line in r.lines:
+        k, _, v = line.partition('=')
+        if k == 'ace':
+            kind, sid, mask, flags = v.split(' ')
+            found['aces'].append((int(kind), sid, int(mask, 16), int(flags, 16)))
+        elif k == 'control':
+            found[k] = int(v, 16)
+        else:
+            found[k] = v
+    return found
+
+
 def state_file():
     """Unix path of the state file in the Windows directory (may not exist)."""
     return _match_case(windows_dir(), 'tessark.ini')
@@ -446,7 +468,7 @@ def _remove(path):
 def reset():
     """Clears what a run leaves behind: the programs this script started,
     the program's registry keys, the state file, the resume shortcuts and
-    leftover download folders ("inst*.tmp" in the temporary directory)."""
+    leftover working folders ("ins*.tmp" in the temporary directory)."""
     kill_started()
     for key in APP_KEYS:
         reg_delete(key)
@@ -456,7 +478,8 @@ def reset():
     tmp = temp_dir()
     if os.path.isdir(tmp):
         for name in os.listdir(tmp):
-            if name.lower().startswith('inst') and name.lower().endswith('.tmp'):
+            # Download folders ("inst...") and package folders ("INS...").
+            if name.lower().startswith('ins') and name.lower().endswith('.tmp'):
                 _remove(os.path.join(tmp, name))
 
 

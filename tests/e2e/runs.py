@@ -23,6 +23,8 @@ CLIENT_SETUP = os.path.join(cvtest.BIN_DIR, 'cvclientsetup.exe')
 FOLDER_KEY = r'HKEY_CURRENT_USER\Software\Corvane\CvGet'
 APP_PATHS = r'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\corvane.exe'
 PART_SIZE = 4096
+ADMINISTRATORS = 'S-1-5-32-544'
+SYSTEM = 'S-1-5-18'
 DIALOG = 'Downloading Software...'
 RESUMING = 'Resuming Download of Software...'
 
@@ -234,6 +236,19 @@ class RunTestCase(unittest.TestCase):
         self.assertTrue(os.path.exists(path), path)
         with open(path, 'rb') as f:
             self.assertEqual(site.content, f.read(), 'installed %s differs' % site.name)
+
+    def assertOwnFolder(self, path):
+        """The folder's access list, as the system gives it back, grants
+        nobody but the account the program runs as, the Administrators and
+        SYSTEM. (Wine keeps no access list: it reads one back from the
+        folder's Unix mode, which tells the owner's and everyone's access;
+        a folder made plainly there lets everyone read.)"""
+        found = cvtest.access_list(path)
+        allowed = {found['user'], ADMINISTRATORS, SYSTEM}
+        self.assertTrue(found['aces'], found)
+        for kind, sid, mask, flags in found['aces']:
+            self.assertIn(sid, allowed, '%s grants %x to %s' % (path, mask, sid))
+        self.assertIn(found['owner'], allowed)
 
     def assertCleanedUp(self):
         self.assertIsNone(cvtest.reg_query(FOLDER_KEY, 'Path'))

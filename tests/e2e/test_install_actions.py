@@ -102,6 +102,24 @@ class InstallActions(runs.RunTestCase):
         self.assertEqual(3, program.wait(60))
         self.assertFalse(os.path.exists(marker))
 
+    def test_ispackage_unpacks_into_a_folder_of_its_own(self):
+        archive = os.path.join(self.work, 'client.zip')
+        with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED) as z:
+            z.write(runs.CLIENT_SETUP, 'setup.exe')
+        inf = ('[defs]\ncomponents=client\n'
+               '[client]\nname=Client\nfiles=client.zip\ninstall1=ispackage,client.zip,-success\n')
+        program = cvtest.start(exe=runs.package(self.work, inf, extra_files={
+            'client.zip': archive, 'cvgetex.dll': os.path.join(cvtest.BIN_DIR, 'cvgetex.dll')}))
+        self.assertEqual(0, program.wait(60))
+        # Its setup ran from there and reported success.
+        self.assertEqual('1', runs.state_values().get('result.success'))
+        temp = cvtest.temp_dir()
+        folders = [n for n in os.listdir(temp) if n.startswith('INS') and n.endswith('.tmp')]
+        self.assertEqual(1, len(folders), folders)
+        self.assertEqual(15, len(folders[0]))
+        self.assertTrue(os.path.exists(os.path.join(temp, folders[0], 'setup.exe')))
+        self.assertOwnFolder(os.path.join(temp, folders[0]))
+
 
 if __name__ == '__main__':
     unittest.main()

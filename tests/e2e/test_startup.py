@@ -1,6 +1,7 @@
 """Start-up of the real program: one instance at a time with the hand-over
-to the running one, "-run2", the resume prompt of "/AskForRestart", and
-switches found inside longer words."""
+to the running one, "-run2", the resume prompt of "/AskForRestart",
+switches found inside longer words, and the removal of a folder left for
+the next start, which touches only a download folder of the program."""
 import os
 import unittest
 
@@ -195,6 +196,64 @@ class TrayStarts(unittest.TestCase):
         cvtest.post('WM_CLOSE', title=TRAY_CLASS, cls=TRAY_CLASS)
         self.assertEqual(4, p.wait(30))
 
+
+class LeftoverRemoval(unittest.TestCase):
+    """A record marked "RemovePending" makes a start remove the folder it
+    names; the record is a registry value any program of the user can
+    write."""
+
+    def setUp(self):
+        cvtest.reset()
+        self.work = cvtest.scratch_dir(self.id().split('.')[-1])
+
+    def tearDown(self):
+        cvtest.kill_started()
+        cvtest.reset()
+
+    def mark(self, winpath):
+        cvtest.reg_add(FOLDER_KEY, 'Path', winpath)
+        cvtest.reg_add(FOLDER_KEY, 'RemovePending', 1, 'REG_DWORD')
+
+    def start_and_quit(self):
+        p = cvtest.start('/tray')
+        wait_tray()
+        cvtest.quit_tray()
+        self.assertEqual(4, p.wait(30))
+
+    def test_a_record_naming_another_folder_removes_nothing(self):
+        other = os.path.join(self.work, 'documents')
+        os.makedirs(os.path.join(other, 'inner'))
+        with open(os.path.join(other, 'inner', 'letter.txt'), 'wb') as f:
+            f.write(b'mine')
+        # Neither the folder itself, nor a folder of the program's name
+        # inside it, nor the temporary folder.
+        nested = os.path.join(other, 'instE2E5.tmp')
+        os.makedirs(nested)
+        for named in [cvtest.to_win(other), cvtest.to_win(nested), cvtest.win_path('temp')]:
+            self.mark(named)
+            self.start_and_quit()
+            self.assertTrue(os.path.exists(os.path.join(other, 'inner', 'letter.txt')), named)
+            self.assertTrue(os.path.isdir(nested), named)
+            self.assertTrue(os.path.isdir(cvtest.temp_dir()))
+
+    def test_a_link_inside_a_download_folder_is_not_followed(self):
+        outside = os.path.join(self.work, 'outside')
+        os.makedirs(outside)
+        with open(os.path.join(outside, 'letter.txt'), 'wb') as f:
+            f.write(b'mine')
+        folder = recorded_folder('instE2E4.tmp')
+        os.makedirs(os.path.join(folder, 'sub'))
+        # A folder link (Wine shows a Unix link to a folder as a reparse
+        # point; it shows a link to a file as a plain file, and deletes the
+        # file it points to when asked to delete the link, so that case
+        # cannot be played here).
+        os.symlink(outside, os.path.join(folder, 'sub', 'link'))
+        self.mark(cvtest.win_path('temp') + '\\instE2E4.tmp')
+        self.start_and_quit()
+        self.assertFalse(os.path.exists(os.path.join(folder, 'part.bin')))
+        self.assertEqual(['letter.txt'], os.listdir(outside))
+        with open(os.path.join(outside, 'letter.txt'), 'rb') as f:
+            self.assertEqual(b'mine', f.read())
 
 if __name__ == '__main__':
     unittest.main(verbosity=2)

@@ -1,5 +1,5 @@
 """The typical run from a package: the package is written into a fresh
-download folder and its setup description read, the introduction is
+download folder of the program's own and its setup description read, the introduction is
 answered, an "http" component is fetched from the web server part by part,
 "Ready to Install" is answered, the client's setup reports success, and the
 run cleans up after itself."""
@@ -26,6 +26,7 @@ class TypicalRun(runs.RunTestCase):
         self.assertIsNotNone(folder)
         for name in ['client.inf', 'cvclientsetup.exe', 'setup.exe']:
             self.assertTrue(os.path.exists(os.path.join(folder, name)), name)
+        self.assertOwnFolder(folder)
         target, args = self.shortcut()
         # Wine reports a system with elevation: the user's own Startup folder.
         self.assertEqual([os.path.join(cvtest.startup_dirs()[0], cvtest.SHORTCUT_NAME)],

@@ -29,12 +29,17 @@
 //                         abort, ignore or a number
 //   path WHAT             print a path: windows, temp, system, csidl:N
 //   lnk PATH              print "path=" and "args=" of a shell link
+//   acl PATH              print the access list of a file or folder as the
+//                         system gives it back: "user=" (this process's
+//                         user SID), "owner=", "control=" (hex) and one
+//                         "ace=TYPE SID MASK FLAGS" line per entry
 //
 // Exit code: 0 done, 1 window not found in time (or still there for
 // "gone"), 2 bad usage or failed operation.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -393,6 +398,53 @@ int PrintShortcut(const char* path) {
     return rc;
 }
 
+std::string SidText(PSID sid) {
+    char* text = nullptr;
+    if (!sid || !ConvertSidToStringSidA(sid, &text)) return "?";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
+int PrintAccessList(const char* path) {
+    HANDLE token = nullptr;
+    BYTE user[256];
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (GetTokenInformation(token, TokenUser, user, sizeof user, &size))
+            std::fprintf(out, "user=%s\n", SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid).c_str());
+        CloseHandle(token);
+    }
+    std::vector<BYTE> buffer(65536);
+    if (!GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer.data(),
+                          static_cast<DWORD>(buffer.size()), &size)) {
+        std::fprintf(out, "error: no access list of %s (%lu)\n", path, GetLastError());
+        return 2;
+    }
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(buffer.data(), &owner, &defaulted);
+    std::fprintf(out, "owner=%s\n", SidText(owner).c_str());
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(buffer.data(), &control, &revision);
+    std::fprintf(out, "control=%x\n", control);
+    BOOL present = FALSE;
+    PACL acl = nullptr;
+    GetSecurityDescriptorDacl(buffer.data(), &present, &acl, &defaulted);
+    for (DWORD i = 0; present && acl && i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(acl, i, &ace)) continue;
+        const ACE_HEADER* header = static_cast<ACE_HEADER*>(ace);
+        // Allowed and denied entries share their layout.
+        const ACCESS_ALLOWED_ACE* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        std::fprintf(out, "ace=%d %s %lx %x\n", header->AceType,
+                     SidText(const_cast<DWORD*>(&entry->SidStart)).c_str(),
+                     static_cast<unsigned long>(entry->Mask), header->AceFlags);
+    }
+    return 0;
+}
+
 int Usage(const char* why) {
     std::fprintf(out ? out : stderr, "usage error: %s\n", why);
     return 2;
@@ -419,6 +471,7 @@ int Run(int argc, char** argv) {
     std::string c = command;
     if (c == "path") return args.empty() ? Usage("path WHAT") : PrintPath(args[0]);
     if (c == "lnk") return args.empty() ? Usage("lnk PATH") : PrintShortcut(args[0]);
+    if (c == "acl") return args.empty() ? Usage("acl PATH") : PrintAccessList(args[0]);
     if (c == "windows") {
         for (HWND w : FindAll(f)) Describe(w);
         return 0;

@@ -78,7 +78,13 @@ TEST_F(StopAndRemove, QuitInThePartOfASlowServerLeavesNothingBehind) {
 }
 
 TEST_F(StopAndRemove, WorkerPausedByTheQuitQuestionEndsWhenTheRunEnds) {
-    std::string folder = TestDirectory("stop-remove-paused");
+    // A download folder is removed only where the program makes them.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char name[32];
+    snprintf(name, sizeof name, "inst%08lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
+    std::string folder = std::string(temp) + name;
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     ASSERT_NO_FATAL_FAILURE(StartInsidePart1(folder));
     // The question is still open when the run ends otherwise (the Windows
     // session ends): the part is finished, then the worker waits paused.
