@@ -4,29 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 const char kDownloadFolderPrefix[] = "inst";
 const char kPackageFolderPrefix[] = "INS";
 
 namespace {
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsHex(char c) {
-    c = Lower(c);
+    c = AsciiLower(c);
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-bool StartsNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix)
-        if (Lower(*text) != Lower(*prefix)) return false;
-    return true;
-}
-
-bool EqualNoCase(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
 }
 
 // prefix, minDigits..maxDigits hex digits, ".tmp", nothing after.
@@ -62,7 +50,7 @@ int IsDownloadFolderPath(const char* path, const char* tempFolder) {
     size_t folderLength = std::strlen(tempFolder);
     while (folderLength > 0 && IsSeparator(tempFolder[folderLength - 1])) --folderLength;
     if (folderLength == 0) return 0;
-    if (std::strlen(path) <= folderLength || !EqualNoCase(path, tempFolder, folderLength)) return 0;
+    if (std::strlen(path) <= folderLength || !EqualNoCaseN(path, tempFolder, folderLength)) return 0;
     // Exactly one separator between the folder and the name, and the name
     // is the last part.
     const char* name = path + folderLength;
