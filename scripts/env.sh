@@ -73,6 +73,7 @@ export CV_HTTPS_UNTRUSTED_LEAF_PORT=$((CV_PORT_BASE + 448))
 export CV_HTTPS_REDIRECT_PORT=$((CV_PORT_BASE + 449))    # plain http -> https
 export CV_NTLM_PROXY_PORT=$((CV_PORT_BASE + 90))      # our proxy demanding an NTLM login
 export CV_NEGOTIATE_PROXY_PORT=$((CV_PORT_BASE + 91)) # the same offering Negotiate, NTLM, Basic
+export CV_BASIC_PROXY_PORT=$((CV_PORT_BASE + 92))     # the same offering Basic only
 export CV_NTLM_USER="${CV_NTLM_USER:-ntlmuser}"
 export CV_NTLM_DOMAIN="${CV_NTLM_DOMAIN:-CORP}"
 export CV_NTLM_PASSWORD="${CV_NTLM_PASSWORD:-Ntlm-Pass1}"

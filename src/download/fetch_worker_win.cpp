@@ -20,6 +20,7 @@
 #include "download/pac_lookup_win.h"
 #include "download/pac_rules.h"
 #include "download/proxy_discovery_win.h"
+#include "download/proxy_rules.h"
 #include "download/fetch_rules.h"
 #include "download/report_bytes.h"
 #include "http/codec.h"
@@ -181,7 +182,12 @@ private:
     // One attempt at the part list with the url and proxy set; logged with
     // its outcome and the reasons of a failure.
     bool TryPartList(const char* listPath, const char* attemptName);
+    // The browser step's proxies: a script's entries, then the fixed one.
+    bool TryScriptProxies(const char* listPath, Outcome* outcome);
     void UseFoundProxy(const char* address, const char* port);
+    // Lets the logged-on user's own login go to the proxy set last, or not,
+    // by where it came from.
+    void DecideOwnLogin(ProxyOrigin origin, const PacEntry& entry);
     Outcome FetchParts();
     Outcome FetchPart(int number, int size, const char* name);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
@@ -221,6 +227,15 @@ private:
     char directory[260];
     int certificateFailure = 0;  // a TlsFailure about the certificate, or 0
     char certificateHost[256] = "";
+    // The component's own settings as the transport had them when the
+    // worker started: every round's first attempt is made with them, and
+    // a proxy found on the way never takes their place.
+    HttpSettings configured;
+    // A discovered proxy that asked for a Windows login the logged-on user's
+    // own login was not offered to: the settings dialog shows it, so that
+    // the user decides.
+    char withheldAddress[260] = "";
+    char withheldPort[260] = "";
 };
 
 bool Worker::CertificateFailed() {
@@ -258,8 +273,6 @@ void Worker::Pause(int milliseconds) {
     WaitForSingleObject(state->wake, static_cast<DWORD>(milliseconds));
 }
 
-// A proxy found by the browser step goes into the shared settings and the
-// transport's own, without credentials; an empty address means no proxy.
 bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     bool addressed = client.set_urls(url, proxy) == 0;
     bool reached = addressed && client.GetFile(nullptr, listPath) == 0;
@@ -283,21 +296,75 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     return reached;
 }
 
+// A proxy found by the browser step goes into the shared settings, without
+// credentials; an empty address means no proxy. The component's own
+// settings stay as they are.
 void Worker::UseFoundProxy(const char* address, const char* port) {
-    HttpSettings& own = state->settings;
     HttpSettings& shared = SharedHttpSettings;
     if (address != shared.proxyAddress) CopyTruncated(shared.proxyAddress, sizeof shared.proxyAddress, address);
     if (port != shared.proxyPort) CopyTruncated(shared.proxyPort, sizeof shared.proxyPort, port);
     FormatBareProxyText(proxy, sizeof proxy, shared.proxyAddress, shared.proxyPort);
-    CopyTruncated(own.proxyAddress, sizeof own.proxyAddress, shared.proxyAddress);
-    CopyTruncated(own.proxyPort, sizeof own.proxyPort, shared.proxyPort);
-    own.proxyUser[0] = own.proxyPassword[0] = 0;
+    shared.proxyUser[0] = shared.proxyPassword[0] = 0;
+}
+
+void Worker::DecideOwnLogin(ProxyOrigin origin, const PacEntry& entry) {
+    char intranet[2048] = "";
+    if (origin == ProxyDiscovered && !entry.direct) IntranetNames(intranet, sizeof intranet);
+    bool allowed = entry.direct || MayOfferOwnLogin(origin, entry.address, intranet);
+    client.set_own_login_allowed(allowed);
+    if (!allowed)
+        LogEvent("part list: the proxy %s was found by automatic detection and is no intranet host: the "
+                 "logged-on user's Windows login is not offered to it",
+                 entry.address);
+}
+
+bool Worker::TryScriptProxies(const char* listPath, Outcome* outcome) {
+    // A proxy auto-configuration script decides first; its entries are
+    // tried in order, "DIRECT" among them meaning no proxy.
+    PacEntry entries[8];
+    int count = 0;
+    PacSource source = PacFromNone;
+    char lookupUrl[1400];
+    if (PacLookupUrl(state->site, remotePath, kPartList, lookupUrl, sizeof lookupUrl))
+        count = DiscoverScriptProxies(state->proxyScript, lookupUrl, state->scriptTimeoutMs, &state->stopRequested,
+                                      entries, 8, &source);
+    const char* from = source == PacFromBrowser     ? "the browser's script"
+                       : source == PacFromDetection ? "automatic detection"
+                       : state->proxyScript[0]      ? state->proxyScript
+                                                    : "the browser's script or automatic detection";
+    LogEvent("part list: proxy auto-configuration (%s): %d entr%s to try", from, count, count == 1 ? "y" : "ies");
+    ProxyOrigin origin = source == PacFromDetection ? ProxyDiscovered : ProxyConfigured;
+    for (int i = 0; i < count; ++i) {
+        if (StopNow()) {
+            *outcome = Stopped;
+            return true;
+        }
+        UseFoundProxy(entries[i].address, entries[i].port);
+        DecideOwnLogin(origin, entries[i]);
+        bool reached = TryPartList(listPath, "the auto-configuration script's entry");
+        client.set_own_login_allowed(true);
+        if (reached) {
+            // Recorded with its site: the site credentials that got through
+            // go to this site only.
+            ConfirmSettings(state->site);
+            *outcome = Done;
+            return true;
+        }
+        if (client.own_login_withheld() && !withheldAddress[0]) {
+            CopyTruncated(withheldAddress, sizeof withheldAddress, entries[i].address);
+            CopyTruncated(withheldPort, sizeof withheldPort, entries[i].port);
+            LogEvent("part list: %s", state->unattended ? "an unattended run cannot ask for a proxy user for it"
+                                                        : "the user is asked about it in the settings dialog");
+        }
+    }
+    return count > 0;
 }
 
 Worker::Outcome Worker::ReachPartList() {
     char listPath[300];
     LocalPath(listPath, sizeof listPath, kPartList);
-    HttpSettings& own = state->settings;
+    CopyHttpSettings(&configured, &state->settings);
+    const HttpSettings& own = configured;
     HttpSettings& shared = SharedHttpSettings;
     ProxyAttempt attempt = Configured;
     int failures = 0;
@@ -311,28 +378,9 @@ Worker::Outcome Worker::ReachPartList() {
             FormatProxyText(proxy, sizeof proxy, own.proxyUser, own.proxyPassword, own.proxyAddress, own.proxyPort);
             break;
         case Browser: {
-            // A proxy auto-configuration script decides first; its entries
-            // are tried in order, "DIRECT" among them meaning no proxy.
-            PacEntry entries[8];
-            int count = 0;
-            char lookupUrl[1400];
-            if (PacLookupUrl(state->site, remotePath, kPartList, lookupUrl, sizeof lookupUrl))
-                count = DiscoverScriptProxies(state->proxyScript, lookupUrl, state->scriptTimeoutMs,
-                                              &state->stopRequested, entries, 8);
-            LogEvent("part list: proxy auto-configuration (%s): %d entr%s to try",
-                     state->proxyScript[0] ? state->proxyScript : "the browser's script or automatic detection",
-                     count, count == 1 ? "y" : "ies");
-            if (count > 0) {
-                for (int i = 0; i < count; ++i) {
-                    if (StopNow()) return Stopped;
-                    UseFoundProxy(entries[i].address, entries[i].port);
-                    if (TryPartList(listPath, "the auto-configuration script's entry")) {
-                        // Recorded with its site: the site credentials that
-                        // got through go to this site only.
-                        ConfirmSettings(state->site);
-                        return Done;
-                    }
-                }
+            Outcome outcome = Failed;
+            if (TryScriptProxies(listPath, &outcome)) {
+                if (outcome != Failed) return outcome;
                 attempt = NextProxyAttempt(attempt);
                 continue;
             }
@@ -362,8 +410,14 @@ Worker::Outcome Worker::ReachPartList() {
                 attempt = Configured;
                 continue;
             }
-            // Every time the transport's own settings, not the last answer.
+            // Every time the transport's own settings, not the last answer;
+            // where they name no proxy, a discovered one whose login the
+            // user has to decide on.
             CopySettings(&own);
+            if (!shared.proxyAddress[0] && withheldAddress[0]) {
+                CopyTruncated(shared.proxyAddress, sizeof shared.proxyAddress, withheldAddress);
+                CopyTruncated(shared.proxyPort, sizeof shared.proxyPort, withheldPort);
+            }
             HttpSettingsDialog dialog(shared.proxyAddress, shared.proxyPort, shared.proxyUser,
                                       shared.proxyPassword, state->site, remotePath, shared.siteUser,
                                       shared.sitePassword);

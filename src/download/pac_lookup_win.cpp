@@ -92,7 +92,10 @@ DWORD WINAPI LookupThread(LPVOID argument) {
             options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
             options.lpszAutoConfigUrl = lookup->script;
         }
-        options.fAutoLogonIfChallenged = TRUE;
+        // The script is fetched without the user's Windows login: whoever
+        // serves it (one found by automatic detection above all) gets no
+        // token of the logged-on user.
+        options.fAutoLogonIfChallenged = FALSE;
         WINHTTP_PROXY_INFO info = {};
         if (api.proxyForUrl(session, lookup->url, &options, &info)) {
             if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy && info.lpszProxy[0])
@@ -192,7 +195,8 @@ void BrowserAutoConfig(char* scriptUrl, int size, int* autoDetect) {
 }
 
 int DiscoverScriptProxies(const char* ownScript, const char* url, int timeoutMs, volatile LONG* cancel,
-                          PacEntry* entries, int capacity) {
+                          PacEntry* entries, int capacity, PacSource* source) {
+    *source = PacFromNone;
     char browserScript[1100];
     int autoDetect = 0;
     BrowserAutoConfig(browserScript, sizeof browserScript, &autoDetect);
@@ -209,7 +213,10 @@ int DiscoverScriptProxies(const char* ownScript, const char* url, int timeoutMs,
         // answer) counts as no proxy found; the next source is asked.
         if (!LookupProxyWithScript(detect ? nullptr : sources[i], url, timeoutMs, cancel, &result)) continue;
         int count = ParsePacAnswer(result.answer, entries, capacity);
-        if (count > 0) return count;
+        if (count > 0) {
+            *source = detect ? PacFromDetection : i == 0 ? PacFromSetup : PacFromBrowser;
+            return count;
+        }
     }
     return 0;
 }

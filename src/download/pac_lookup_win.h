@@ -28,10 +28,15 @@ int LookupProxyWithScript(const char* scriptUrl, const char* url, int timeoutMs,
 // detection.
 void BrowserAutoConfig(char* scriptUrl, int size, int* autoDetect);
 
+// Which script gave the proxies.
+enum PacSource { PacFromNone, PacFromSetup, PacFromBrowser, PacFromDetection };
+
 // The proxies to try for `url`, from the first source that answers: the
 // setup description's script `ownScript` (when not empty), the browser's
 // script, then automatic detection when the browser asks for it. Each
-// lookup is bounded by `timeoutMs`. Returns the number of entries written
-// (0 when no script answered or none of its entries is usable).
+// lookup is bounded by `timeoutMs`, and no script is fetched with the
+// user's Windows login. Returns the number of entries written (0 when no
+// script answered or none of its entries is usable) and, in *source, the
+// script they came from.
 int DiscoverScriptProxies(const char* ownScript, const char* url, int timeoutMs, volatile LONG* cancel,
-                          PacEntry* entries, int capacity);
+                          PacEntry* entries, int capacity, PacSource* source);

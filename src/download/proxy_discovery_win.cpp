@@ -1,11 +1,15 @@
 // Browser proxy discovery over the current user's registry and the
-// preferences file of the browser profile. The text rules live in
-// proxy_rules.cpp; this file only reads the registry and the file.
+// preferences file of the browser profile, and the intranet names of the
+// Internet settings. The text rules live in proxy_rules.cpp; this file only
+// reads the registry and the file.
 #include "download/proxy_discovery_win.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include "download/line_file.h"
 #include "download/proxy_rules.h"
@@ -16,8 +20,8 @@ const char kNavigatorKey[] = "Software\\Netscape\\Netscape Navigator";
 // A registry key of the current user opened for reading, closed on scope end.
 class ReadKey {
 public:
-    explicit ReadKey(const char* path) : key(nullptr) {
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) key = nullptr;
+    explicit ReadKey(const char* path, HKEY root = HKEY_CURRENT_USER) : key(nullptr) {
+        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) key = nullptr;
     }
     ~ReadKey() {
         if (key) RegCloseKey(key);
@@ -57,6 +61,19 @@ public:
         if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(number), &length) != ERROR_SUCCESS)
             return false;
         return type == typeA || type == typeB;
+    }
+
+    // The name of subkey `index`; false past the last one.
+    bool SubkeyName(DWORD index, char* out, DWORD size) const {
+        return key && RegEnumKeyExA(key, index, out, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    }
+    // A site's zone: its "http" value, else its "*" value; -1 when neither.
+    int Zone() const {
+        for (const char* name : {"http", "*"}) {
+            DWORD zone = 0;
+            if (ReadFlag(name, REG_DWORD, REG_DWORD, &zone)) return static_cast<int>(zone);
+        }
+        return -1;
     }
 
 private:
@@ -123,4 +140,82 @@ int DiscoverBrowserProxy(char* address, int addressSize, char* port, int portSiz
     if (!PickHttpProxyEntry(address)) return 0;
     SplitProxyServer(address, port, portSize);
     return 1;
+}
+
+namespace {
+const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const int kIntranetZone = 1;
+
+// Adds a name only whole: a cut pattern ("*.corp.ex" of "*.corp.example",
+// or a lone "*") would make other hosts intranet.
+void AddName(char* out, int size, const char* name, size_t length) {
+    size_t used = std::strlen(out);
+    if (length == 0 || used + 1 + length >= static_cast<size_t>(size)) return;
+    if (used) out[used++] = ';';
+    std::memcpy(out + used, name, length);
+    out[used + length] = 0;
+}
+
+void AddName(char* out, int size, const char* name) { AddName(out, size, name, std::strlen(name)); }
+
+// The bypass list, each entry added whole.
+void AddBypassList(char* out, int size) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    DWORD type = 0, length = 0;
+    if (RegQueryValueExA(key, "ProxyOverride", nullptr, &type, nullptr, &length) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ) && length > 0 && length < 65536) {
+        char* list = static_cast<char*>(std::malloc(length + 1));
+        if (list && RegQueryValueExA(key, "ProxyOverride", nullptr, &type, reinterpret_cast<BYTE*>(list), &length) ==
+                        ERROR_SUCCESS) {
+            list[length] = 0;
+            for (const char* p = list; *p;) {
+                const char* end = std::strchr(p, ';');
+                if (!end) end = p + std::strlen(p);
+                AddName(out, size, p, static_cast<size_t>(end - p));
+                p = *end ? end + 1 : end;
+            }
+        }
+        std::free(list);
+    }
+    RegCloseKey(key);
+}
+
+// The sites of the zone map mapped to the intranet zone: a domain key
+// "example.com" stands for the domain and every name under it, a host key
+// below it ("proxy", "*") for that name in the domain.
+void IntranetSites(HKEY root, char* out, int size) {
+    char path[400];
+    std::snprintf(path, sizeof path, "%s\\ZoneMap\\Domains", kInternetSettings);
+    ReadKey domains(path, root);
+    char domain[256];
+    for (DWORD i = 0; domains.SubkeyName(i, domain, sizeof domain); ++i) {
+        char domainPath[700];
+        std::snprintf(domainPath, sizeof domainPath, "%s\\%s", path, domain);
+        ReadKey site(domainPath, root);
+        char name[520];
+        if (site.Zone() == kIntranetZone) {
+            AddName(out, size, domain);
+            std::snprintf(name, sizeof name, "*.%s", domain);
+            AddName(out, size, name);
+        }
+        char host[256];
+        for (DWORD j = 0; site.SubkeyName(j, host, sizeof host); ++j) {
+            char hostPath[1000];
+            std::snprintf(hostPath, sizeof hostPath, "%s\\%s", domainPath, host);
+            ReadKey hostKey(hostPath, root);
+            if (hostKey.Zone() != kIntranetZone) continue;
+            std::snprintf(name, sizeof name, "%s.%s", host, domain);
+            AddName(out, size, name);
+        }
+    }
+}
+}  // namespace
+
+void IntranetNames(char* out, int size) {
+    if (size <= 0) return;
+    out[0] = 0;
+    AddBypassList(out, size);
+    IntranetSites(HKEY_CURRENT_USER, out, size);
+    IntranetSites(HKEY_LOCAL_MACHINE, out, size);
 }

@@ -1,7 +1,14 @@
-// Finds the HTTP proxy that the user's web browser is set to use.
+// Finds the HTTP proxy that the user's web browser is set to use, and the
+// names the system counts as intranet.
 #pragma once
 
 // Fills both buffers (each ends with a terminator) and returns 1 when a
 // browser proxy is configured, 0 when none is found. The address comes
 // without a leading "http://"; the port is text.
 int DiscoverBrowserProxy(char* address, int addressSize, char* port, int portSize);
+
+// The names the system counts as intranet, as a list for IsIntranetHost
+// (download/proxy_rules.h): the proxy bypass list of the Internet settings
+// ("ProxyOverride") and the sites mapped to the intranet zone (ZoneMap
+// "Domains", of the user and of the machine). Cut to `size`.
+void IntranetNames(char* out, int size);

@@ -91,3 +91,71 @@ bool PrefsFilePath(const char* installDirectory, const char* profile, char* out,
     int written = std::snprintf(out, size, "%.*sUsers\\%s\\prefs.js", n, installDirectory, profile);
     return written >= 0 && written < size;
 }
+
+namespace {
+// "*" matches any run, every other character itself without regard to
+// case. Iterative, with one point to go back to, so a long pattern of
+// stars costs no more than the text's length times the pattern's.
+bool MatchesPattern(const char* text, const char* pattern, const char* patternEnd) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*text) {
+        if (pattern < patternEnd && *pattern == '*') {
+            star = pattern++;
+            resume = text;
+        } else if (pattern < patternEnd && AsciiLower(*pattern) == AsciiLower(*text)) {
+            ++pattern;
+            ++text;
+        } else if (star) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (pattern < patternEnd && *pattern == '*') ++pattern;
+    return pattern == patternEnd;
+}
+
+bool IsSingleLabel(const char* host) {
+    bool letter = false;
+    for (const char* p = host; *p; ++p) {
+        char c = AsciiLower(*p);
+        bool digit = c >= '0' && c <= '9';
+        if (!digit && !(c >= 'a' && c <= 'z') && c != '-' && c != '_') return false;
+        letter |= !digit;
+    }
+    return letter;
+}
+
+// Letters, digits, "-", "_" and "." only: anything else is no host name
+// (and "<local>" in the list must never match a host called so).
+bool IsHostName(const char* host) {
+    for (const char* p = host; *p; ++p) {
+        char c = AsciiLower(*p);
+        if (!(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9') && c != '-' && c != '_' && c != '.') return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool IsIntranetHost(const char* host, const char* intranetNames) {
+    if (!host || !host[0] || !IsHostName(host)) return false;
+    if (IsSingleLabel(host)) return true;
+    const char* p = intranetNames ? intranetNames : "";
+    while (*p) {
+        while (*p == ';' || *p == ' ' || *p == '\t') ++p;
+        const char* end = p;
+        while (*end && *end != ';') ++end;
+        const char* last = end;
+        while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
+        // "<local>" (the single labels, let through above) matches no name.
+        if (last > p && MatchesPattern(host, p, last)) return true;
+        p = end;
+    }
+    return false;
+}
+
+bool MayOfferOwnLogin(ProxyOrigin origin, const char* host, const char* intranetNames) {
+    return origin == ProxyConfigured || IsIntranetHost(host, intranetNames);
+}

@@ -1,5 +1,6 @@
 // Text rules of browser proxy discovery: the lines of a preferences file,
-// the value of a proxy-server setting, and the path of the preferences file.
+// the value of a proxy-server setting, the path of the preferences file,
+// and which proxies may get the logged-on user's own Windows login.
 // Portable code; the registry and file access stay in the Windows binding.
 #pragma once
 
@@ -28,3 +29,24 @@ void SplitProxyServer(char* address, char* port, int portSize);
 // including its last backslash, then "Users\<profile>\prefs.js". False when
 // the directory has no backslash or the path does not fit.
 bool PrefsFilePath(const char* installDirectory, const char* profile, char* out, int size);
+
+// Where a proxy came from. The component, the setup description, the
+// browser settings, a script that either of them names, and the user
+// configured it; automatic detection (WPAD) only found it on the network,
+// where anyone who answers the detection can name a proxy of their own.
+enum ProxyOrigin { ProxyConfigured = 0, ProxyDiscovered = 1 };
+
+// True when `host` is an intranet name: a single label ("proxy", not an
+// address like "10.1.2.3" nor a bare number), or a name that matches an
+// entry of `intranetNames`, a list separated by ";" (blanks around entries
+// ignored) of host names and patterns where "*" stands for any run of
+// characters, compared without regard to case; "<local>" stands for every
+// single label. A host that is no name (other characters than letters,
+// digits, "-", "_" and ".") is never intranet. The list is what the system
+// names as intranet: the proxy bypass list and the intranet zone's sites.
+bool IsIntranetHost(const char* host, const char* intranetNames);
+
+// Whether a proxy without a proxy user may get the logged-on user's own
+// Windows login: a configured one may, a discovered one only when its host
+// is an intranet name.
+bool MayOfferOwnLogin(ProxyOrigin origin, const char* host, const char* intranetNames);

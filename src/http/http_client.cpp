@@ -256,6 +256,7 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       tunnelExtraCount(0),
       proxy_login(nullptr),
       own_login_allowed(true),
+      own_login_refusal(false),
       basic_memory(nullptr),
       own_basic_memory(new (std::nothrow) BasicProxyMemory),
       basic_sent(false),
@@ -919,6 +920,7 @@ int IAD_HTTPClient::GetBuffer(const char* path, char* buffer, int capacity, int*
 
 int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
     failure[0] = 0;
+    own_login_refusal = false;
     char text[128];
     char request[kRequestSize];
     NetAddress address;
@@ -1108,6 +1110,7 @@ bool IAD_HTTPClient::windows_login_wanted() {
 
 bool IAD_HTTPClient::own_login_refused() {
     if (own_login_allowed || (proxy->user && proxy->user[0])) return false;
+    own_login_refusal = true;
     Log(1, "GetFile", "The logged-on user's Windows login is not offered to the proxy %s\n", proxy->host);
     return true;
 }

@@ -54,6 +54,9 @@ public:
     // Windows login (the caller decides by where the proxy came from); yes
     // by default. Refused, the login fails without a token sent.
     void set_own_login_allowed(bool allowed) { own_login_allowed = allowed; }
+    // The last GetFile met a proxy that asked for a Windows login and had
+    // no user, and the logged-on user's own was not offered to it.
+    bool own_login_withheld() const { return own_login_refusal; }
     // The record of proxies known to want Basic, shared by the clients of a
     // run; borrowed. Without one the client keeps its own.
     void set_basic_memory(BasicProxyMemory* memory);
@@ -182,6 +185,7 @@ private:
     int tunnelExtraCount;
     ProxyLogin* proxy_login;
     bool own_login_allowed;
+    bool own_login_refusal;  // in the last GetFile
     BasicProxyMemory* basic_memory;  // borrowed, or own_basic_memory
     BasicProxyMemory* own_basic_memory;
     bool basic_sent;   // the last request or CONNECT carried Basic

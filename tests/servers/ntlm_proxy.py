@@ -8,19 +8,23 @@ URL is passed on, CONNECT opens a tunnel. Host names ending in ".invalid"
 reach 127.0.0.1 through this proxy only, so a test can make a site that a
 direct connection cannot find.
 
-Two listeners:
+Three listeners:
   NTLM_PORT       offers "NTLM" only
   NEGOTIATE_PORT  offers "Basic", "NTLM" and "Negotiate" (in that order, so
                   that a client choosing by its own preference is seen);
                   Negotiate answers may carry raw NTLM tokens or SPNEGO-
                   wrapped ones, Basic is checked against the same password.
+  BASIC_PORT      offers "Basic" only (the user without a domain). A
+                  request for http://hold.invalid/next-connect arms it: the
+                  next CONNECT it gets is held without an answer until the
+                  client gives up (a proxy that timed out once).
 
 Every event is a line in the log file, e.g.
   conn=3 port=18090 offer target=http://... keep=0 auth=none
   conn=3 port=18090 type1 scheme=NTLM
   conn=3 port=18090 ok scheme=NTLM user=CORP\\ntlmuser ntlmv2=1 legs=2 target=http://...
   conn=4 port=18090 refused scheme=NTLM user=CORP\\ntlmuser why=wrong-answer
-Usage: ntlm_proxy.py NTLM_PORT NEGOTIATE_PORT PIDFILE LOGFILE
+Usage: ntlm_proxy.py NTLM_PORT NEGOTIATE_PORT BASIC_PORT PIDFILE LOGFILE
 Environment: CV_NTLM_USER, CV_NTLM_DOMAIN, CV_NTLM_PASSWORD.
 """
 import base64
@@ -40,6 +44,7 @@ PASSWORD = os.environ.get("CV_NTLM_PASSWORD", "Ntlm-Pass1")
 LOG_LOCK = threading.Lock()
 COUNTER = itertools.count(1)
 LOG_PATH = None
+HOLD_NEXT_CONNECT = threading.Event()
 
 
 def log(line):
@@ -189,8 +194,10 @@ class Handler(socketserver.BaseRequestHandler):
         conn.settimeout(30)
         port = self.server.server_address[1]
         negotiate = port == self.server.negotiate_port
+        basic_only = port == self.server.basic_port
         offers = (["Proxy-Authenticate: Basic realm=\"corp\"", "Proxy-Authenticate: NTLM",
-                   "Proxy-Authenticate: Negotiate"] if negotiate else ["Proxy-Authenticate: NTLM"])
+                   "Proxy-Authenticate: Negotiate"] if negotiate else
+                  ["Proxy-Authenticate: Basic realm=\"corp\""] if basic_only else ["Proxy-Authenticate: NTLM"])
         cid = next(COUNTER)
         tag = "conn=%d port=%d" % (cid, port)
         server_challenge = None
@@ -213,7 +220,21 @@ class Handler(socketserver.BaseRequestHandler):
             scheme, _, value = auth.partition(" ")
             scheme_l = scheme.lower()
             body = b"<html>login needed</html>\n"
-            if scheme_l == "basic" and negotiate:
+            if basic_only and method == "GET" and target == "http://hold.invalid/next-connect":
+                HOLD_NEXT_CONNECT.set()
+                conn.sendall(reply(200, "OK", body=b"armed\n"))
+                return
+            if basic_only and method == "CONNECT" and HOLD_NEXT_CONNECT.is_set():
+                HOLD_NEXT_CONNECT.clear()
+                log("%s held target=%s auth=%s" % (tag, target, scheme or "none"))
+                conn.settimeout(60)
+                try:
+                    while conn.recv(4096):
+                        pass
+                except OSError:
+                    pass
+                return
+            if scheme_l == "basic" and (negotiate or basic_only):
                 try:
                     user, _, password = base64.b64decode(value).decode("latin-1").partition(":")
                 except Exception:
@@ -225,7 +246,7 @@ class Handler(socketserver.BaseRequestHandler):
                 log("%s refused scheme=Basic user=%s" % (tag, user))
                 conn.sendall(reply(407, "Proxy Authentication Required", offers, body))
                 return
-            if scheme_l in ("ntlm", "negotiate") and (scheme_l == "ntlm" or negotiate):
+            if scheme_l in ("ntlm", "negotiate") and not basic_only and (scheme_l == "ntlm" or negotiate):
                 shown = "NTLM" if scheme_l == "ntlm" else "Negotiate"
                 try:
                     msg = ntlm_part(base64.b64decode(value))
@@ -325,15 +346,18 @@ class Server(socketserver.ThreadingTCPServer):
 
 def main():
     global LOG_PATH
-    ntlm_port, negotiate_port, pidfile, LOG_PATH = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+    ntlm_port, negotiate_port, basic_port = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+    pidfile, LOG_PATH = sys.argv[4], sys.argv[5]
     servers = []
-    for port in (ntlm_port, negotiate_port):
+    for port in (ntlm_port, negotiate_port, basic_port):
         s = Server(("127.0.0.1", port), Handler)
         s.negotiate_port = negotiate_port
+        s.basic_port = basic_port
         servers.append(s)
     with open(pidfile, "w") as f:
         f.write(str(os.getpid()))
-    threading.Thread(target=servers[1].serve_forever, daemon=True).start()
+    for s in servers[1:]:
+        threading.Thread(target=s.serve_forever, daemon=True).start()
     servers[0].serve_forever()
 
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "download/proxy_rules.h"
 #include "download/shared_http_settings.h"
@@ -142,4 +143,42 @@ TEST(SharedSettings, CopyAndEmpty) {
     CopySettings(&own);
     EXPECT_EQ(259u, std::strlen(SharedHttpSettings.siteUser));
     CopySettings(nullptr);
+}
+
+TEST(OwnLogin, SingleLabelsAndTheSystemsIntranetNamesAreIntranet) {
+    EXPECT_TRUE(IsIntranetHost("proxy", ""));
+    EXPECT_TRUE(IsIntranetHost("PROXY-2", nullptr));
+    // Addresses and names with a domain are not single labels.
+    EXPECT_FALSE(IsIntranetHost("10.1.2.3", ""));
+    EXPECT_FALSE(IsIntranetHost("2130706433", ""));
+    EXPECT_FALSE(IsIntranetHost("proxy.example.com", ""));
+    EXPECT_FALSE(IsIntranetHost("proxy.", ""));
+    EXPECT_FALSE(IsIntranetHost("[::1]", ""));
+    EXPECT_FALSE(IsIntranetHost("", "*"));
+    EXPECT_FALSE(IsIntranetHost(nullptr, "*"));
+    // The bypass list and the intranet zone: names and patterns, any case,
+    // blanks around entries.
+    const char* names = "<local>; *.corp.example ;10.*;Proxy.Branch.Example;;";
+    EXPECT_TRUE(IsIntranetHost("wpad-proxy.corp.example", names));
+    EXPECT_TRUE(IsIntranetHost("A.B.CORP.EXAMPLE", names));
+    EXPECT_TRUE(IsIntranetHost("10.0.0.8", names));
+    EXPECT_TRUE(IsIntranetHost("proxy.branch.example", names));
+    EXPECT_FALSE(IsIntranetHost("corp.example", names));
+    EXPECT_FALSE(IsIntranetHost("evil.example.corp.example.net", names));
+    EXPECT_FALSE(IsIntranetHost("110.0.0.8", names));
+    EXPECT_FALSE(IsIntranetHost("proxy.branch.example.net", names));
+    EXPECT_FALSE(IsIntranetHost("<local>", names));
+    // Stars anywhere, and many of them, stay cheap and right.
+    EXPECT_TRUE(IsIntranetHost("p1.x.example", "p*.*.example"));
+    EXPECT_FALSE(IsIntranetHost("p1.x.example.org", "p*.*.example"));
+    std::string stars(2000, '*');
+    EXPECT_FALSE(IsIntranetHost(std::string(3000, 'a').append(".b").c_str(), (stars + "c").c_str()));
+}
+
+TEST(OwnLogin, ConfiguredProxiesAlwaysDiscoveredOnlyOnTheIntranet) {
+    EXPECT_TRUE(MayOfferOwnLogin(ProxyConfigured, "proxy.example.com", ""));
+    EXPECT_TRUE(MayOfferOwnLogin(ProxyDiscovered, "proxy", ""));
+    EXPECT_TRUE(MayOfferOwnLogin(ProxyDiscovered, "proxy.corp.example", "*.corp.example"));
+    EXPECT_FALSE(MayOfferOwnLogin(ProxyDiscovered, "proxy.example.com", "*.corp.example"));
+    EXPECT_FALSE(MayOfferOwnLogin(ProxyDiscovered, "192.0.2.1", ""));
 }

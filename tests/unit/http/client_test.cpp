@@ -937,10 +937,12 @@ TEST_F(HttpTest, LoggedOnUsersLoginOnlyWhereTheCallerAllowsIt) {
     EXPECT_EQ(kSchemeNtlm, client.proxy_schemes_asked());
     EXPECT_NE(std::string::npos, std::string(client.last_failure()).find("not offered to the proxy 127.0.0.1"))
         << client.last_failure();
+    EXPECT_TRUE(client.own_login_withheld());
     // Credentials the user gave go to that proxy all the same.
     ASSERT_EQ(0, client.set_urls(Scripted("login/NTLM/ok").c_str(), ScriptedProxy("CORP%5Cbob:pw@").c_str()));
     ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
     EXPECT_EQ("CORP\\bob:pw", login.who);
+    EXPECT_FALSE(client.own_login_withheld());
 }
 
 TEST_F(HttpTest, LastFailureSaysWhyWhateverTheLevel) {

@@ -107,6 +107,8 @@ void ClearBrowserProxies() {
     DeleteValue(kInternet, "ProxyServer");
     DeleteValue(kInternet, "AutoConfigURL");
     DeleteValue(kInternet, "AutoDetect");
+    DeleteValue(kInternet, "ProxyOverride");
+    DeleteTree(HKEY_CURRENT_USER, (std::string(kInternet) + "\\ZoneMap\\Domains").c_str());
 }
 
 void SetAutoConfig(const std::string& scriptUrl, bool autoDetect) {
@@ -332,6 +334,12 @@ void ScriptedServer::RequireAuthorization(const std::string& userColonPassword) 
     LeaveCriticalSection(&lock);
 }
 
+void ScriptedServer::RequireWindowsLogin(const std::string& path) {
+    EnterCriticalSection(&lock);
+    windowsLogin.push_back(path);
+    LeaveCriticalSection(&lock);
+}
+
 void ScriptedServer::Release() { SetEvent(released); }
 
 int ScriptedServer::Requests(const std::string& path) {
@@ -417,9 +425,19 @@ void ScriptedServer::Handle(SOCKET s) {
         it->second.erase(it->second.begin());
     }
     if (!authorization.empty() && request.find(authorization) == std::string::npos) authorized = false;
+    bool windows = false;
+    for (const std::string& p : windowsLogin) windows |= p == path;
+    windows &= request.find("\r\nAuthorization: ") == std::string::npos;
     if (action == Hold) ++held;
     LeaveCriticalSection(&lock);
 
+    if (windows) {
+        const char reply[] = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Negotiate\r\n"
+                             "WWW-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n";
+        SendAll(s, reply, sizeof reply - 1);
+        CloseGracefully(s);
+        return;
+    }
     if (!authorized) {
         const char reply[] = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n\r\n";
         SendAll(s, reply, sizeof reply - 1);

@@ -24,7 +24,8 @@ std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 std::string PatternBytes(size_t size, unsigned seed);
 
-// Removes every browser proxy setting of the current user.
+// Removes every browser proxy setting of the current user, its bypass list
+// and its intranet zone sites.
 void ClearBrowserProxies();
 // Internet settings naming a proxy "host:port" (enabled).
 void SetSystemProxy(const std::string& server);
@@ -87,6 +88,9 @@ public:
     void Script(const std::string& path, const std::vector<Action>& actions);
     // Basic credentials the server demands ("user:password"), empty for none.
     void RequireAuthorization(const std::string& userColonPassword);
+    // Requests for `path` without any Authorization header get a 401 that
+    // asks for a Windows login (Negotiate, NTLM).
+    void RequireWindowsLogin(const std::string& path);
     // Lets held replies go.
     void Release();
     int Requests(const std::string& path);
@@ -110,6 +114,7 @@ private:
     std::map<std::string, int> counts;
     std::vector<std::string> requests;
     std::string authorization;
+    std::vector<std::string> windowsLogin;
     int held;
     int total;
     volatile LONG stopping;

@@ -1,9 +1,10 @@
-// Proxies that ask for a Windows login: the test tier's own proxy checks a
-// real NTLMv2 answer against a known password (the platform's NTLM runs
-// here through Samba's ntlm_auth). The site's host name reaches the site
-// only through that proxy, so a direct attempt cannot get round it; an https
-// site (the TLS nginx, whose certificate also carries such a name) is
-// reached through the proxy's CONNECT tunnel after the same login.
+// Proxies that ask for a login: the test tier's own proxy checks a real
+// NTLMv2 answer against a known password (the platform's NTLM runs here
+// through Samba's ntlm_auth), or Basic on a listener of its own. The site's
+// host name reaches the site only through that proxy, so a direct attempt
+// cannot get round it; an https site (the TLS nginx, whose certificate also
+// carries such a name) is reached through the proxy's CONNECT tunnel after
+// the same login.
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "fetch_support.h"
 #include "http/codec.h"
+#include "http/http_client.h"
 
 namespace {
 const int kPart = 8 * 1024;
@@ -220,4 +222,31 @@ TEST_F(Ntlm, HttpsWithAWrongPasswordFailsCleanlyAndTheDialogSaysWhichLogin) {
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
     EXPECT_EQ(4u, recorder.Last(msgDl4)->wParam);
     EXPECT_FALSE(FileExists(local + "\\pkginfo.txt"));
+}
+
+TEST_F(Ntlm, ConfiguredProxyThatTimedOutOnceGetsItsOwnCredentialsInTheNextRound) {
+    std::string basicPort = Env("CV_BASIC_PROXY_PORT");
+    ASSERT_FALSE(basicPort.empty() || Env("CV_HTTPS_PORT").empty()) << "the Basic proxy or the TLS servers";
+    // The component's own proxy wants Basic and holds back its answer to
+    // the first CONNECT; the browser names the same proxy, without
+    // credentials, and the site has no address without it.
+    site = "https://secure.invalid:" + Env("CV_HTTPS_PORT");
+    IAD_HTTPClient arm(0);
+    ASSERT_EQ(0, arm.set_urls("http://hold.invalid/next-connect", ("127.0.0.1:" + basicPort).c_str()));
+    ASSERT_EQ(0, arm.GetFile(nullptr, (local + "\\armed.txt").c_str()));
+    SetSystemProxy("127.0.0.1:" + basicPort);
+    transport->state->timeouts.ioSeconds = 2;
+    transport->SetUnattended(true);
+    OpenThrough(basicPort, Env("CV_NTLM_USER"), Env("CV_NTLM_PASSWORD"));
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    // Held once; the browser's attempt had no credentials to give; the next
+    // round's own attempt went with the component's own.
+    EXPECT_EQ(1u, LogLines(" held target=secure.invalid:").size()) << ProxyLog();
+    std::vector<std::string> ok = LogLines(" ok scheme=Basic user=" + Env("CV_NTLM_USER"));
+    EXPECT_EQ(5u, ok.size()) << ProxyLog();
+    // The transport's own settings are still the component's.
+    EXPECT_EQ(basicPort, transport->state->settings.proxyPort);
+    EXPECT_EQ(Env("CV_NTLM_USER"), transport->state->settings.proxyUser);
+    EXPECT_EQ(Env("CV_NTLM_PASSWORD"), transport->state->settings.proxyPassword);
 }

@@ -79,7 +79,9 @@ TEST_F(Pac, ScriptFromTheBrowserSendsTheFetchThroughItsProxy) {
     EXPECT_EQ(Env("CV_PROXY_PORT"), SharedHttpSettings.proxyPort);
     // Confirmed for this site only: its credentials go nowhere else.
     EXPECT_TRUE(SameHttpSite(SharedSettingsSite, site.c_str())) << SharedSettingsSite;
-    EXPECT_STREQ("", transport->state->settings.proxyUser);
+    // The found proxy is taken without credentials; the component keeps its own.
+    EXPECT_STREQ("", SharedHttpSettings.proxyUser);
+    EXPECT_STREQ("nobody", transport->state->settings.proxyUser);
     EXPECT_EQ(1, server->Requests(ListUrl()));
 }
 
@@ -144,4 +146,20 @@ TEST_F(Pac, AutomaticDetectionThatFindsNothingFallsThroughQuickly) {
     ASSERT_EQ(0, Fetch(layout.name));
     EXPECT_LT(GetTickCount() - start, 8000u);
     EXPECT_EQ(data, ReadFileBytes(Target()));
+}
+
+TEST_F(Pac, ScriptIsFetchedWithoutTheUsersWindowsLogin) {
+    // The script's server asks for a Windows login: it gets none, the
+    // script counts as not found, and the order goes on.
+    std::string script = Script(Answering("PROXY 127.0.0.1:" + Env("CV_PROXY_PORT")), "-login");
+    server->RequireWindowsLogin("/" + name + "-login.pac");
+    SetAutoConfig(script, false);
+    OpenWithFailingProxy();
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_LE(1, server->Requests("/" + name + "-login.pac"));
+    // (The site's own requests carry its empty Basic credentials.)
+    EXPECT_EQ(0, server->RequestsCarrying("Authorization: Negotiate")) << "a login went to the script's server";
+    EXPECT_EQ(0, server->RequestsCarrying("Authorization: NTLM")) << "a login went to the script's server";
+    EXPECT_FALSE(ProxyLogMentions(ListUrl()));
 }

@@ -1,5 +1,6 @@
 // Browser proxy discovery against real registry values of the current user
-// and preferences files written by the test.
+// and preferences files written by the test, and the names the Internet
+// settings count as intranet.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -187,4 +188,28 @@ TEST_F(ProxyDiscovery, FullBuffersKeepATerminator) {
     // The value is cut to the buffer before it is split.
     ASSERT_EQ(1, DiscoverBrowserProxy(small, sizeof small, smallPort, sizeof smallPort));
     EXPECT_EQ(7u, strlen(small));
+}
+
+TEST_F(ProxyDiscovery, IntranetNamesFromTheBypassListAndTheIntranetZone) {
+    std::string domains = std::string(kInternet) + "\\ZoneMap\\Domains";
+    SetText(kInternet, "ProxyOverride", "*.corp.example; <local>;10.*");
+    SetNumber(domains + "\\branch.example", "*", REG_DWORD, 1);
+    SetNumber(domains + "\\site.example\\proxy", "http", REG_DWORD, 1);
+    // Other zones are not intranet.
+    SetNumber(domains + "\\site.example\\www", "http", REG_DWORD, 2);
+    SetNumber(domains + "\\trusted.example", "*", REG_DWORD, 2);
+    char names[2048];
+    IntranetNames(names, sizeof names);
+    std::string got = names;
+    EXPECT_EQ(0u, got.find("*.corp.example; <local>;10.*;")) << got;
+    EXPECT_NE(std::string::npos, got.find(";branch.example;*.branch.example")) << got;
+    EXPECT_NE(std::string::npos, got.find(";proxy.site.example")) << got;
+    EXPECT_EQ(std::string::npos, got.find("www.")) << got;
+    EXPECT_EQ(std::string::npos, got.find("trusted")) << got;
+    // A list that does not fit keeps whole entries only: never a cut
+    // pattern that would name other hosts.
+    char small[20];
+    SetText(kInternet, "ProxyOverride", "a.example;*.corp.example");
+    IntranetNames(small, sizeof small);
+    EXPECT_STREQ("a.example", small);
 }

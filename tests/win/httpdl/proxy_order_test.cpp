@@ -173,10 +173,12 @@ TEST_F(ProxyOrder, FailingConfiguredProxyThenTheBrowsersProxy) {
     EXPECT_EQ(1, server->Requests(ListUrl()));
     EXPECT_STREQ("127.0.0.1", SharedHttpSettings.proxyAddress);
     EXPECT_EQ(ProxyPort(false), SharedHttpSettings.proxyPort);
-    // The transport now carries the found proxy, without credentials.
-    EXPECT_EQ(ProxyPort(false), transport->state->settings.proxyPort);
-    EXPECT_STREQ("", transport->state->settings.proxyUser);
-    EXPECT_STREQ("", transport->state->settings.proxyPassword);
+    EXPECT_STREQ("", SharedHttpSettings.proxyUser);
+    EXPECT_STREQ("", SharedHttpSettings.proxyPassword);
+    // The transport keeps its own proxy and credentials for a later round.
+    EXPECT_EQ(ProxyPort(true), transport->state->settings.proxyPort);
+    EXPECT_STREQ("nobody", transport->state->settings.proxyUser);
+    EXPECT_STREQ("wrong", transport->state->settings.proxyPassword);
 
     // A later component takes the confirmed settings.
     HttpDownloader later;
