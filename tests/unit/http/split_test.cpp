@@ -71,6 +71,11 @@ TEST(Split, PartsSizesAndSumsMatchTheFile) {
         ASSERT_TRUE(cvtest::ReadFile(site + "/pkginfo.txt", &infoText));
         // The line to paste into the setup description pins the list as written.
         EXPECT_EQ("sha256=" + Sha(infoText) + "\n", printed);
+        // Without an output to print to, the layout is still written.
+        ASSERT_EQ(0, std::system((Tool() + " split " + src + " " + site + "-q --part-size 1000 >&-").c_str()));
+        std::string quiet;
+        ASSERT_TRUE(cvtest::ReadFile(site + "-q/pkginfo.txt", &quiet));
+        EXPECT_EQ(infoText, quiet);
         auto info = ParseInfo(infoText);
         size_t parts = (size + partSize - 1) / partSize;
         EXPECT_EQ(parts, info["files"].size()) << infoText;
