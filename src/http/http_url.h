@@ -1,5 +1,5 @@
-// The records of the HTTP client: a parsed URL text and the parsed header
-// block of a response. Portable code.
+// URL texts of the HTTP client taken apart: scheme, user information, host,
+// port and path, and the rule of where a redirect may lead. Portable code.
 #pragma once
 #include <cstdint>
 
@@ -32,14 +32,3 @@ public:
 // A redirect may go from http to https, never from https back to http:
 // that would hand the rest of the fetch to anyone on the path.
 bool RedirectAllowed(const IAD_URL& from, const IAD_URL& to);
-
-struct IAD_HTTPHeader {
-    int header_length;
-    int status;
-    char location[1025];
-    char content_type[41];
-
-    void clear();
-    // 0, or -1 with status 1 when the bytes are not a response header block.
-    int parse(const char* bytes, int count);
-};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/ascii_case.h"
+#include "http/http_message.h"
 
 namespace {
 // Copies a text cut to the buffer's size, always terminated.
@@ -19,33 +20,6 @@ void CopyCut(char* out, int size, const char* text) {
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Calls `each` with the value of every header line named `name` (lower
-// case), the value's blanks trimmed. The status line is skipped.
-template <typename F>
-void EachHeader(const char* header, int length, const char* name, F each) {
-    const char* p = header;
-    const char* end = header + length;
-    // The status line.
-    while (p < end && *p != '\n') ++p;
-    int nameLength = static_cast<int>(std::strlen(name));
-    while (p < end) {
-        ++p;  // past the line feed
-        const char* line = p;
-        while (p < end && *p != '\n') ++p;
-        const char* lineEnd = p;
-        if (lineEnd > line && lineEnd[-1] == '\r') --lineEnd;
-        if (lineEnd == line) break;  // the blank line ends the block
-        const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(lineEnd - line)));
-        if (!colon || !EqualNoCase(line, size_t(colon - line), name)) continue;
-        (void)nameLength;
-        const char* v = colon + 1;
-        while (v < lineEnd && IsBlank(*v)) ++v;
-        const char* ve = lineEnd;
-        while (ve > v && IsBlank(ve[-1])) --ve;
-        each(v, ve);
-    }
-}
 
 // A word of a challenge: letters, digits and "-_." only.
 bool IsTokenChar(char c) {
@@ -176,35 +150,6 @@ void DescribeProxySchemes(int schemes, char* out, int size) {
         std::strcat(text, ProxySchemeName(scheme));
     }
     CopyCut(out, size, text);
-}
-
-long long HeaderContentLength(const char* header, int length) {
-    long long result = -1;
-    EachHeader(header, length, "content-length", [&](const char* v, const char* e) {
-        if (result >= 0 || v == e) return;
-        long long n = 0;
-        for (const char* p = v; p < e; ++p) {
-            if (*p < '0' || *p > '9' || n > 1000000000000LL) return;
-            n = n * 10 + (*p - '0');
-        }
-        result = n;
-    });
-    return result;
-}
-
-int HeaderKeepsConnection(const char* header, int length) {
-    bool http11 = length >= 8 && std::memcmp(header, "HTTP/1.1", 8) == 0;
-    int said = -1;  // -1 nothing said, 0 close, 1 keep-alive
-    auto look = [&](const char* v, const char* e) {
-        for (const char* p = v; p < e; ++p) {
-            if (StartsNoCase(p, size_t(e - p), "close")) said = 0;
-            if (StartsNoCase(p, size_t(e - p), "keep-alive") && said != 0) said = 1;
-        }
-    };
-    EachHeader(header, length, "proxy-connection", look);
-    EachHeader(header, length, "connection", look);
-    if (said == 0) return 0;
-    return said == 1 || http11 ? 1 : 0;
 }
 
 void SplitDomainUser(const char* text, char* domain, int domainSize, char* user, int userSize) {

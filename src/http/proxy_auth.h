@@ -1,8 +1,7 @@
 // Logins a proxy asks for: the schemes offered in its Proxy-Authenticate
 // headers with their tokens, the choice among them, the proxies known to
-// want Basic, the length and the keep-alive of a 407 answer, and the
-// interface of the Windows logins (Negotiate, NTLM) that the platform
-// provides. Portable code.
+// want Basic, and the interface of the Windows logins (Negotiate, NTLM)
+// that the platform provides. Portable code.
 #pragma once
 
 enum ProxyScheme {
@@ -65,15 +64,6 @@ const char* ProxySchemeName(int scheme);
 // "Negotiate, NTLM, Basic": the offered schemes in order of preference,
 // for people to read; empty when none. Cut to `size`.
 void DescribeProxySchemes(int schemes, char* out, int size);
-
-// The value of Content-Length in a header block, -1 when there is none or
-// it is not a number.
-long long HeaderContentLength(const char* header, int length);
-
-// Whether the answer keeps the connection open: an HTTP/1.1 answer unless
-// it says "close", an HTTP/1.0 one only with "keep-alive" in its
-// Proxy-Connection or Connection header.
-int HeaderKeepsConnection(const char* header, int length);
 
 // "DOMAIN\user" into its two parts; a name without a backslash has an
 // empty domain. Both cut to their sizes.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "http/http_client.h"
+#include "http/http_message.h"
 #include "http/http_url.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "http/http_message.h"
 #include "http/proxy_auth.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

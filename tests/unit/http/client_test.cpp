@@ -16,6 +16,7 @@
 
 #include "http/codec.h"
 #include "http/http_client.h"
+#include "http/http_message.h"
 #include "http/http_url.h"
 #include "http/net.h"
 #include "download/line_file.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "http/http_client.h"
+#include "http/http_connection.h"
 #include "http/net.h"
 
 TEST(Connect, SevenTimedOutAttemptsThenFailure) {
@@ -38,13 +39,16 @@ TEST(Connect, SevenTimedOutAttemptsThenFailure) {
     ASSERT_EQ(0, client.set_urls(url.c_str(), nullptr));
     NetAddress address;
     ASSERT_EQ(0, client.resolve_host_name(&address));
+    HttpLog log(0);
+    HttpWaits waits(t, log);
+    HttpConnection connection(waits, log);
     auto start = std::chrono::steady_clock::now();
-    intptr_t s = client.connect_host(address);
+    int connected = connection.connect_host(address, "127.0.0.1");
     auto took = std::chrono::steady_clock::now() - start;
+    connection.close();
     for (int f : fillers) ::close(f);
     ::close(listener);
-    if (s >= 0) {
-        NetClose(s);
+    if (connected == 0) {
         GTEST_SKIP() << "this kernel accepted the connection despite the full backlog";
     }
     EXPECT_GE(took, std::chrono::milliseconds(7 * 150 - 50));

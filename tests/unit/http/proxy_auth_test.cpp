@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "http/http_message.h"
 #include "http/proxy_auth.h"
 
 namespace {

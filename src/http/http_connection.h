@@ -1,0 +1,127 @@
+// The connection under the HTTP client: one TCP connection to the server or
+// to the proxy, plain or with a secure channel over it, with one receive
+// primitive and one rule for every wait (bounded, and in slices short enough
+// that a cancel is heard). The diagnostics every unit of the client writes
+// to live here too. Portable code over net.h.
+#pragma once
+#include <cstdint>
+
+#include "http/net.h"
+#include "http/secure_channel.h"
+
+struct HttpTimeouts {
+    int connectSeconds = 15;  // per connection attempt
+    int ioSeconds = 40;       // per send or receive wait
+    int retrySleepMs = 1000;  // after a receive that would block
+    // When above 0, these take the place of the seconds above, so that
+    // tests of time-outs run in a fraction of a second.
+    int connectMs = 0;
+    int ioMs = 0;
+};
+
+// Asked between received blocks and during every wait of a transfer; when
+// it answers true the transfer is given up at once (GetFile fails). The
+// fetch worker uses it so that a stopped download lets go of its files
+// within moments rather than at the end of a part.
+typedef bool (*HttpCancelCheck)(void* context);
+
+// The client's log on standard error, graded by the level given at
+// construction (0 writes nothing), and the failures of the current fetch
+// kept as one text whatever the level.
+class HttpLog {
+public:
+    explicit HttpLog(int level) : level(level) { failure[0] = 0; }
+    // A line "IAD_HTTPClient::<operation>: <text>"; lines of level 1 are
+    // failures and are kept.
+    void Log(int minLevel, const char* operation, const char* format, ...);
+    // Keeps a failure without writing a line.
+    void Note(const char* operation, const char* text);
+    void Clear() { failure[0] = 0; }
+    // "operation: text; ..." in order, "" when there was none.
+    const char* failures() const { return failure; }
+    const int level;
+
+private:
+    char failure[400];
+};
+
+// The one rule for waiting on a socket: at most the given time, in slices
+// while a cancel question is set, so that a stop is heard within one.
+class HttpWaits {
+public:
+    HttpWaits(const HttpTimeouts& timeouts, HttpLog& log) : timeouts(timeouts), log(log) {}
+    void set_cancel(HttpCancelCheck check, void* context);
+    // Asks the cancel question (logged when it says yes).
+    bool Cancelled();
+    int ConnectMs() const;
+    int IoMs() const;
+    int RetrySleepMs() const { return timeouts.retrySleepMs; }
+
+    enum For { Readable, Writable, Connected };
+    // 1 ready, 0 time-out, -1 the wait failed, -2 the connection failed
+    // (Connected only), -3 given up (cancelled). *error gets the error
+    // number of -1 and -2 for Connected.
+    int Wait(For what, NetSocket s, int milliseconds, int* error = nullptr);
+
+private:
+    HttpTimeouts timeouts;
+    HttpLog& log;
+    HttpCancelCheck cancelCheck = nullptr;
+    void* cancelContext = nullptr;
+};
+
+class HttpConnection {
+public:
+    HttpConnection(HttpWaits& waits, HttpLog& log) : waits(waits), log(log) {}
+    ~HttpConnection() { close(); }
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    bool is_open() const { return socket != kNoSocket; }
+    // Connects to `address` (`name` is what the log shows), closing any
+    // connection before: at most seven attempts of the connect wait, each
+    // with a new socket, which stays non-blocking. 0, or -1.
+    int connect_host(const NetAddress& address, const char* name);
+    // The handshake of `channel` (taken over either way) with `host` over
+    // this connection, `early` holding bytes received already. 0, or -1
+    // with *why telling the reason.
+    int start_secure(SecureChannel* channel, const char* host, const char* early, int earlyCount, TlsFailure* why);
+    bool is_secure() const { return channel != nullptr; }
+
+    // Every byte, through the channel when one is open: the length, -1 on
+    // failure, -2 on a time-out.
+    int full_send(const char* bytes, int length);
+    // The one receive: what one receive gives after a bounded wait, through
+    // the channel when one is open: a count, 0 when the peer closed (for a
+    // channel, the end of its stream), -1 on failure, -2 on a time-out.
+    int recv_some(char* buffer, int size);
+    // Receives until the buffer is full or the peer closes: the count, or
+    // -1, -2 as recv_some.
+    int full_recv(char* buffer, int size);
+    // Receives until the header block ends within buffer[0, count) (the
+    // first `have` bytes are there already) or the buffer is full or the
+    // peer closes: the count, with *end just past the block's blank line,
+    // or -1 in *end when the block did not end; -1, -2 as recv_some.
+    int read_head(char* buffer, int size, int have, int* end);
+    // Receives and drops `count` bytes: 0, -1 (also when the peer closes
+    // before), -2.
+    int skip(long long count);
+
+    // The socket under any channel, as the channel's link uses it.
+    int raw_send(const char* bytes, int length);
+    int raw_recv_some(char* buffer, int size);
+    // Each receive of the raw socket is cut to `bytes` when above 0, so
+    // that tests see records arrive split.
+    void set_receive_limit(int bytes) { receiveLimit = bytes; }
+
+    // Ends the secure channel (close-notify) if one is open, then the socket.
+    void close();
+
+private:
+    HttpWaits& waits;
+    HttpLog& log;
+    NetSocket socket = kNoSocket;
+    SecureChannel* channel = nullptr;  // open on the connection, or null
+    TlsLink* link = nullptr;           // the channel's socket
+    int receiveLimit = 0;
+};
