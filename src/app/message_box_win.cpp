@@ -1,6 +1,7 @@
 // Start-up's message boxes, texts from the string table.
 #include "app/message_box_win.h"
 
+#include "base/status_text.h"
 #include "ui/window_win.h"
 
 int ShowMessage(UINT id, UINT type) {
@@ -8,5 +9,15 @@ int ShowMessage(UINT id, UINT type) {
     char text[512] = "";
     LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
     LoadStringA(GetModuleInstance(), id, text, sizeof text);
+    return MessageBoxA(nullptr, text, caption, type);
+}
+
+int ShowMessageWith(UINT id, const char* argument, UINT type) {
+    char caption[100] = "";
+    char format[512] = "";
+    char text[1024] = "";
+    LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
+    LoadStringA(GetModuleInstance(), id, format, sizeof format);
+    FormatFileStatus(format, argument, "", text, sizeof text);
     return MessageBoxA(nullptr, text, caption, type);
 }

@@ -4,3 +4,5 @@
 
 // Shows a message box without owner: caption string 16, text string `id`.
 int ShowMessage(UINT id, UINT type);
+// The same with a text that takes one argument at its "%s".
+int ShowMessageWith(UINT id, const char* argument, UINT type);

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include "base/process_win.h"
 #include "app/message_box_win.h"
 #include "app/switches.h"
@@ -13,6 +15,9 @@
 #include "app/run_modes.h"
 #include "base/run_log.h"
 #include "download/download_dialog_win.h"
+#include "install/kept_files_win.h"
+#include "install/kept_list.h"
+#include "resources/resource.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -35,6 +40,20 @@ void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dia
         SetResumeShortcut(1, program, arguments);
 }
 
+// Removes the elevated copy's own folder, which no record names; a program
+// the install started may still hold a file there for a moment.
+void RemoveOwnFolder(const char* path) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        DeleteTree(path);
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+            LogEvent("removed %s, the copy of the kept files", path);
+            return;
+        }
+        Sleep(100);
+    }
+    LogEvent("%s, the copy of the kept files, cannot be removed wholly", path);
+}
+
 const char* DialogResultName(INT_PTR result) {
     switch (result) {
     case kResultOver: return "over";
@@ -46,7 +65,7 @@ const char* DialogResultName(INT_PTR result) {
 }  // namespace
 
 int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int saveProxySettings,
-                       int installKept, const char* keptFolder) {
+                       int installKept, const char* keptFolder, const char* keptSum) {
     WSADATA sockets;
     if (WSAStartup(MAKEWORD(1, 1), &sockets) != 0) {
         LogEvent("session: Windows Sockets 1.1 cannot start: message 17");
@@ -55,12 +74,35 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     }
     DownloadFolder folder = {};
     folder.instance = GetModuleInstance();
-    if (setupPath) {
-        SetupFolderOf(setupPath, folder.path, sizeof folder.path, IsLeadByte);
-    } else if (keptFolder) {
+    // The elevated copy: where the run that handed over kept its files.
+    DownloadFolder kept = {};
+    kept.instance = folder.instance;
+    // The setup description the dialog reads: in the elevated copy, its
+    // checked copy.
+    const char* runSetupPath = setupPath;
+    char ownSetupPath[MAX_PATH];
+    if (installKept) {
         // Named by the run that handed over: an elevated copy may run as
         // another user, whose registry records no folder.
-        CopyTruncated(folder.path, sizeof folder.path, keptFolder);
+        if (setupPath)
+            SetupFolderOf(setupPath, kept.path, sizeof kept.path, IsLeadByte);
+        else
+            CopyTruncated(kept.path, sizeof kept.path, keptFolder);
+        char setupName[MAX_PATH];
+        if (!TakeKeptFiles(kept.path, keptSum, folder.path, sizeof folder.path) ||
+            (setupPath && (!NameInFolder(setupPath, kept.path, setupName, sizeof setupName) ||
+                           std::snprintf(ownSetupPath, sizeof ownSetupPath, "%s\\%s", folder.path, setupName) >=
+                               static_cast<int>(sizeof ownSetupPath)))) {
+            if (folder.path[0]) DeleteTree(folder.path);
+            LogEvent("session: the kept files of %s are not installed: message %d", kept.path,
+                     IDS_KEPT_FILES_CHANGED);
+            ShowMessageWith(IDS_KEPT_FILES_CHANGED, kept.path, MB_ICONERROR | MB_SETFOREGROUND);
+            WSACleanup();
+            return ExitFailed;
+        }
+        if (setupPath) runSetupPath = ownSetupPath;
+    } else if (setupPath) {
+        SetupFolderOf(setupPath, folder.path, sizeof folder.path, IsLeadByte);
     } else if (!OpenDownloadFolder(&folder)) {
         LogEvent("session: no download folder can be made: message 18");
         ShowMessage(18, MB_ICONERROR);
@@ -69,7 +111,7 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     }
     LogEvent("session: download folder %s%s", folder.path, resuming ? ", resuming" : "");
 
-    DownloadDialog dialog(folder.path, showIntro, resuming, setupPath, saveProxySettings);
+    DownloadDialog dialog(folder.path, showIntro, resuming, runSetupPath, saveProxySettings);
     dialog.installKept = installKept;
     INT_PTR result = dialog.ShowModal(nullptr);
     LogEvent("download dialog ended: %d (%s)%s", static_cast<int>(result), DialogResultName(result),
@@ -78,6 +120,13 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
     // still wrote a part, or an open "tmp.tmp", would keep the folder from
     // being removed. A suspended run's worker stops by itself meanwhile.
     if (result != kResultSuspended) dialog.StopTransports(kTransportStopMs);
+    // The elevated copy's own folder has served its install whatever the
+    // result; from here on the run's folder is the one the files were kept
+    // in.
+    if (installKept) {
+        RemoveOwnFolder(folder.path);
+        folder = kept;
+    }
     if (result == kResultOver) {
         if (!setupPath) RemoveDownloadFolder(&folder);
         SetResumeShortcut(0, nullptr, nullptr);

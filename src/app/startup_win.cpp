@@ -39,7 +39,7 @@ public:
     int RunSession(int showIntro, int resuming, const char* setupPath,
                    int saveProxySettings) override {
         return RunDownloadSession(showIntro, resuming, setupPath, saveProxySettings, installKept,
-                                  keptFolder);
+                                  keptFolder, keptSum);
     }
     void SetSessionActive(int active) override { sessionActive = active; }
     void RemoveShortcut() override { SetResumeShortcut(0, nullptr, nullptr); }
@@ -57,6 +57,7 @@ public:
 
     int installKept = 0;
     const char* keptFolder = nullptr;
+    const char* keptSum = nullptr;
 };
 
 // The run that hands its install over to its elevated copy ends right
@@ -139,6 +140,7 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     SystemRunModeHost host;
     host.installKept = switches.installKept;
     host.keptFolder = switches.keptFolder;
+    host.keptSum = switches.keptSum;
     int code = RunModeLoop(switches, &host);
 
     EndTray();

@@ -4,7 +4,9 @@
 #include "base/text_copy.h"
 #include "download/fetch_rules.h"
 #include "install/elevation.h"
+#include "install/kept_list.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -56,6 +58,17 @@ void ParseSwitches(const char* commandLine, Switches* out) {
     if (HasWithin(cl, n, "-AskForRestart") || HasWithin(cl, n, "/AskForRestart")) {
         out->mode = RunSession;
         out->askForRestart = 1;
+    }
+    // Only the elevated copy's own: before its switch, 64 hex digits.
+    const char* sum = kept ? std::strstr(cl, kKeptSumSwitch) : nullptr;
+    if (sum && sum < kept) {
+        sum += std::strlen(kKeptSumSwitch);
+        size_t digits = 0;
+        while (digits < 64 && std::isxdigit(static_cast<unsigned char>(sum[digits]))) ++digits;
+        if (digits == 64 && (sum[64] == ' ' || sum[64] == '\0')) {
+            std::memcpy(out->keptSum, sum, 64);
+            out->keptSum[64] = '\0';
+        }
     }
 }
 

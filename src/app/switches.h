@@ -15,6 +15,8 @@ struct Switches {
     int installKept;        // "/InstallKept": the elevated copy that installs the kept files
     const char* keptFolder; // the download folder after "/InstallKept " (to the end of the
                             // command line), or null (none given, or "-inf " follows)
+    char keptSum[65];       // after "/KeptSum:" before "/InstallKept": the SHA-256 of the
+                            // kept files' list in hexadecimal; empty when not given
     RunMode mode;
 };
 

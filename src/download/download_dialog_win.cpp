@@ -181,6 +181,10 @@ INT_PTR DownloadDialog::OnInitDialog() {
         int protocol = GetProtocol(GetRowComponent(row));
         if (protocol != ProtocolFtp && protocol != ProtocolHttp) continue;
         usesNetwork = 1;
+        // The elevated copy works in a folder of its own, removed after the
+        // install: the program's copy and the shortcut that the run which
+        // handed over made stay as they are.
+        if (installKept) break;
         const char* baseName = strrchr(program, '\\');
         baseName = baseName ? baseName + 1 : program;
         char copy[MAX_PATH];

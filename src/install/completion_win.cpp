@@ -16,6 +16,7 @@
 #include "install/elevation_win.h"
 #include "install/install_rules.h"
 #include "install/install_win.h"
+#include "install/kept_files_win.h"
 #include "install/state_file_win.h"
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
@@ -88,8 +89,14 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
     ElevationSystem* system = CurrentElevationSystem();
     if (ChooseInstallRoute(system->HasElevation(), system->IsElevated(), run.installKept) ==
         InstallInElevatedCopy) {
-        if (HandInstallOver(run.window, run.downloadFolder, run.setupPath, secondInstance,
-                            deferPackageSetup, run.saveProxySettings)) {
+        // What the copy may install: the files as they are now, each with
+        // its SHA-256, in a list whose own SHA-256 goes on its command line.
+        char keptSum[kSha256HexLength + 1];
+        if (!WriteKeptList(run.downloadFolder, run.setupPath, run.componentCount, keptSum)) {
+            host->ShowRunMessage(IDS_KEPT_LIST_FAILED, MB_ICONERROR | MB_SETFOREGROUND);
+            WriteStateText("download", "complete", "1");
+        } else if (HandInstallOver(run.window, run.downloadFolder, run.setupPath, secondInstance,
+                                   deferPackageSetup, run.saveProxySettings, keptSum)) {
             host->NoteHandedOver();
         } else {
             // Refused (or the copy could not start): kept as after "&Keep

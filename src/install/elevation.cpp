@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/text_copy.h"
+#include "install/kept_list.h"
 
 const char kInstallKeptSwitch[] = "/InstallKept";
 
@@ -13,12 +14,16 @@ int ChooseInstallRoute(int systemHasElevation, int processElevated, int installK
 }
 
 int BuildInstallKeptArguments(const char* folder, const char* setupPath, int secondInstance,
-                              int deferPackageSetup, int saveProxySettings, char* out, int size) {
+                              int deferPackageSetup, int saveProxySettings, const char* keptSum,
+                              char* out, int size) {
     if (size <= 0) return 0;
     out[0] = 0;
     if (secondInstance) AppendTruncated(out, size, " -run2");
     if (deferPackageSetup) AppendTruncated(out, size, " /is");
     if (saveProxySettings) AppendTruncated(out, size, " /SaveProxySettings");
+    AppendTruncated(out, size, " ");
+    AppendTruncated(out, size, kKeptSumSwitch);
+    AppendTruncated(out, size, keptSum ? keptSum : "");
     AppendTruncated(out, size, " ");
     AppendTruncated(out, size, kInstallKeptSwitch);
     AppendTruncated(out, size, setupPath ? " -inf " : " ");

@@ -22,11 +22,13 @@ int ChooseInstallRoute(int systemHasElevation, int processElevated, int installK
 
 // Arguments of the elevated copy, each with its leading blank: "-run2"
 // for a second instance, "/is", "/SaveProxySettings" as this run has them,
-// then the switch with the folder, or with "-inf " and `setupPath` in a
-// "-inf " run. 0 when they do not fit `size`: a cut path would name
-// another folder, so no copy is started then.
+// "/KeptSum:" with `keptSum` (the SHA-256 of the kept files' list, see
+// install/kept_list.h), then the switch with the folder, or with "-inf "
+// and `setupPath` in a "-inf " run. 0 when they do not fit `size`: a cut
+// path would name another folder, so no copy is started then.
 int BuildInstallKeptArguments(const char* folder, const char* setupPath, int secondInstance,
-                              int deferPackageSetup, int saveProxySettings, char* out, int size);
+                              int deferPackageSetup, int saveProxySettings, const char* keptSum,
+                              char* out, int size);
 
 // The program's copy in the download folder: the folder followed by the
 // module file name from its last "\"; 0 when it does not fit `size`.

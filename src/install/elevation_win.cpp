@@ -61,16 +61,16 @@ ElevationSystem* CurrentElevationSystem() { return current; }
 void ReplaceElevationSystem(ElevationSystem* system) { current = system ? system : &realSystem; }
 
 int HandInstallOver(HWND owner, const char* folder, const char* setupPath, int secondInstance,
-                    int deferPackageSetup, int saveProxySettings) {
+                    int deferPackageSetup, int saveProxySettings, const char* keptSum) {
     char module[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, module, sizeof module);
     char program[MAX_PATH];
     if (!BuildCopyPath(folder, module, program, sizeof program) ||
         GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
         lstrcpynA(program, module, MAX_PATH);
-    char arguments[MAX_PATH + 64];
+    char arguments[MAX_PATH + 160];
     if (!BuildInstallKeptArguments(folder, setupPath, secondInstance, deferPackageSetup,
-                                   saveProxySettings, arguments, sizeof arguments))
+                                   saveProxySettings, keptSum, arguments, sizeof arguments))
         return 0;
     DWORD error = 0;
     const int started = current->StartElevated(owner, program, arguments, folder, &error);

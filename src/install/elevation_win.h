@@ -27,7 +27,8 @@ void ReplaceElevationSystem(ElevationSystem* system);
 
 // Starts the program's copy in `folder` (the program itself when no copy
 // is there, as in a "-inf " run without network components) elevated, with
-// the switch that goes straight to the install of the kept files. 1 when
-// it started: this process then ends keeping the files.
+// the switch that goes straight to the install of the kept files and the
+// SHA-256 of their list (`keptSum`). 1 when it started: this process then
+// ends keeping the files.
 int HandInstallOver(HWND owner, const char* folder, const char* setupPath, int secondInstance,
-                    int deferPackageSetup, int saveProxySettings);
+                    int deferPackageSetup, int saveProxySettings, const char* keptSum);

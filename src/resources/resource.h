@@ -73,5 +73,7 @@
 #define IDS_CERT_WRONG_NAME 598
 #define IDS_CERT_EXPIRED 599
 #define IDS_ELEVATION_REFUSED 600
+#define IDS_KEPT_FILES_CHANGED 601  // the elevated copy refused the kept files
+#define IDS_KEPT_LIST_FAILED 602    // the kept files could not be listed for it
 #define IDS_PROXY_LOGIN_WINDOWS 620  // the proxy asked for a Windows login
 #define IDS_PROXY_LOGIN_BASIC 621

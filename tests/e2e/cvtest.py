@@ -33,6 +33,7 @@ in the hope that something happened meanwhile.
 """
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -172,9 +173,13 @@ def _window_options(title=None, title_part=None, cls=None, text=None, pid=None, 
     return o
 
 
+_ESCAPED = {'n': '\n', 'r': '\r', 't': '\t', '\\': '\\'}
+
+
 def _unescape(s):
-    return (s.replace('\\n', '\n').replace('\\r', '\r').replace('\\t', '\t')
-            .replace('\\\\', '\\'))
+    # One pass from the left: in "\\t" (an escaped backslash, then "t")
+    # the "t" is a letter, not half of a tab.
+    return re.sub(r'\\(.)', lambda m: _ESCAPED.get(m.group(1), m.group(0)), s)
 
 
 def _describe(line):

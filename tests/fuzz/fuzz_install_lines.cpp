@@ -1,7 +1,8 @@
 // Fuzzes the install line rules: the input is used as an action line, a
-// registry line, a registry reference and a number; the first byte chooses
-// the size of the command buffers. Buffers are guarded so that a write past
-// the stated size traps.
+// registry line, a registry reference, a number and a list of kept files;
+// the first byte chooses the size of the command buffers. Buffers are
+// guarded so that a write past the stated size traps, and every kept file
+// read must be one that could have been written.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,12 +10,20 @@
 #include <vector>
 
 #include "install/action_line.h"
+#include "install/kept_list.h"
 
 namespace {
 
 void CheckGuard(const std::vector<char>& buffer, size_t size) {
     if (buffer[size] != '\x7f') __builtin_trap();
     if (size > 0 && std::strlen(buffer.data()) >= size) __builtin_trap();
+}
+
+// A file read from a list is written back to the same line.
+int Rewrite(const KeptFile& file, void*) {
+    char line[400];
+    if (!FormatKeptLine(file, line, sizeof line)) __builtin_trap();
+    return 1;
 }
 
 }  // namespace
@@ -66,5 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         EnsureTrailingBackslash(folder.data(), (int)outSize);
         CheckGuard(folder, outSize);
     }
+    ParseKeptList(text.data(), text.size(), Rewrite, nullptr);
     return 0;
 }

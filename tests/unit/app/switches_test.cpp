@@ -277,3 +277,18 @@ TEST(Switches, InstallKeptTakesTheFolderToTheEndAndHidesItFromTheOthers) {
     }
     EXPECT_EQ(0, Parse(" /tray").installKept);
 }
+
+// Only the elevated copy's switch takes the list's sum, and only a whole one.
+TEST(Switches, TheKeptSumIsSixtyFourHexDigitsBeforeInstallKept) {
+    const std::string sum(64, 'a');
+    Switches s = Parse((" /KeptSum:" + sum + " /InstallKept C:\\k").c_str());
+    EXPECT_EQ(sum, s.keptSum);
+    for (const std::string& cl : {" /KeptSum:" + sum.substr(1) + " /InstallKept C:\\k",
+                                  " /KeptSum:" + sum + "0 /InstallKept C:\\k",
+                                  " /KeptSum:" + sum.substr(1) + "g /InstallKept C:\\k",
+                                  " /KeptSum:" + sum,  // no copy switch
+                                  " /InstallKept C:\\k /KeptSum:" + sum}) {
+        s = Parse(cl.c_str());
+        EXPECT_STREQ("", s.keptSum) << cl;
+    }
+}

@@ -17,37 +17,42 @@ TEST(Elevation, OnlyAnUnelevatedFirstRunOnASystemWithElevationHandsOver) {
                     << has << elevated << kept;
 }
 
-TEST(Elevation, ArgumentsCarryTheRunsSwitchesAndTheFolderLast) {
-    char out[260];
-    ASSERT_EQ(1, BuildInstallKeptArguments("C:\\Users\\A B\\Temp\\inst1.tmp", nullptr, 0, 0, 1,
+const char kSum[] = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+
+TEST(Elevation, ArgumentsCarryTheRunsSwitchesTheListsSumAndTheFolderLast) {
+    char out[300];
+    ASSERT_EQ(1, BuildInstallKeptArguments("C:\\Users\\A B\\Temp\\inst1.tmp", nullptr, 0, 0, 1, kSum,
                                            out, sizeof out));
-    EXPECT_STREQ(" /SaveProxySettings /InstallKept C:\\Users\\A B\\Temp\\inst1.tmp", out);
+    EXPECT_EQ(std::string(" /SaveProxySettings /KeptSum:") + kSum + " /InstallKept C:\\Users\\A B\\Temp\\inst1.tmp",
+              out);
     Switches s;
     ParseSwitches(out, &s);
     EXPECT_EQ(1, s.installKept);
     EXPECT_STREQ("C:\\Users\\A B\\Temp\\inst1.tmp", s.keptFolder);
+    EXPECT_STREQ(kSum, s.keptSum);
     EXPECT_EQ(1, s.saveProxySettings);
     EXPECT_EQ(RunSession, s.mode);
 
-    ASSERT_EQ(1, BuildInstallKeptArguments("C:\\setup", "C:\\setup\\cv.inf", 1, 1, 0, out,
+    ASSERT_EQ(1, BuildInstallKeptArguments("C:\\setup", "C:\\setup\\cv.inf", 1, 1, 0, kSum, out,
                                            sizeof out));
-    EXPECT_STREQ(" -run2 /is /InstallKept -inf C:\\setup\\cv.inf", out);
+    EXPECT_EQ(std::string(" -run2 /is /KeptSum:") + kSum + " /InstallKept -inf C:\\setup\\cv.inf", out);
     ParseSwitches(out, &s);
     EXPECT_EQ(1, s.run2);
     EXPECT_EQ(1, s.deferPackageSetup);
     EXPECT_EQ(nullptr, s.keptFolder);
     EXPECT_STREQ("C:\\setup\\cv.inf", s.setupPath);
+    EXPECT_STREQ(kSum, s.keptSum);
 }
 
 TEST(Elevation, AFolderThatDoesNotFitStartsNoCopy) {
     const std::string folder(240, 'f');
-    char out[260];
+    char out[400];
     std::memset(out, 'x', sizeof out);
-    EXPECT_EQ(1, BuildInstallKeptArguments(folder.c_str(), nullptr, 0, 0, 0, out, sizeof out));
-    EXPECT_EQ(" /InstallKept " + folder, out);
-    EXPECT_EQ(0, BuildInstallKeptArguments(folder.c_str(), nullptr, 1, 1, 1, out, sizeof out));
+    EXPECT_EQ(1, BuildInstallKeptArguments(folder.c_str(), nullptr, 0, 0, 0, kSum, out, 329));
+    EXPECT_EQ(std::string(" /KeptSum:") + kSum + " /InstallKept " + folder, out);
+    EXPECT_EQ(0, BuildInstallKeptArguments(folder.c_str(), nullptr, 1, 1, 1, kSum, out, 329));
     EXPECT_STREQ("", out);
-    EXPECT_EQ(0, BuildInstallKeptArguments(folder.c_str(), nullptr, 0, 0, 0, out, 0));
+    EXPECT_EQ(0, BuildInstallKeptArguments(folder.c_str(), nullptr, 0, 0, 0, kSum, out, 0));
 }
 
 TEST(Elevation, TheCopyIsTheProgramsNameInTheFolder) {

@@ -13,12 +13,14 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/process_win.h"
 #include "base/resume_shortcut_win.h"
 #include "download/shared_http_settings.h"
+#include "http/sha256.h"
 #include "download/download_dialog_win.h"
 #include "install/elevation_win.h"
 #include "download/report_bytes.h"
@@ -838,9 +840,29 @@ TEST_F(ElevatedInstall, UnelevatedRunHandsTheInstallToItsElevatedCopyAndKeepsThe
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, sizeof program);
     ASSERT_EQ(1u, system.started.size());
+    // With it the list of what it may install, whose SHA-256 it gets: the
+    // setup description and the component files, fetched or not.
+    const std::string list = ReadFileText(folder + "\\cvkept.lst");
+    unsigned char digest[kSha256Size];
+    Sha256Of(list.data(), list.size(), digest);
+    char sum[kSha256HexLength + 1];
+    Sha256Hex(digest, sum);
+    std::vector<std::string> listed;
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find('\n', at);
+        ASSERT_NE(std::string::npos, end);
+        std::string line = list.substr(at, end - at);
+        listed.push_back(line.substr(line.find(' ', 65) + 1));
+        at = end + 1;
+    }
+    std::sort(listed.begin(), listed.end());
+    const std::string infName = inf.substr(inf.rfind('\\') + 1);
+    std::vector<std::string> expected = {infName, "n.bin", "setup.exe"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, listed);
     // (The setup description keeps the default SaveProxySettings=TRUE.)
-    EXPECT_EQ(folder + strrchr(program, '\\') + "| /SaveProxySettings /InstallKept -inf " + inf + "|" +
-                  folder,
+    EXPECT_EQ(folder + strrchr(program, '\\') + "| /SaveProxySettings /KeptSum:" + sum + " /InstallKept -inf " +
+                  inf + "|" + folder,
               system.started[0]);
     EXPECT_EQ(State("result", "success"), "<none>");
     EXPECT_TRUE(Exists(folder + "\\n.bin"));
