@@ -152,17 +152,27 @@ bool MakeOwnFolder(const char* parent, const char* prefix, FolderUsers users, ch
     return false;
 }
 
+HANDLE OpenEntryItself(const char* path, DWORD access, DWORD share, DWORD flags,
+                       BY_HANDLE_FILE_INFORMATION* information) {
+    HANDLE entry = CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                               flags | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (entry == INVALID_HANDLE_VALUE) return entry;
+    if (!GetFileInformationByHandle(entry, information)) {
+        CloseHandle(entry);
+        return INVALID_HANDLE_VALUE;
+    }
+    const DWORD byPath = GetFileAttributesA(path);
+    if (IsReparsePoint(byPath)) information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return entry;
+}
+
 bool IsOwnFolder(const char* path) {
-    HANDLE folder = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information;
-    bool own = GetFileInformationByHandle(folder, &information) &&
-               (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-               !IsReparsePoint(information.dwFileAttributes) &&
-               // Wine tells a link by its path only.
-               !IsReparsePoint(GetFileAttributesA(path));
+    HANDLE folder = OpenEntryItself(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                                    &information);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    bool own = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !IsReparsePoint(information.dwFileAttributes);
     if (own && !Is95Family()) {
         BYTE buffer[1024];
         DWORD needed = 0;

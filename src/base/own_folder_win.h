@@ -66,3 +66,12 @@ bool MakeOwnFolder(const char* parent, const char* prefix, FolderUsers users, ch
 // running the program, the Administrators or SYSTEM (a folder someone else
 // made in a shared temporary folder is theirs).
 bool IsOwnFolder(const char* path);
+
+// Opens a file or folder itself, never what a link points to (`flags` are
+// added to FILE_FLAG_OPEN_REPARSE_POINT and FILE_FLAG_BACKUP_SEMANTICS),
+// and reads its information from the open entry, with the reparse point
+// bit added from its path as well (Wine shows a link in the attributes of
+// its path only). INVALID_HANDLE_VALUE when it cannot be opened or
+// examined.
+HANDLE OpenEntryItself(const char* path, DWORD access, DWORD share, DWORD flags,
+                       BY_HANDLE_FILE_INFORMATION* information);

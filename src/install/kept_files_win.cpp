@@ -99,18 +99,14 @@ HANDLE OpenKeptFile(const char* folder, const char* name, unsigned long long* si
             return INVALID_HANDLE_VALUE;
         }
     }
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    HANDLE file = OpenEntryItself(path, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN, &information);
     if (file == INVALID_HANDLE_VALUE) {
         LogEvent("kept file %s cannot be opened (error %lu)", path, GetLastError());
         return file;
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    const DWORD byPath = GetFileAttributesA(path);
     const char* refusal = nullptr;
-    if (!GetFileInformationByHandle(file, &information))
-        refusal = "cannot be examined";
-    else if ((information.dwFileAttributes | byPath) & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         refusal = "is a link";
     else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         refusal = "is a folder";

@@ -134,28 +134,6 @@ bool TakeUpRecordedFolder(const char* path) {
     return false;
 }
 
-// Opens a directory entry itself, not what a link points to, and holds it
-// without sharing its deletion, so that it cannot be renamed or replaced by
-// a link while the removal works inside it. Its attributes are read from
-// the open entry; INVALID_HANDLE_VALUE when it cannot be opened.
-HANDLE OpenFolderEntry(const char* path, DWORD* attributes) {
-    HANDLE entry = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                               nullptr);
-    if (entry == INVALID_HANDLE_VALUE) return entry;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(entry, &information)) {
-        CloseHandle(entry);
-        return INVALID_HANDLE_VALUE;
-    }
-    *attributes = information.dwFileAttributes;
-    // Wine shows a link in the attributes of its path only, not of the open
-    // entry.
-    DWORD byPath = GetFileAttributesA(path);
-    if (byPath != INVALID_FILE_ATTRIBUTES) *attributes |= byPath & FILE_ATTRIBUTE_REPARSE_POINT;
-    return entry;
-}
-
 }  // namespace
 
 int OpenDownloadFolder(DownloadFolder* folder) {
@@ -219,9 +197,12 @@ int RemoveLeftoverDownloadFolder(HINSTANCE instance) {
 }
 
 void DeleteTree(const char* path) {
-    DWORD attributes = 0;
-    HANDLE held = OpenFolderEntry(path, &attributes);
+    // Held without sharing its deletion, so that it cannot be renamed or
+    // replaced by a link while the removal works inside it.
+    BY_HANDLE_FILE_INFORMATION information;
+    HANDLE held = OpenEntryItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &information);
     if (held == INVALID_HANDLE_VALUE) return;
+    const DWORD attributes = information.dwFileAttributes;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         CloseHandle(held);
         // A link is removed itself; what it points to is not ours. Anything
