@@ -98,7 +98,11 @@ OwnFolderSecurity::OwnFolderSecurity(FolderUsers users)
     const bool elevatedOnly = users == FolderOfThisElevation && HasUnelevatedTwin();
     PACL list = reinterpret_cast<PACL>(acl);
     if (!InitializeAcl(list, sizeof acl, ACL_REVISION)) return;
-    if (!elevatedOnly && (!ReadTokenUser(user, sizeof user) || !Grant(list, user))) return;
+    if (!elevatedOnly) {
+        if (!ReadTokenUser(user, sizeof user)) return;
+        // SYSTEM runs as itself: one entry is enough.
+        if (!EqualSid(user, system) && !EqualSid(user, admins) && !Grant(list, user)) return;
+    }
     if (!Grant(list, admins) || !Grant(list, system)) return;
     if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE))
