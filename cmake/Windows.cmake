@@ -24,6 +24,9 @@ target_link_libraries(cvwin PUBLIC ${CV_SYSTEM_LIBS})
 # The resources (dialogs, string table, menu, icon, version) go into the
 # program and into every Windows test program, which load them by id.
 add_library(cvres OBJECT ${PROJECT_SOURCE_DIR}/src/resources/cvget.rc)
+# The resource compiler's scan misses the files the script pulls in whole.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/cvget.rc PROPERTIES OBJECT_DEPENDS
+  "${PROJECT_SOURCE_DIR}/src/resources/cvget.manifest;${PROJECT_SOURCE_DIR}/src/resources/cvget.ico")
 target_include_directories(cvres PRIVATE ${PROJECT_SOURCE_DIR}/src/resources)
 
 add_executable(cvget WIN32 ${CV_MAIN_SOURCE} $<TARGET_OBJECTS:cvres>)

@@ -5,12 +5,12 @@
 #include <shlobj.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 #include "app/run_modes.h"
 #include "base/process_win.h"
 #include "base/run_log.h"
+#include "base/text_copy.h"
 #include "ui/window_win.h"
 
 namespace {
@@ -133,7 +133,7 @@ void FillTrayRecord(NOTIFYICONDATAA* record, HWND owner, HICON icon, const char*
     record->hIcon = icon;
     if (tooltip) {
         record->uFlags |= NIF_TIP;
-        std::snprintf(record->szTip, 64, "%.63s", tooltip);
+        CopyTruncated(record->szTip, 64, tooltip);
     }
 }
 

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/code_page_win.h"
 #include "base/run_log.h"
+#include "base/text_copy.h"
 
 namespace {
 const int kNameSize = MAX_PATH;
@@ -247,6 +249,7 @@ void LogProgramStart(const char* commandLine) {
     DescribeVersion(version, sizeof version);
     char system[200];
     DescribeSystem(system, sizeof system);
-    LogEvent("start: %s version %s; command line \"%s\"; %s; elevated: %s", module, version,
-             commandLine ? commandLine : "", system, DescribeElevation());
+    LogEvent("start: %s version %s; command line \"%s\"; %s; elevated: %s; texts in %s (legacy code page %u)",
+             module, version, commandLine ? commandLine : "", system, DescribeElevation(),
+             TextsUtf8() ? "UTF-8" : "the legacy code page", LegacyCodePage());
 }

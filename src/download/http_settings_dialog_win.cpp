@@ -3,9 +3,18 @@
 
 #include <cstdio>
 
+#include "base/text_copy.h"
 #include "download/line_file.h"
 #include "http/proxy_auth.h"
 #include "resources/resource.h"
+
+namespace {
+// A field as typed, cut to its buffer where a character begins.
+void ReadField(HWND dialog, int id, char* out, int size) {
+    GetDlgItemTextA(dialog, id, out, size);
+    TrimCutCharacter(out);
+}
+}  // namespace
 
 HttpSettingsDialog::HttpSettingsDialog(const char* proxyAddress_, const char* proxyPort_,
                                        const char* proxyUser_, const char* proxyPassword_,
@@ -55,12 +64,12 @@ INT_PTR HttpSettingsDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPA
     }
     if (message == WM_DESTROY && openWindow) *openWindow = nullptr;
     if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-        GetDlgItemTextA(hwnd, IDC_PROXY_ADDRESS, proxyAddress, sizeof proxyAddress);
-        GetDlgItemTextA(hwnd, IDC_PROXY_PORT, proxyPort, sizeof proxyPort);
-        GetDlgItemTextA(hwnd, IDC_PROXY_USER, proxyUser, sizeof proxyUser);
-        GetDlgItemTextA(hwnd, IDC_PROXY_PASSWORD, proxyPassword, sizeof proxyPassword);
-        GetDlgItemTextA(hwnd, IDC_SITE_USER, siteUser, sizeof siteUser);
-        GetDlgItemTextA(hwnd, IDC_SITE_PASSWORD, sitePassword, sizeof sitePassword);
+        ReadField(hwnd, IDC_PROXY_ADDRESS, proxyAddress, sizeof proxyAddress);
+        ReadField(hwnd, IDC_PROXY_PORT, proxyPort, sizeof proxyPort);
+        ReadField(hwnd, IDC_PROXY_USER, proxyUser, sizeof proxyUser);
+        ReadField(hwnd, IDC_PROXY_PASSWORD, proxyPassword, sizeof proxyPassword);
+        ReadField(hwnd, IDC_SITE_USER, siteUser, sizeof siteUser);
+        ReadField(hwnd, IDC_SITE_PASSWORD, sitePassword, sizeof sitePassword);
     }
     return DialogBase::HandleDialogMessage(message, wParam, lParam);
 }

@@ -12,6 +12,7 @@
 #include "base/process_win.h"
 #include "base/run_log.h"
 #include "base/status_text.h"
+#include "base/text_copy.h"
 #include "install/elevation.h"
 #include "install/elevation_win.h"
 #include "install/install_rules.h"
@@ -157,11 +158,15 @@ int InstallAll(const CompletionRun& run) {
         int row = PickInstallRow(states, orders, count);
         if (row < 0) break;
         Component* component = GetRowComponent(row);
-        char name[70];
-        name[0] = '\0';
+        // The status texts show up to 69 characters of the name. The buffer
+        // holds any whole name in any code page: a list view that cannot
+        // fit a UTF-8 text may leave it unterminated.
+        char name[800] = "";
         ListView_GetItemText(run.listControl, row, 0, name, sizeof name);
-        int rounds = static_cast<int>(
-            GetPrivateProfileIntA(component->section, "count", 1, component->infPath));
+        name[sizeof name - 1] = '\0';
+        TrimCutCharacter(name);
+        LimitCharacters(name, 69);
+        int rounds = ReadSettingInt(component->section, "count", 1, component->infPath);
         LogEvent("installing component %s (order %d, %d round%s)", component->section,
                  component->installOrder, rounds, rounds == 1 ? "" : "s");
         // A failed step ends the component's install there: a later step

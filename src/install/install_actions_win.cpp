@@ -16,6 +16,7 @@
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"
 #include "setup/download_folder_win.h"
+#include "setup/profile_win.h"
 
 HANDLE waitedProcess = INVALID_HANDLE_VALUE;
 
@@ -401,7 +402,7 @@ int ImportRegistrySection(const char* infPath, const char* registryLine) {
                                 sizeof section, file, sizeof file))
         return 0;
     char entries[kRegistrySectionSize];
-    DWORD length = GetPrivateProfileSectionA(section, entries, sizeof entries, file);
+    DWORD length = GetPrivateProfileSectionA(section, entries, sizeof entries, ReadablePath(file));
     if (length == 0) return 0;
 
     int allWritten = 1;

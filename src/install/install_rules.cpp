@@ -23,3 +23,21 @@ RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secon
     }
     return end;
 }
+
+StateFileWriting ChooseStateFileWriting(bool exists, TextEncoding encoding, bool valueIsAscii,
+                                        bool textsUtf8) {
+    if (!textsUtf8) return WriteStateAsItIs;
+    if (!exists) return WriteStateNewUtf16;
+    switch (encoding) {
+        case EncodingUtf16Le:
+        case EncodingUtf16Be:
+        case EncodingUtf8Bom:
+            return WriteStateAsItIs;
+        case EncodingAscii:
+            return valueIsAscii ? WriteStateAsItIs : WriteStateKeepingLegacy;
+        default:
+            // Without a mark its readers take it for the legacy code page,
+            // whatever bytes it holds.
+            return WriteStateKeepingLegacy;
+    }
+}

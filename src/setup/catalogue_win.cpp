@@ -12,6 +12,7 @@
 
 #include "base/run_log.h"
 #include "base/system_dll_win.h"
+#include "base/text_copy.h"
 #include "resources/resource.h"
 #include "setup/profile_win.h"
 #include "setup/setup_keys.h"
@@ -26,6 +27,7 @@ int addedCount = 0;
 int currentRow = -1;
 
 const char kListSeparators[] = ", ";
+const int kNameCharacters = 200;
 
 // The module whose string table holds the status and column texts.
 HINSTANCE TextInstance() {
@@ -38,7 +40,7 @@ void ReadValue(const Component* c, SetupKeyId key, const char* defaultValue, cha
 }
 
 int ReadInteger(const char* section, SetupKeyId key, int defaultValue, const char* iniPath) {
-    return static_cast<int>(GetPrivateProfileIntA(section, SetupKeyName(key), defaultValue, iniPath));
+    return ReadSettingInt(section, SetupKeyName(key), defaultValue, iniPath);
 }
 
 void SetRowText(int row, int column, const char* text) {
@@ -239,8 +241,12 @@ int AddComponent(const char* section, const char* iniPath) {
     // settings later; such components are left out like disabled ones.
     if (std::strlen(section) >= sizeof probe.section || std::strlen(iniPath) >= sizeof probe.infPath)
         return 0;
-    char name[200];
-    ReadSetting(section, SetupKeyName(KeyName), "", name, sizeof name, iniPath);
+    // The name shown holds up to 199 characters, however many bytes each
+    // takes in the program's code page.
+    char name[kNameCharacters * 4];
+    ReadSetting(section, SetupKeyName(KeyName), "", name, TextsUtf8() ? sizeof name : kNameCharacters,
+                iniPath);
+    LimitCharacters(name, kNameCharacters - 1);
     if (!name[0]) return 0;
     if (ReadInteger(section, KeyEnable, 1, iniPath) == 0) return 0;
 

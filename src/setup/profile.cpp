@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text_copy.h"
+
 namespace {
 
 // One loaded section; its entries follow the block in the same allocation,
@@ -93,16 +95,26 @@ void ExpandVariables(const char* text, char* out, int size) {
     if (!out || size <= 0) return;
     const int limit = size - 1;
     int written = 0;
+    bool full = false;
+    // The first byte that does not fit ends the expansion; the cut falls
+    // where that byte's character begins.
+    auto put = [&](char c) {
+        if (full) return;
+        if (written >= limit) {
+            written = CharacterCut(out, written, static_cast<unsigned char>(c));
+            full = true;
+            return;
+        }
+        out[written++] = c;
+    };
     const char* p = text ? text : "";
-    while (*p) {
+    while (*p && !full) {
         if (*p != '%') {
-            if (written >= limit) break;
-            out[written++] = *p++;
+            put(*p++);
             continue;
         }
         if (p[1] == '%') {
-            if (written >= limit) break;
-            out[written++] = '%';
+            put('%');
             p += 2;
             continue;
         }
@@ -115,9 +127,7 @@ void ExpandVariables(const char* text, char* out, int size) {
             std::memcpy(name, nameStart, nameLength);
             name[nameLength] = '\0';
             const char* value = FindVariable(name);
-            if (value) {
-                while (*value && written < limit) out[written++] = *value++;
-            }
+            while (value && *value && !full) put(*value++);
         }
         p = close + 1;
     }
@@ -130,4 +140,12 @@ void ClearProfileCache() {
         std::free(profileCache);
         profileCache = next;
     }
+}
+
+SetupReading ChooseSetupReading(TextEncoding encoding, bool textsUtf8) {
+    if (!textsUtf8) return ReadSetupAsItIs;
+    // The mark is left to no profile reader: not every system skips it.
+    if (encoding == EncodingUtf8Bom) return ReadSetupUtf16FromUtf8;
+    if (encoding == EncodingLegacy) return ReadSetupUtf16FromLegacy;
+    return ReadSetupAsItIs;
 }

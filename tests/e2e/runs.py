@@ -182,15 +182,24 @@ def state_values():
         return None
     values = {}
     section = ''
-    with open(path, 'rb') as f:
-        for line in f.read().decode('latin-1').splitlines():
-            line = line.strip()
-            if line.startswith('[') and line.endswith(']'):
-                section = line[1:-1].lower()
-            elif '=' in line:
-                k, _, v = line.partition('=')
-                values['%s.%s' % (section, k.strip().lower())] = v.strip()
+    for line in read_state_text(path).splitlines():
+        line = line.strip()
+        if line.startswith('[') and line.endswith(']'):
+            section = line[1:-1].lower()
+        elif '=' in line:
+            k, _, v = line.partition('=')
+            values['%s.%s' % (section, k.strip().lower())] = v.strip()
     return values
+
+
+def read_state_text(path):
+    """The state file's text: UTF-16 after its mark (as the program makes
+    it where it runs in UTF-8), else the legacy code page of the prefix."""
+    with open(path, 'rb') as f:
+        raw = f.read()
+    if raw.startswith(b'\xff\xfe'):
+        return raw[2:].decode('utf-16-le')
+    return raw.decode('cp1252', errors='replace')
 
 
 def dialog_status(title=DIALOG):

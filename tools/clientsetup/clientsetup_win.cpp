@@ -8,6 +8,10 @@
 //   -copy A B     copy file A to B (B's folders are created)
 //   -wait FILE    write FILE.waiting, then wait (up to a minute) until FILE
 //                 exists, so that a test can look at the installer meanwhile
+//   -readstate SECTION KEY FILE
+//                 append the state file's value as the client reads it
+//                 (the ANSI profile functions, in the system's code page:
+//                 this program does not choose UTF-8) and a line end to FILE
 // Unknown words (the installer appends its own switches) are ignored.
 #include <windows.h>
 
@@ -42,6 +46,13 @@ void MakeParents(const char* path) {
         *p = '\\';
     }
 }
+
+bool StatePath(char* path) {
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH - 16);
+    if (!length || length >= MAX_PATH - 16) return false;
+    lstrcatA(path, "\\tessark.ini");
+    return true;
+}
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
@@ -71,6 +82,19 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
             if (waiting) fclose(waiting);
             for (int i = 0; i < 1200 && GetFileAttributesA(flag) == INVALID_FILE_ATTRIBUTES; ++i)
                 Sleep(50);
+        } else if (strcmp(word, "-readstate") == 0) {
+            char section[100], key[100], report[MAX_PATH];
+            p = NextWord(p, section, sizeof section);
+            p = NextWord(p, key, sizeof key);
+            p = NextWord(p, report, sizeof report);
+            char path[MAX_PATH];
+            char value[1000] = "";
+            if (StatePath(path)) GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, path);
+            FILE* out = fopen(report, "ab");
+            if (out) {
+                fprintf(out, "%s\n", value);
+                fclose(out);
+            }
         } else if (strcmp(word, "-copy") == 0) {
             char from[MAX_PATH];
             char to[MAX_PATH];
@@ -97,9 +121,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     }
     if (success) {
         char path[MAX_PATH];
-        UINT length = GetWindowsDirectoryA(path, MAX_PATH - 16);
-        if (length && length < MAX_PATH - 16) {
-            lstrcatA(path, "\\tessark.ini");
+        if (StatePath(path)) {
             WritePrivateProfileStringA("result", "success", "1", path);
             WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
         }

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "archives.h"
+#include "base/code_page_win.h"
 
 namespace {
 
@@ -98,7 +99,10 @@ FNFDINOTIFY(CabNotify) {
         case fdintENUMERATE:
             return 0;
         case fdintCOPY_FILE: {
-            UINT codePage = (pfdin->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
+            // A name without the UTF-8 mark is in the code page of the
+            // system that made the cabinet: the legacy one, also where the
+            // program that loaded the library runs in UTF-8.
+            UINT codePage = (pfdin->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : LegacyCodePage();
             wchar_t relative[MAX_PATH];
             int isFolder = 0;
             const char* name = pfdin->psz1;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "download/fetch_rules.h"
+#include "utf8_texts.h"
 
 namespace {
 
@@ -59,6 +60,18 @@ TEST(StatusText, OtherConversionsAreInertAndCut) {
     EXPECT_EQ(Status("trailing %", "f", "s"), "trailing %");
     EXPECT_EQ(Status("%s", nullptr, nullptr), "");
     EXPECT_EQ(Status("file '%s'", "abcdefgh", "s", 9), "file 'ab");
+}
+
+TEST(StatusText, Utf8NamesAreCutWholeAndNothingFollowsTheCut) {
+    Utf8Texts utf8;
+    // "Загрузки" in Cyrillic: two bytes a character.
+    const char* name = "\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB8";
+    EXPECT_EQ(Status("'%s'", name, "s", 5), "'\xD0\x97");
+    EXPECT_EQ(Status("'%s' x", name, "s", 6), "'\xD0\x97\xD0\xB0");
+    EXPECT_EQ(Status("%s'", "\xE4\xB8\x8B", "s", 4), "\xE4\xB8\x8B");
+    EXPECT_EQ(Status("%s'", "\xE4\xB8\x8B", "s", 3), "");
+    Utf8Texts legacy(false);
+    EXPECT_EQ(Status("'%s'", name, "s", 5), "'\xD0\x97\xD0");
 }
 
 TEST(ShortcutArguments, ProxySwitchFollowsTheFlag) {

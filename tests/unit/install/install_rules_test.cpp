@@ -50,3 +50,22 @@ TEST(RunEnd, AFailedInstallKeepsTheFilesWhateverTheClientWrote) {
 }
 
 }  // namespace
+
+// The installed client reads the state file in the legacy code page: a new
+// file is UTF-16 (read as Unicode by every reader), a Unicode one stays as
+// it is, a legacy one is kept legacy whenever anything beyond ASCII is in
+// play; a program whose texts are not UTF-8 writes as it always did.
+TEST(StateFileWritingTest, NewFilesAreUtf16AndLegacyFilesStayLegacy) {
+    for (bool ascii : {true, false}) {
+        EXPECT_EQ(WriteStateNewUtf16, ChooseStateFileWriting(false, EncodingAscii, ascii, true));
+        for (TextEncoding e : {EncodingUtf16Le, EncodingUtf16Be, EncodingUtf8Bom})
+            EXPECT_EQ(WriteStateAsItIs, ChooseStateFileWriting(true, e, ascii, true)) << e;
+        for (TextEncoding e : {EncodingUtf8, EncodingLegacy})
+            EXPECT_EQ(WriteStateKeepingLegacy, ChooseStateFileWriting(true, e, ascii, true)) << e;
+        for (bool exists : {true, false})
+            for (TextEncoding e : {EncodingAscii, EncodingLegacy, EncodingUtf16Le})
+                EXPECT_EQ(WriteStateAsItIs, ChooseStateFileWriting(exists, e, ascii, false));
+    }
+    EXPECT_EQ(WriteStateAsItIs, ChooseStateFileWriting(true, EncodingAscii, true, true));
+    EXPECT_EQ(WriteStateKeepingLegacy, ChooseStateFileWriting(true, EncodingAscii, false, true));
+}

@@ -155,7 +155,7 @@ TEST(SetupKeysTest, EveryKeyTheProgramReadsIsInTheTable) {
     ASSERT_NE(nullptr, root);
     // Keys written out where the program reads them, and numbered keys
     // formatted for reading ("install%d").
-    const std::regex read(R"re((ReadSetting|GetPrivateProfileIntA|GetPrivateProfileStringA)\(\s*[^,()]+,\s*"([^"]+)")re");
+    const std::regex read(R"re((ReadSetting|ReadSettingInt|GetPrivateProfileIntA|GetPrivateProfileStringA)\(\s*[^,()]+,\s*"([^"]+)")re");
     const std::regex numbered(R"re("([A-Za-z_]+)%d")re");
     int found = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(root) + "/src")) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "setup/profile.h"
+#include "utf8_texts.h"
 
 namespace {
 
@@ -132,4 +133,33 @@ TEST_F(ProfileTest, OutputIsCutAtSizeLessOne) {
     char untouched = 'X';
     ExpandVariables("abc", &untouched, 0);
     EXPECT_EQ('X', untouched);
+}
+
+// In UTF-8 a value or a literal is cut where a character begins, and what
+// follows the cut is not written even where it would fit.
+TEST_F(ProfileTest, Utf8OutputIsCutBeforeASplitCharacter) {
+    Utf8Texts utf8;
+    AddSection({"Name=\xD0\x97\xD0\xB0\xD0\xB3", "Han=\xE4\xB8\x8B\xE8\xBD\xBD"});
+    EXPECT_EQ("a\xD0\x97", Expand("a%Name%b", 5));  // not half of "а", and no "b" in the room left
+    EXPECT_EQ("a\xD0\x97\xD0\xB0", Expand("a%Name%b!", 6));
+    EXPECT_EQ("", Expand("%Han%", 3));
+    EXPECT_EQ("x\xE4\xB8\x8B", Expand("x%Han%", 7));
+    EXPECT_EQ("\xC3\xA9", Expand("\xC3\xA9\xC3\xA9", 4));
+    EXPECT_EQ("\xC3\xA9\xC3\xA9", Expand("\xC3\xA9\xC3\xA9", 5));
+    // Legacy bytes are no UTF-8: cut where the buffer ends.
+    EXPECT_EQ("caf\xE9", Expand("caf\xE9s", 5));
+    Utf8Texts legacy(false);
+    EXPECT_EQ("a\xD0\x97\xD0", Expand("a%Name%b", 5));
+}
+
+// Where the program runs in UTF-8, only what its profile reader would read
+// wrong goes through a UTF-16 copy; elsewhere every file is read as always.
+TEST(SetupReadingTest, CopiesOnlyWhatTheReaderWouldGetWrong) {
+    EXPECT_EQ(ReadSetupUtf16FromLegacy, ChooseSetupReading(EncodingLegacy, true));
+    EXPECT_EQ(ReadSetupUtf16FromUtf8, ChooseSetupReading(EncodingUtf8Bom, true));
+    for (TextEncoding e : {EncodingAscii, EncodingUtf8, EncodingUtf16Le, EncodingUtf16Be})
+        EXPECT_EQ(ReadSetupAsItIs, ChooseSetupReading(e, true)) << e;
+    for (TextEncoding e : {EncodingAscii, EncodingUtf8, EncodingUtf8Bom, EncodingUtf16Le, EncodingUtf16Be,
+                           EncodingLegacy})
+        EXPECT_EQ(ReadSetupAsItIs, ChooseSetupReading(e, false)) << e;
 }

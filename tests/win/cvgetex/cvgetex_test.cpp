@@ -213,4 +213,18 @@ TEST_F(ExtractionLibrary, RefusesMissingArguments) {
     EXPECT_FALSE(Exists(target));
 }
 
+// The program hands over UTF-8 paths where it runs in UTF-8, as this test
+// program does; names in the archives keep the encodings they were made in.
+TEST_F(ExtractionLibrary, NamesBeyondAsciiInTheTargetAndInTheArchives) {
+    ASSERT_EQ(static_cast<UINT>(CP_UTF8), GetACP());
+    const std::string base = target;
+    target += "\\\xD0\x97\xD0\xB0\xD0\xB3-\xE4\xB8\x8B-\xC3\xA9";  // Cyrillic, Han, Latin
+    EXPECT_EQ(Unpack("legacy-name.cab"), 1);
+    EXPECT_EQ(ReadFileText(target + "\\caf\xC3\xA9.txt"), "legacy name\r\n");
+    EXPECT_EQ(Unpack("names.zip"), 1);
+    EXPECT_EQ(ReadFileText(target + "\\caf\xC3\xA9-437.txt"), "code page 437\r\n");
+    EXPECT_EQ(ReadFileText(target + "\\\xD0\xBF\xD1\x80\xD0\xB8-\xE4\xB8\x8B.txt"), "marked UTF-8\r\n");
+    target = base;
+}
+
 }  // namespace

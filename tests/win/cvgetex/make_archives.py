@@ -131,6 +131,21 @@ def main():
     flip(os.path.join(out, "mszip.cab"), os.path.join(out, "badsum-mszip.cab"), len(mszip) // 2)
     for name in ["stored.zip", "deflated.zip", "stored.cab", "mszip.cab"]:
         cut(os.path.join(out, name), os.path.join(out, "cut-" + name), 0.6)
+    # Names beyond ASCII: a cabinet's name in the legacy code page of the
+    # test prefix (no UTF-8 mark; patched in, like the unsafe names), a ZIP
+    # name in its traditional code page 437, and one marked UTF-8.
+    names = os.path.join(out, "names")
+    os.makedirs(names)
+    with open(os.path.join(names, "cafX.txt"), "wb") as f:
+        f.write(b"legacy name\r\n")
+    make_cab(os.path.join(names, "plain.cab"), names, ["cafX.txt"], False)
+    patch(os.path.join(names, "plain.cab"), os.path.join(out, "legacy-name.cab"), b"cafX.txt",
+          "café.txt".encode("cp1252"))
+    with zipfile.ZipFile(os.path.join(names, "plain.zip"), "w") as z:
+        z.writestr(zipfile.ZipInfo("cafX-437.txt"), b"code page 437\r\n")
+        z.writestr(zipfile.ZipInfo("\u043f\u0440\u0438-\u4e0b.txt"), b"marked UTF-8\r\n")
+    patch(os.path.join(names, "plain.zip"), os.path.join(out, "names.zip"), b"cafX-437.txt",
+          "café-437.txt".encode("cp437"), count=2)
     with open(os.path.join(out, "not-an-archive.zip"), "wb") as f:
         f.write(b"this is plain text, not an archive\r\n")
 

@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "base/code_page_win.h"
 #include "base/process_win.h"
+#include "base/text_copy.h"
 #include "install/install_win.h"
 
 namespace {
@@ -691,6 +693,24 @@ TEST_F(RegistryImport, ASectionFromAnotherFile) {
     EXPECT_EQ(ImportRegistrySection(infPath.c_str(), ("Reg5@" + elsewhere).c_str()), 0);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kImportKey, "FromFull"), "<none>");
     EXPECT_EQ(ImportRegistrySection(infPath.c_str(), "Reg4@missing.ini"), 0);
+}
+
+// Where the program runs in UTF-8, a file in the legacy code page gives the
+// registry the same text as in a program that does not.
+TEST_F(RegistryImport, AFileInTheLegacyCodePageWritesItsText) {
+    UseProgramCodePage();
+    ASSERT_TRUE(TextsUtf8());
+    WriteFileText(download + "\\legacy.ini", "[Reg6]\r\nHKCU,Software\\CvInstallTest,Caf\xE9=s,M\xFCller\r\n");
+    EXPECT_EQ(ImportRegistrySection(infPath.c_str(), "Reg6@legacy.ini"), 1);
+    SetTextsUtf8(false);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\CvInstallTest", 0, KEY_READ, &key), ERROR_SUCCESS);
+    wchar_t value[32] = L"";
+    DWORD size = sizeof value;
+    EXPECT_EQ(RegQueryValueExW(key, L"Caf\u00e9", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_STREQ(L"M\u00fcller", value);
 }
 
 TEST(UnpackArchive, CallsTheLibraryOnceLoaded) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "base/code_page_win.h"
+#include "base/text_copy.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile_win.h"
 #include "setup_test_support.h"
@@ -19,7 +21,7 @@ const char kPresentClsid[] = "{6A1D4C1E-3F0B-4C6E-9D77-C0A7A5E00001}";
 const char kMissingClsid[] = "{6A1D4C1E-3F0B-4C6E-9D77-C0A7A5E0FFFF}";
 
 std::string CellText(HWND list, int row, int column) {
-    char text[260] = "";
+    char text[1024] = "";
     LVITEMA item = {};
     item.iSubItem = column;
     item.pszText = text;
@@ -58,6 +60,7 @@ protected:
         InsertCatalogueColumns(list);  // sub-item texts need their columns
     }
     void TearDown() override {
+        SetTextsUtf8(false);
         FreeComponents();
         DestroyWindow(parent);
         ClearProfileCache();
@@ -331,4 +334,19 @@ TEST_F(CatalogueTest, RowStatesShowTheirTextsAndRecordsAreFreed) {
     EXPECT_EQ(nullptr, GetRowComponent(1));
     EXPECT_EQ(0, GetComponentCount());
     FreeComponents();  // twice is harmless
+}
+
+// A name shows up to 199 characters in either code page: cut by bytes, 199
+// accented letters in UTF-8 would be 99 and a half. The setup description
+// is in the legacy code page.
+TEST_F(CatalogueTest, NamesShowWholeAndCountCharacters) {
+    Write("[a]\r\nname=Caf\xE9 \xDC" "ber\r\n[long]\r\nname=" + std::string(250, '\xE9') + "\r\n");
+    UseProgramCodePage();
+    ASSERT_TRUE(TextsUtf8());
+    ASSERT_NE(nullptr, Add("a"));
+    ASSERT_NE(nullptr, Add("long"));
+    EXPECT_EQ("Caf\xC3\xA9 \xC3\x9C" "ber", CellText(list, 0, 0));
+    std::string shown;
+    for (int i = 0; i < 199; ++i) shown += "\xC3\xA9";
+    EXPECT_EQ(shown, CellText(list, 1, 0));
 }
