@@ -146,7 +146,7 @@ def drive(command, *args, timeout=60):
     try:
         rc, console = _run([WINE, CVDRIVE, to_win(out), command] + [str(a) for a in args], timeout)
         with open(out, 'rb') as f:
-            text = f.read().decode('latin-1')
+            text = f.read().decode('utf-8', errors='replace')  # the driver writes UTF-8
         return Driven(rc, text or console)
     finally:
         os.unlink(out)
