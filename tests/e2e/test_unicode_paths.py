@@ -79,6 +79,7 @@ class UnicodePaths(runs.RunTestCase):
                                    timeout=30)
         cvtest.click('&Continue', hwnd=intro['hwnd'])
         runs.wait_requested(site, 'file002.bin')
+        runs.wait_status('(8K of 16K)')
         names = ['Café client', 'Über data', 'Ñandú files']
         _, rows = cvtest.listview(title=runs.DIALOG)
         self.assertEqual(names, [r[0] for r in rows])
@@ -101,8 +102,9 @@ class UnicodePaths(runs.RunTestCase):
         self.assertIn('texts in UTF-8', log)
         self.assertIn('client.inf is in the legacy code page: read through a UTF-16 copy', log)
 
+        # The next log-on starts it, in the same user's temporary folder.
         site.restore(2)
-        resumed = cvtest.start(*args.split(), exe=copy)
+        resumed = start_with_temp(temp, target, *args.split())
         cvtest.wait_window(title=runs.RESUMING, timeout=30)
         _, rows = cvtest.listview(title=runs.RESUMING)
         self.assertEqual(names, [r[0] for r in rows])
