@@ -12,6 +12,7 @@
 #include "base/run_log.h"
 #include "base/text_copy.h"
 #include "base/text_encoding.h"
+#include "base/unicode_file_win.h"
 #include "install/install_rules.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // Reads the setup description through the system's private-profile
 // functions; the cache and the substitution live in the portable half.
-// Every read goes through ReadablePath, which keeps the encoding rule.
+// Every read goes through ReadablePath, which keeps the encoding rule; the
+// copies it makes leave with the conversion folder when the process ends.
 #include "setup/profile_win.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include "base/code_page_win.h"
 #include "base/run_log.h"
 #include "base/text_copy.h"
+#include "base/unicode_file_win.h"
 
 namespace {
 
@@ -30,12 +32,6 @@ const int kMaxCopies = 16;
 ReadableCopy copies[kMaxCopies];
 int copyCount = 0;
 int nextReused = 0;
-
-void RemoveReadableCopies() {
-    for (int i = 0; i < copyCount; ++i)
-        if (copies[i].copy[0]) DeleteFileA(copies[i].copy);
-    copyCount = 0;
-}
 
 // Makes the entry's copy for the file as it is now; leaves the copy
 // empty when the file is to be read as it is.
@@ -81,7 +77,6 @@ const char* ReadablePath(const char* iniPath) {
         CompareFileTime(&entry->written, &data.ftLastWriteTime) == 0)
         return entry->copy[0] ? entry->copy : iniPath;
     if (!entry) {
-        if (copyCount == 0) std::atexit(RemoveReadableCopies);
         if (copyCount < kMaxCopies) {
             entry = &copies[copyCount++];
         } else {

@@ -5,8 +5,8 @@
 
 // The file the profile functions read for a setup description (or any INI
 // file of a setup): the file itself, or a UTF-16 copy of it in the
-// temporary folder, as ChooseSetupReading says. Copies are made again when
-// the file changes and removed when the process ends.
+// process's conversion folder, as ChooseSetupReading says. Copies are made
+// again when the file changes and removed when the process ends.
 const char* ReadablePath(const char* iniPath);
 // Loads one section of an INI file into the profile cache.
 void LoadSection(const char* section, const char* iniPath);
