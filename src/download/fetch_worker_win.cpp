@@ -276,6 +276,13 @@ void Worker::Pause(int milliseconds) {
 bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     bool addressed = client.set_urls(url, proxy) == 0;
     bool reached = addressed && client.GetFile(nullptr, listPath) == 0;
+    // A list that does not read whole is a failed fetch, tried again like
+    // any other: taken as it is, its parts would fail their sums.
+    char cut[80] = "";
+    if (reached && (list.Load(listPath) != 0 || !PartListWhole(list, cut, sizeof cut))) {
+        reached = false;
+        if (!cut[0]) std::snprintf(cut, sizeof cut, "it cannot be read back");
+    }
     // The proxy's login: the one that got through, or what a refusing proxy
     // asked for (no credentials here: the proxy text shows "***").
     char login[80] = "";
@@ -289,10 +296,13 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
             AppendTruncated(login, sizeof login, ProxySchemeName(scheme));
         }
     }
+    const char* why = reached ? ""
+                      : cut[0]  ? "the part list is not whole: "
+                      : addressed ? client.last_failure()
+                                  : "no host in the address";
+    const char* detail = reached ? "" : cut[0] ? cut : TlsFailureText(client.tls_failure());
     LogEvent("part list %s%s%s with %s (%s): %s%s%s%s", state->site, remotePath, kPartList, attemptName,
-             ProxyShown(proxy), reached ? "reached" : "failed: ",
-             reached ? "" : addressed ? client.last_failure() : "no host in the address",
-             reached ? "" : TlsFailureText(client.tls_failure()), login);
+             ProxyShown(proxy), reached ? "reached" : "failed: ", why, detail, login);
     return reached;
 }
 

@@ -194,6 +194,29 @@ void ReadPartPlan(const LineFile& list, PartPlan* plan) {
     }
 }
 
+bool PartListWhole(const LineFile& list, char* problem, int size) {
+    PartPlan plan;
+    ReadPartPlan(list, &plan);
+    char name[32];
+    int value = 0;
+    unsigned char digest[kSha256Size];
+    for (int n = 0; n <= plan.count; ++n) {
+        // After the parts, the whole file's entries.
+        if (n < plan.count) PartName(n, name, sizeof name);
+        const char* sumKey = n < plan.count ? name : "total_sum";
+        const char* strongKey = n < plan.count ? name : kSha256TotalKey;
+        const char* missing = list.GetValue("sums", sumKey, &value) != 0 ? "sums"
+                              : plan.strongSums && list.GetSha256(strongKey, digest) != 0 ? kSha256Section
+                                                                                            : nullptr;
+        if (missing) {
+            std::snprintf(problem, size_t(size), "no [%s] %s", missing, missing == kSha256Section ? strongKey : sumKey);
+            return false;
+        }
+    }
+    if (size > 0) problem[0] = 0;
+    return true;
+}
+
 bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= bufferSize; }
 
 namespace {

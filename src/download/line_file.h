@@ -70,6 +70,12 @@ struct PartPlan {
     int strongSums;     // the list has a [sha256] section
 };
 void ReadPartPlan(const LineFile& list, PartPlan* plan);
+// Whether a part list is whole: every part of its "files" section has its
+// sum, "total_sum" is there, and a [sha256] section, where there is one,
+// names every part and the whole file. A list cut short (on the server, or
+// by a connection that ended early without saying how long the list was)
+// fails this and is fetched again; `problem` then says what is missing.
+bool PartListWhole(const LineFile& list, char* problem, int size);
 // Every part must fit the buffer that the first non-zero part sizes; a
 // negative size fits nothing.
 bool PartSizeFits(int size, int bufferSize);

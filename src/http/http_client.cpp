@@ -366,8 +366,8 @@ int IAD_HTTPClient::recv_answer(const char* localPath, const char* read, int cou
         // Bytes read before the call beyond the first block belong to the
         // body too.
         int beyond = count - had;
-        return recv_body(localPath, first + header.header_length, n - header.header_length, read + had,
-                         beyond > 0 ? beyond : 0);
+        return recv_body(localPath, header.content_length, first + header.header_length, n - header.header_length,
+                         read + had, beyond > 0 ? beyond : 0);
     }
     if (IsFollowedRedirect(header.status)) {
         IAD_URL* next = url ? RedirectTarget(header, *url, log) : nullptr;
@@ -383,8 +383,19 @@ int IAD_HTTPClient::recv_answer(const char* localPath, const char* read, int cou
     return -1;
 }
 
-int IAD_HTTPClient::recv_body(const char* localPath, const char* first, int count, const char* extra,
-                              int extraCount) {
+int IAD_HTTPClient::recv_body(const char* localPath, long long length, const char* first, int count,
+                              const char* extra, int extraCount) {
+    // A body of announced length is read to that length and no further; one
+    // that ends short is a failed fetch, never a file taken as whole.
+    if (!localPath && length > bodyCapacity) {
+        log.Log(1, "recv_file", "Body longer than %d bytes\n", bodyCapacity);
+        return -1;
+    }
+    long long left = length;
+    auto take = [&left](int available) {
+        if (left < 0 || available <= left) return available;
+        return int(left);
+    };
     FileSink* file = nullptr;
     BufferSink* buffer = nullptr;
     BodySink* sink = nullptr;
@@ -395,13 +406,30 @@ int IAD_HTTPClient::recv_body(const char* localPath, const char* first, int coun
         buffer = new (std::nothrow) BufferSink(log, bodyBuffer, bodyCapacity, bodyLength);
         sink = buffer;
     }
-    int result = sink && sink->Put(first, count) == 0 && sink->Put(extra, extraCount) == 0 ? 0 : -1;
-    // The body ends where the server closes the connection.
-    while (result == 0) {
+    int result = -1;
+    if (sink) {
+        int head = take(count);
+        result = sink->Put(first, head);
+        if (left > 0) left -= head;
+        int early = take(extraCount);
+        if (result == 0) result = sink->Put(extra, early);
+        if (left > 0) left -= early;
+    }
+    // Without a length the body ends where the server closes the connection.
+    while (result == 0 && left != 0) {
         int room = 0;
         char* space = sink->Space(&room);
-        int got = connection.recv_some(space, room);
-        if (got == 0) break;
+        int got = connection.recv_some(space, take(room));
+        if (got == 0) {
+            if (left > 0) {
+                log.Log(1, "recv_file", "Body ended %lld bytes short of its %lld\n", left, length);
+                result = -1;
+            } else if (!connection.closed_cleanly()) {
+                log.Log(1, "recv_file", "Secure connection closed without close-notify and without a length\n");
+                result = -1;
+            }
+            break;
+        }
         if (got == -1) {
             log.Log(1, "recv_file", "Can't read (errno=%d)\n", NetLastError());
             result = -1;
@@ -411,6 +439,7 @@ int IAD_HTTPClient::recv_body(const char* localPath, const char* first, int coun
         } else {
             log.Log(3, "recv_file", "full_recv returned %d\n", got);
             result = sink->Commit(got);
+            if (left > 0) left -= got;
         }
     }
     if (result == 0) result = sink->Finish();

@@ -111,9 +111,12 @@ private:
     // Reads the answer on the connection, `count` bytes of which were read
     // already: 0 done, -1 failure, -2 time-out, -3 a redirect was taken.
     int recv_answer(const char* localPath, const char* read, int count);
-    // The 200 answer's body after its header block, into the file or the
-    // buffer of GetBuffer.
-    int recv_body(const char* localPath, const char* first, int count, const char* extra, int extraCount);
+    // The 200 answer's body of `length` bytes (-1: up to the end of the
+    // connection) after its header block, into the file or the buffer of
+    // GetBuffer: `count` bytes of it at `first` and `extraCount` at `extra`
+    // arrived with the head.
+    int recv_body(const char* localPath, long long length, const char* first, int count, const char* extra,
+                  int extraCount);
 
     HttpLog log;
     HttpWaits waits;

@@ -87,6 +87,10 @@ public:
     // with *why telling the reason.
     int start_secure(SecureChannel* channel, const char* host, const char* early, int earlyCount, TlsFailure* why);
     bool is_secure() const { return channel != nullptr; }
+    // After recv_some gave 0: whether the end can be trusted as the end of
+    // the stream (always for a plain connection; with a channel only after
+    // the peer's close-notify).
+    bool closed_cleanly() const { return !channel || channel->closed_cleanly(); }
 
     // Every byte, through the channel when one is open: the length, -1 on
     // failure, -2 on a time-out.

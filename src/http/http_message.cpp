@@ -71,6 +71,7 @@ void IAD_HTTPHeader::clear() {
     status = 0;
     location[0] = '\0';
     content_type[0] = '\0';
+    content_length = -1;
 }
 
 int HeaderBlockEnd(const char* bytes, int count) {
@@ -99,6 +100,7 @@ int IAD_HTTPHeader::parse(const char* bytes, int count) {
     if (found) TakeValue(found + 10, end, location, sizeof location);
     found = FindNoCase(bytes, bytes + header_length, "content-type: ");
     if (found) TakeValue(found + 14, end, content_type, sizeof content_type);
+    content_length = HeaderContentLength(bytes, header_length);
     return 0;
 }
 

@@ -20,6 +20,9 @@ struct IAD_HTTPHeader {
     int status;
     char location[1025];
     char content_type[41];
+    // The body's length as the answer announces it; -1 when it does not,
+    // and the body then ends where the connection does.
+    long long content_length;
 
     void clear();
     // 0, or -1 with status 1 when the bytes are not a response header block.

@@ -41,6 +41,11 @@ public:
     virtual int Recv(char* buffer, int size) = 0;
     // Sends the close-notify; the socket stays for the caller to close.
     virtual void Shutdown() = 0;
+    // After Recv gave 0: whether the stream ended with the peer's
+    // close-notify. A close without it may be anyone on the path cutting
+    // the connection, so only a body whose length was announced and met
+    // counts as whole then.
+    virtual bool closed_cleanly() const = 0;
     virtual TlsFailure failure() const = 0;
 };
 

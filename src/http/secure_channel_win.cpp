@@ -136,6 +136,7 @@ public:
     int Recv(char* buffer, int size) override;
     void Shutdown() override;
     TlsFailure failure() const override { return why; }
+    bool closed_cleanly() const override { return notified; }
 
 private:
     int Fail(TlsFailure reason) {
@@ -153,6 +154,7 @@ private:
     CtxtHandle context;
     bool haveContext;
     bool ended;  // close-notify seen, or the peer closed between records
+    bool notified = false;  // the end was the peer's close-notify
     TlsFailure why;
     char host[256];
     TlsReadBuffer in;
@@ -374,6 +376,7 @@ int SchannelChannel::DecryptWholeRecords() {
             // The peer's close-notify: the stream ends here.
             in.DropCipher(whole);
             ended = true;
+            notified = true;
             return 0;
         }
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return -1;

@@ -26,6 +26,9 @@ Scenarios:
   close             closes without sending a byte
   silent            accepts and never answers
   cut/N/M           200 announcing N bytes of the pattern, sends M, closes
+  sized/N/EXTRA     200 announcing N bytes of the pattern, sends them and EXTRA
+                    bytes more, then keeps the connection open until the
+                    client closes it
   stall-once/N      first request: header and half the body, then silence;
                     later requests: the whole body of N bytes
   slow/N            200 with N bytes of the pattern sent in small pieces
@@ -176,6 +179,10 @@ class Handler(socketserver.BaseRequestHandler):
             n, m = int(args[0]), int(args[1])
             whole = response(200, pattern(n), ["Content-Length: %d" % n], "OK")
             conn.sendall(whole[: len(whole) - n + m])
+        elif scenario == "sized":
+            n, extra = int(args[0]), int(args[1])
+            conn.sendall(response(200, pattern(n) + b"X" * extra, ["Content-Length: %d" % n], "OK"))
+            self.wait_for_close(conn)
         elif scenario == "stall-once":
             n = int(args[0])
             whole = response(200, pattern(n), ["Content-Length: %d" % n], "OK")

@@ -186,6 +186,45 @@ TEST(PartPlan, StrongSumsSectionChangesNothingElse) {
     EXPECT_EQ(0x5a, digest[0]);
 }
 
+// A list cut anywhere (as a connection without a length may end it) is not
+// whole: the sums of the parts it still names, the total, and where the
+// list has strong sums, those for every part and the whole file.
+TEST(PartPlan, OnlyAWholeListIsTaken) {
+    const std::string a(64, 'a');
+    const std::string whole = "[files]\nfile000.bin=100\nfile001.bin=40\n\n[sums]\nfile000.bin=-5\nfile001.bin=7\n"
+                              "total_sum=9\n\n[sha256]\nfile000.bin=" + a + "\nfile001.bin=" + a + "\ntotal=" + a + "\n";
+    char problem[80];
+    LineFile f;
+    Load(f, whole);
+    EXPECT_TRUE(PartListWhole(f, problem, sizeof problem));
+    EXPECT_STREQ("", problem);
+    // Cut anywhere before the total's sum, or anywhere in the strong sums
+    // short of the last digit: never whole. (Cut between the two, it is a
+    // whole list of the kind without strong sums.)
+    size_t totalSum = whole.find("total_sum=") + 10, strong = whole.find("[sha256]") + 8;
+    for (size_t cut = 1; cut < whole.size() - 1; ++cut) {
+        if (cut >= totalSum && cut < strong) continue;
+        LineFile part;
+        Load(part, whole.substr(0, cut));
+        EXPECT_FALSE(PartListWhole(part, problem, sizeof problem)) << cut;
+    }
+    Load(f, whole.substr(0, whole.size() - 2));  // the last digest one digit short
+    EXPECT_FALSE(PartListWhole(f, problem, sizeof problem));
+    EXPECT_STREQ("no [sha256] total", problem);
+    // Without strong sums, the 32-bit ones decide.
+    Load(f, "[files]\nfile000.bin=100\nfile001.bin=40\n[sums]\nfile000.bin=-5\n");
+    EXPECT_FALSE(PartListWhole(f, problem, sizeof problem));
+    EXPECT_STREQ("no [sums] file001.bin", problem);
+    Load(f, "[files]\nfile000.bin=100\n[sums]\nfile000.bin=-5\n");
+    EXPECT_FALSE(PartListWhole(f, problem, sizeof problem));
+    EXPECT_STREQ("no [sums] total_sum", problem);
+    Load(f, "[files]\nfile000.bin=100\n[sums]\nfile000.bin=-5\ntotal_sum=1\n");
+    EXPECT_TRUE(PartListWhole(f, problem, sizeof problem));
+    // An empty list names no part, but still its (empty) total.
+    Load(f, "[sums]\ntotal_sum=-645128748\n");
+    EXPECT_TRUE(PartListWhole(f, problem, sizeof problem));
+}
+
 TEST(PartPlan, PartNames) {
     char name[32];
     PartName(0, name, sizeof name);

@@ -594,11 +594,22 @@ TEST_F(HttpTest, CancelEndsATransferInTheMiddleOfItsBody) {
     }
 }
 
-TEST_F(HttpTest, CutBodyEndsTheFileAndCountsAsDone) {
-    ASSERT_EQ(0, Fetch(Scripted("cut/100000/70000")));
-    EXPECT_EQ(Pattern(70000), Body());
-    ASSERT_EQ(0, Fetch(Scripted("cut/1000/10")));
-    EXPECT_EQ(Pattern(10), Body());
+// A body ends at its Content-Length: one that ends short is a failed fetch
+// (past the first block or within it), and one that is met ends the body at
+// once, neither waiting for the server to close nor taking what follows.
+TEST_F(HttpTest, BodiesEndAtTheirAnnouncedLength) {
+    EXPECT_EQ(-1, Fetch(Scripted("cut/100000/70000")));
+    EXPECT_EQ(-1, Fetch(Scripted("cut/1000/10")));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, Fetch(Scripted("sized/70000/100"), "", Quick(60000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(Body() == Pattern(70000));
+    ASSERT_EQ(0, Fetch(Scripted("sized/0/5"), "", Quick(60000)));
+    EXPECT_EQ("", Body());
+    IAD_HTTPClient c(0, Quick());
+    ASSERT_EQ(0, c.set_urls(Scripted("cut/1000/10").c_str(), nullptr));
+    EXPECT_EQ(-1, c.GetFile(nullptr, out.c_str()));
+    EXPECT_NE(std::string::npos, std::string(c.last_failure()).find("990 bytes short of its 1000")) << c.last_failure();
 }
 
 TEST_F(HttpTest, BodyIntoABufferOfFixedSize) {
@@ -625,9 +636,15 @@ TEST_F(HttpTest, BodyIntoABufferOfFixedSize) {
     EXPECT_EQ(Pattern(5000), buffer.substr(0, length));
     ASSERT_EQ(0, get("empty", kSize, &length));
     EXPECT_EQ(0, length);
-    // A body cut short looks complete to the client: its length tells.
-    ASSERT_EQ(0, get("cut/100000/70000", kSize, &length));
-    EXPECT_EQ(70000, length);
+    // A body cut short fails, and one announced longer than the buffer
+    // fails before a byte of it is taken.
+    EXPECT_EQ(-1, get("cut/100000/70000", kSize, &length));
+    EXPECT_EQ(0, length);
+    EXPECT_EQ(-1, get("sized/300001/0", kSize, &length, Quick(60000)));
+    EXPECT_EQ(std::string(16, 'z'), buffer.substr(kSize));
+    ASSERT_EQ(0, get("sized/300000/7", kSize, &length, Quick(60000)));
+    EXPECT_EQ(kSize, length);
+    EXPECT_EQ(std::string(16, 'z'), buffer.substr(kSize));
     // Longer than the buffer, by one byte or within the first block: a
     // failure, and nothing written past the buffer.
     EXPECT_EQ(-1, get("body/300001", kSize, &length));

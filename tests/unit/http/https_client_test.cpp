@@ -36,6 +36,7 @@ namespace {
 class PlainChannel : public SecureChannel {
 public:
     static TlsFailure nextFailure;
+    static bool closeNotify;  // the peer's close counts as its close-notify
     static int started;
     static std::string lastHost;
     static std::string lastEarly;
@@ -61,6 +62,7 @@ public:
     }
     void Shutdown() override {}
     TlsFailure failure() const override { return why; }
+    bool closed_cleanly() const override { return closeNotify; }
 
 private:
     TlsLink* link = nullptr;
@@ -68,6 +70,7 @@ private:
     TlsFailure why = TlsNone;
 };
 TlsFailure PlainChannel::nextFailure = TlsNone;
+bool PlainChannel::closeNotify = true;
 int PlainChannel::started = 0;
 std::string PlainChannel::lastHost;
 std::string PlainChannel::lastEarly;
@@ -152,6 +155,7 @@ protected:
         std::filesystem::create_directories(dir);
         out = (dir / "out.bin").string();
         PlainChannel::nextFailure = TlsNone;
+        PlainChannel::closeNotify = true;
         PlainChannel::started = 0;
     }
     void TearDown() override {
@@ -312,6 +316,27 @@ TEST_F(HttpsClientTest, ChannelFailuresAreFailedFetchesWithTheirReason) {
     ASSERT_EQ(0, client->set_urls(("http://127.0.0.1:" + std::to_string(plain.port) + "/f").c_str(), ""));
     EXPECT_EQ(0, client->GetFile(nullptr, out.c_str()));
     EXPECT_EQ(TlsNone, client->tls_failure());
+}
+
+// Over TLS a close without close-notify may be anyone on the path: a body
+// is whole only when it met its announced length or the peer ended the
+// stream properly.
+TEST_F(HttpsClientTest, ABodyEndsAtItsLengthOrAtTheClosingNotice) {
+    Peer server([&](int s) {
+        std::string head = ReadHead(s);
+        SendText(s, head.find("GET /sized ") == 0 ? "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody"
+                                                  : "HTTP/1.0 200 OK\r\n\r\nbody");
+    });
+    std::string site = "https://127.0.0.1:" + std::to_string(server.port);
+    PlainChannel::closeNotify = false;
+    EXPECT_EQ(-1, Fetch(site + "/unsized", ""));
+    EXPECT_NE(std::string::npos, std::string(client->last_failure()).find("without close-notify"))
+        << client->last_failure();
+    ASSERT_EQ(0, Fetch(site + "/sized", ""));
+    EXPECT_EQ("body", Body());
+    PlainChannel::closeNotify = true;
+    ASSERT_EQ(0, Fetch(site + "/unsized", ""));
+    EXPECT_EQ("body", Body());
 }
 
 TEST_F(HttpsClientTest, RedirectsUpToHttpsAndNeverDown) {

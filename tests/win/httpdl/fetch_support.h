@@ -59,6 +59,17 @@ protected:
         return static_cast<int>(recorder.Last(msgDl4)->wParam);
     }
 
+    // A transport that gives up after `tries` failed tries, in place of
+    // the fixture's.
+    void UseTries(int tries) {
+        HttpTimeouts timeouts = transport->state->timeouts;
+        delete transport;
+        transport = new HttpDownloader(tries);
+        ASSERT_NE(nullptr, transport->state);
+        ASSERT_TRUE(transport->CreateMessageWindow(recorder.hwnd));
+        transport->state->timeouts = timeouts;
+    }
+
     std::string Target() const { return local + "\\tmp.tmp"; }
     std::string Part(int n) const {
         char name[32];

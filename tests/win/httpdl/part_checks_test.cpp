@@ -63,16 +63,6 @@ protected:
         FetchFixture::TearDown();
         delete server;
     }
-    // A transport that gives up after `tries` failed tries, in place of
-    // the fixture's.
-    void UseTries(int tries) {
-        HttpTimeouts timeouts = transport->state->timeouts;
-        delete transport;
-        transport = new HttpDownloader(tries);
-        ASSERT_NE(nullptr, transport->state);
-        ASSERT_TRUE(transport->CreateMessageWindow(recorder.hwnd));
-        transport->state->timeouts = timeouts;
-    }
     std::string Url(const std::string& name) const { return "/" + layout.name + "/" + name; }
     std::string PartUrl(int n) const {
         char name[32];
@@ -162,5 +152,20 @@ TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
     EXPECT_EQ(nullptr, transport->state->settingsDialog);
     EXPECT_TRUE(log.InOrder({"with the component's own settings (no proxy): failed: ", "HTTP status 404",
                              "with a direct connection (no proxy): failed: ", "pkginfo.txt: given up after 2 tries"}))
+        << log.text;
+}
+
+// A part list cut short by a server that announces no length is not taken
+// for the whole list: the attempt fails, and the next one reaches it whole.
+TEST_F(PartChecks, PartListCutShortIsFetchedAgain) {
+    LogLines log;
+    Open(site);
+    server->Script(Url("pkginfo.txt"), {ScriptedServer::CutShort});
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(2, server->Requests(Url("pkginfo.txt")));
+    EXPECT_EQ(1, server->Requests(PartUrl(0)));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_TRUE(log.InOrder({"with the component's own settings (no proxy): failed: the part list is not whole: no [",
+                             "with a direct connection (no proxy): reached"}))
         << log.text;
 }
