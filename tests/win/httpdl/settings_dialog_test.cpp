@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/code_page_win.h"
+#include "base/text_copy.h"
 #include "download/http_settings_dialog_win.h"
 #include "harness.h"
 
@@ -101,4 +103,26 @@ TEST(HttpSettingsDialogTest, LongTextsAreCut) {
                               nullptr, nullptr);
     EXPECT_EQ(259u, strlen(dialog.proxyAddress));
     EXPECT_EQ(259u, strlen(dialog.address));
+}
+
+// In UTF-8 a name beyond the code page shows and comes back whole, and a
+// field longer than its buffer is cut where a character begins.
+TEST(HttpSettingsDialogTest, NamesBeyondTheCodePageComeBackWhole) {
+    UseProgramCodePage();
+    ASSERT_TRUE(TextsUtf8());
+    const std::string user = "\xD0\x9F\xD1\x91\xD1\x82\xD1\x80";  // Cyrillic
+    HttpSettingsDialog dialog("proxy", "3128", user.c_str(), "", "host/", "", "", "");
+    std::string typed;
+    for (int i = 0; i < 200; ++i) typed += "\xD0\xB4";
+    std::string shown;
+    INT_PTR result = Answer(dialog, [&](HWND w) {
+        shown = Item(w, 1006);
+        SetDlgItemTextA(w, 1012, typed.c_str());
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+    });
+    SetTextsUtf8(false);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(user, shown);
+    EXPECT_EQ(user, dialog.proxyUser);
+    EXPECT_EQ(typed.substr(0, 258), dialog.siteUser);
 }
