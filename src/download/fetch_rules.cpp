@@ -30,6 +30,7 @@ int CertificateMessageId(int reason) {
     case TlsNotTrusted: return IDS_CERT_NOT_TRUSTED;
     case TlsWrongName: return IDS_CERT_WRONG_NAME;
     case TlsExpired: return IDS_CERT_EXPIRED;
+    case TlsRevoked: return IDS_CERT_REVOKED;
     default: return 0;
     }
 }

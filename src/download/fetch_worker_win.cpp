@@ -24,6 +24,7 @@
 #include "download/fetch_rules.h"
 #include "download/report_bytes.h"
 #include "http/codec.h"
+#include "http/http_url.h"
 #include "http/proxy_auth.h"
 #include "http/secure_channel.h"
 #include "resources/resource.h"
@@ -47,8 +48,8 @@ const char* AttemptName(ProxyAttempt attempt) {
 const char* TlsFailureText(int reason) {
     static const char* const texts[] = {"", "; TLS unavailable on this system", "; TLS handshake failed",
                                          "; certificate not trusted", "; certificate for another host",
-                                         "; certificate expired"};
-    return reason >= 0 && reason <= 5 ? texts[reason] : "; TLS failure";
+                                         "; certificate expired", "; certificate revoked"};
+    return reason >= 0 && reason <= TlsRevoked ? texts[reason] : "; TLS failure";
 }
 
 // A proxy text for the log: without the empty user part ":@" of a proxy
@@ -194,6 +195,8 @@ private:
     // Remembers a certificate that failed in the client's last fetch; true
     // when it did.
     bool CertificateFailed();
+    // Logs a certificate accepted whose revocation was not known.
+    void NoteRevocation();
     void WaitWhilePaused();
     void Pause(int milliseconds);
     void Report(UINT message, WPARAM wParam, LPARAM lParam);
@@ -227,6 +230,7 @@ private:
     char directory[260];
     int certificateFailure = 0;  // a TlsFailure about the certificate, or 0
     char certificateHost[256] = "";
+    int revocationNoted = RevocationChecked;
     // The component's own settings as the transport had them when the
     // worker started: every round's first attempt is made with them, and
     // a proxy found on the way never takes their place.
@@ -243,8 +247,22 @@ bool Worker::CertificateFailed() {
     if (CertificateMessageId(reason) == 0) return false;
     certificateFailure = reason;
     CopyTruncated(certificateHost, sizeof certificateHost, client.tls_failure_host());
-    LogEvent("certificate of %s refused%s", certificateHost, TlsFailureText(reason));
+    const char* which = client.tls_failure_certificate();
+    LogEvent("certificate of %s refused%s%s%s%s", certificateHost, TlsFailureText(reason), which[0] ? " (" : "",
+             which, which[0] ? ")" : "");
     return true;
+}
+
+void Worker::NoteRevocation() {
+    TlsRevocation known = client.tls_revocation();
+    // Once per fetch: every part's connection would say the same.
+    if (known == RevocationChecked || known <= revocationNoted) return;
+    revocationNoted = known;
+    const IAD_URL* where = client.current_url();
+    LogEvent("certificate of %s accepted; its revocation could not be checked (%s)",
+             where && where->host ? where->host : state->site,
+             known == RevocationOffline ? "its revocation server could not be reached"
+                                        : "no revocation information");
 }
 
 void Worker::Report(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -283,6 +301,7 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
         reached = false;
         if (!cut[0]) std::snprintf(cut, sizeof cut, "it cannot be read back");
     }
+    if (reached) NoteRevocation();
     // The proxy's login: the one that got through, or what a refusing proxy
     // asked for (no credentials here: the proxy text shows "***").
     char login[80] = "";

@@ -146,8 +146,10 @@ IAD_HTTPClient::IAD_HTTPClient(int level, const HttpTimeouts& timeouts)
       proxy(nullptr),
       host_name(""),
       channelFactory(NewSecureChannel),
-      tlsFailure(TlsNone) {
+      tlsFailure(TlsNone),
+      tlsRevocation(RevocationChecked) {
     tlsFailureHost[0] = '\0';
+    tlsFailureCertificate[0] = '\0';
 }
 
 IAD_HTTPClient::~IAD_HTTPClient() {
@@ -209,8 +211,10 @@ int IAD_HTTPClient::start_secure(bool withLogin) {
     SecureChannel* fresh = channelFactory ? channelFactory(kTlsReceiveBlock) : nullptr;
     TlsFailure why = TlsUnavailable;
     if (connection.start_secure(fresh, url->host, handshake.tunnel_extra(), proxy ? handshake.tunnel_extra_count() : 0,
-                                &why) == 0)
+                                &why, tlsFailureCertificate, sizeof tlsFailureCertificate) == 0) {
+        if (connection.revocation() > tlsRevocation) tlsRevocation = connection.revocation();
         return 0;
+    }
     tlsFailure = why;
     std::snprintf(tlsFailureHost, sizeof tlsFailureHost, "%s", url->host);
     log.Log(1, "start_secure", "No secure connection to %s (%d)\n", url->host, int(why));
@@ -235,6 +239,8 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
     handshake.fetch_starts();
     tlsFailure = TlsNone;
     tlsFailureHost[0] = '\0';
+    tlsFailureCertificate[0] = '\0';
+    tlsRevocation = RevocationChecked;
     NetAddress address;
     int redirects = 0;
     int sendTimeouts = 0;

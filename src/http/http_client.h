@@ -84,6 +84,11 @@ public:
     // the host it was for.
     TlsFailure tls_failure() const { return tlsFailure; }
     const char* tls_failure_host() const { return tlsFailureHost; }
+    // The certificate the last failure refused (its subject), "" when not known.
+    const char* tls_failure_certificate() const { return tlsFailureCertificate; }
+    // What was known of revocation on the secure connections of the last
+    // GetFile: the least of them (RevocationChecked when it had none).
+    TlsRevocation tls_revocation() const { return tlsRevocation; }
 
     // Where secure channels come from (the platform's by default); tests
     // put in their own. Each receive of the raw socket is cut to
@@ -128,6 +133,8 @@ private:
     ChannelFactory channelFactory;
     TlsFailure tlsFailure;
     char tlsFailureHost[256];
+    char tlsFailureCertificate[256];
+    TlsRevocation tlsRevocation;
     // The buffer of GetBuffer while it runs; null for GetFile.
     char* bodyBuffer = nullptr;
     int bodyCapacity = 0;

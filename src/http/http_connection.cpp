@@ -138,8 +138,9 @@ int HttpConnection::connect_host(const NetAddress& address, const char* name) {
 }
 
 int HttpConnection::start_secure(SecureChannel* fresh, const char* host, const char* early, int earlyCount,
-                                 TlsFailure* why) {
+                                 TlsFailure* why, char* refused, int refusedSize) {
     *why = TlsUnavailable;
+    if (refusedSize > 0) refused[0] = '\0';
     delete channel;
     channel = nullptr;
     delete link;
@@ -152,6 +153,7 @@ int HttpConnection::start_secure(SecureChannel* fresh, const char* host, const c
             return 0;
         }
         *why = fresh->failure();
+        if (refusedSize > 0) std::snprintf(refused, size_t(refusedSize), "%s", fresh->refused_certificate());
     }
     delete fresh;
     return -1;

@@ -84,13 +84,17 @@ public:
     int connect_host(const NetAddress& address, const char* name);
     // The handshake of `channel` (taken over either way) with `host` over
     // this connection, `early` holding bytes received already. 0, or -1
-    // with *why telling the reason.
-    int start_secure(SecureChannel* channel, const char* host, const char* early, int earlyCount, TlsFailure* why);
+    // with *why telling the reason and `refused` the certificate at fault
+    // (its subject; "" when not known), cut to `refusedSize`.
+    int start_secure(SecureChannel* channel, const char* host, const char* early, int earlyCount, TlsFailure* why,
+                     char* refused, int refusedSize);
     bool is_secure() const { return channel != nullptr; }
     // After recv_some gave 0: whether the end can be trusted as the end of
     // the stream (always for a plain connection; with a channel only after
     // the peer's close-notify).
     bool closed_cleanly() const { return !channel || channel->closed_cleanly(); }
+    // What the open channel's check knew of revocation.
+    TlsRevocation revocation() const { return channel ? channel->revocation() : RevocationChecked; }
 
     // Every byte, through the channel when one is open: the length, -1 on
     // failure, -2 on a time-out.

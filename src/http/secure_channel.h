@@ -13,6 +13,16 @@ enum TlsFailure : int {
     TlsNotTrusted,       // the certificate's chain ends in no trusted authority
     TlsWrongName,        // the certificate is for another host
     TlsExpired,          // the certificate is out of its validity
+    TlsRevoked,          // a certificate of the chain was revoked by its issuer
+};
+
+// What the check of a certificate knew of its revocation. Revocation that
+// cannot be determined is accepted, as browsers do: a revocation server
+// out of reach must not stop every download.
+enum TlsRevocation : int {
+    RevocationChecked = 0,  // checked, or the chain was refused anyway
+    RevocationUnknown,      // no revocation information for a certificate
+    RevocationOffline,      // its revocation server could not be reached
 };
 
 // The raw byte link under the TLS records.
@@ -47,6 +57,11 @@ public:
     // counts as whole then.
     virtual bool closed_cleanly() const = 0;
     virtual TlsFailure failure() const = 0;
+    // After a Start that succeeded: what was known of revocation.
+    virtual TlsRevocation revocation() const { return RevocationChecked; }
+    // After a Start refused for its certificate: the certificate at fault
+    // (its subject's name), "" when not known.
+    virtual const char* refused_certificate() const { return ""; }
 };
 
 // The system's TLS, or null when it has none. `receiveBlock` is the size of

@@ -1,11 +1,16 @@
 // TLS through the system's own SChannel (SSPI), so that no TLS library is
 // shipped and the system's certificate store and its updates apply. The
-// certificate is checked here, always, with the system's chain engine:
-// SChannel's own validation is turned off because some implementations of
-// it accept wrong names and expired certificates. secur32.dll and
+// certificate is checked here, always, with the system's chain engine, as
+// browsers check it: for server authentication, with the revocation of
+// every certificate but the root, its retrieval bounded in time. SChannel's
+// own validation is turned off because some implementations of it accept
+// wrong names and expired certificates. After a renegotiation the peer
+// must still show the certificate that was checked. secur32.dll and
 // crypt32.dll are not KnownDLLs, so they are loaded by full path from the
 // system folder, never from the program's folder.
 #include <windows.h>
+// The chain parameters with the retrieval time-out.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <wincrypt.h>
 // The newer credentials record (SCH_CREDENTIALS) is declared only with
 // this, and needs UNICODE_STRING.
@@ -16,12 +21,14 @@
 #include <security.h>
 #include <sspi.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "http/secure_channel.h"
 #include "base/system_dll_win.h"
+#include "http/certificate_rules.h"
 #include "http/tls_records.h"
 
 namespace {
@@ -32,6 +39,12 @@ typedef BOOL(WINAPI* VerifyPolicyFn)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_P
                                      PCERT_CHAIN_POLICY_STATUS);
 typedef VOID(WINAPI* FreeChainFn)(PCCERT_CHAIN_CONTEXT);
 typedef BOOL(WINAPI* FreeCertFn)(PCCERT_CONTEXT);
+typedef DWORD(WINAPI* NameFn)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPSTR, DWORD);
+
+// The longest the revocation of one chain may take to fetch: a revocation
+// server that does not answer costs this much, and the certificate is then
+// accepted with its revocation unknown.
+const DWORD kRevocationRetrievalMs = 10000;
 
 // The entry points of both libraries and one credentials handle, made once
 // per process and kept to its end (a shared handle also lets SChannel
@@ -42,12 +55,19 @@ struct SystemTls {
     VerifyPolicyFn verifyPolicy;
     FreeChainFn freeChain;
     FreeCertFn freeCert;
+    NameFn certName;
     CredHandle credentials;
     bool ready;
 };
 
 SystemTls g_tls;
 volatile LONG g_tlsState = 0;  // 0 not tried, 1 being made, 2 made (ready or not)
+
+// The leaves found revoked in this run stay refused: some chain engines
+// answer a second revocation check of a revoked certificate from a cache
+// that forgot the refusal.
+RevokedCertificates g_revoked;
+CRITICAL_SECTION g_revokedLock;
 
 // TLS 1.2 and 1.3 only: the newer credentials record first, the older one
 // where the system does not know it, and TLS 1.2 alone where 1.3 is
@@ -84,6 +104,7 @@ bool AcquireCredentials(PSecurityFunctionTableA sspi, CredHandle* out) {
 
 void MakeSystemTls() {
     std::memset(&g_tls, 0, sizeof g_tls);
+    InitializeCriticalSection(&g_revokedLock);
     HMODULE secur32 = LoadSystemLibrary("secur32.dll");
     HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
     if (!secur32 || !crypt32) return;
@@ -94,7 +115,9 @@ void MakeSystemTls() {
         reinterpret_cast<VerifyPolicyFn>(GetProcAddress(crypt32, "CertVerifyCertificateChainPolicy"));
     g_tls.freeChain = reinterpret_cast<FreeChainFn>(GetProcAddress(crypt32, "CertFreeCertificateChain"));
     g_tls.freeCert = reinterpret_cast<FreeCertFn>(GetProcAddress(crypt32, "CertFreeCertificateContext"));
-    if (!init || !g_tls.getChain || !g_tls.verifyPolicy || !g_tls.freeChain || !g_tls.freeCert) return;
+    g_tls.certName = reinterpret_cast<NameFn>(GetProcAddress(crypt32, "CertGetNameStringA"));
+    if (!init || !g_tls.getChain || !g_tls.verifyPolicy || !g_tls.freeChain || !g_tls.freeCert || !g_tls.certName)
+        return;
     g_tls.sspi = init();
     if (!g_tls.sspi) return;
     g_tls.ready = AcquireCredentials(g_tls.sspi, &g_tls.credentials);
@@ -122,13 +145,15 @@ class SchannelChannel : public SecureChannel {
 public:
     SchannelChannel(const SystemTls* tls, int receiveBlock)
         : tls(tls), receiveBlock(receiveBlock), link(nullptr), haveContext(false), ended(false),
-          why(TlsNone), sendBuffer(nullptr) {
+          why(TlsNone), revocationState(RevocationChecked), sendBuffer(nullptr), leaf(nullptr), leafSize(0) {
         host[0] = 0;
+        refused[0] = 0;
         std::memset(&sizes, 0, sizeof sizes);
     }
     ~SchannelChannel() override {
         if (haveContext) tls->sspi->DeleteSecurityContext(&context);
         std::free(sendBuffer);
+        std::free(leaf);
     }
 
     int Start(TlsLink* link, const char* host, const char* early, int earlyCount) override;
@@ -137,6 +162,8 @@ public:
     void Shutdown() override;
     TlsFailure failure() const override { return why; }
     bool closed_cleanly() const override { return notified; }
+    TlsRevocation revocation() const override { return revocationState; }
+    const char* refused_certificate() const override { return refused; }
 
 private:
     int Fail(TlsFailure reason) {
@@ -145,6 +172,11 @@ private:
     }
     int Handshake(bool fresh);
     int CheckCertificate();
+    // After a renegotiation: 0 when the peer shows the leaf that was checked.
+    int SameLeaf();
+    // The subject's name of the first certificate of the chain with any of
+    // `errors`, into `refused`.
+    void NameRefused(PCCERT_CHAIN_CONTEXT chain, DWORD errors);
     int SendToken(SecBuffer* token);
     int DecryptWholeRecords();
 
@@ -156,10 +188,14 @@ private:
     bool ended;  // close-notify seen, or the peer closed between records
     bool notified = false;  // the end was the peer's close-notify
     TlsFailure why;
+    TlsRevocation revocationState;
     char host[256];
+    char refused[256];
     TlsReadBuffer in;
     SecPkgContext_StreamSizes sizes;
     char* sendBuffer;
+    unsigned char* leaf;  // the encoded leaf that was checked
+    DWORD leafSize;
 };
 
 int SchannelChannel::SendToken(SecBuffer* token) {
@@ -245,22 +281,48 @@ int SchannelChannel::Handshake(bool fresh) {
 }
 
 // The program's own check of the server's certificate: the system's chain
-// to a trusted root, the SSL policy with the host name, and then any error
-// of the chain itself, since some SSL policies report success for a chain
-// that ends at an unknown issuer.
+// for server authentication to a trusted root, the SSL policy with the host
+// name, and then any error of the chain itself, since some SSL policies
+// report success for a chain that ends at an unknown issuer; then the
+// chain again with the revocation of every certificate but the root.
 int SchannelChannel::CheckCertificate() {
     PCCERT_CONTEXT certificate = nullptr;
     if (tls->sspi->QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         !certificate)
         return Fail(TlsNotTrusted);
+    // The leaf is kept to tell it again after a renegotiation.
+    std::free(leaf);
+    leafSize = certificate->cbCertEncoded;
+    leaf = static_cast<unsigned char*>(std::malloc(leafSize ? leafSize : 1));
+    if (!leaf) {
+        tls->freeCert(certificate);
+        return Fail(TlsHandshakeFailed);
+    }
+    std::memcpy(leaf, certificate->pbCertEncoded, leafSize);
+    EnterCriticalSection(&g_revokedLock);
+    const char* known = g_revoked.Find(leaf, leafSize);
+    if (known) std::snprintf(refused, sizeof refused, "%s", known);
+    LeaveCriticalSection(&g_revokedLock);
+    if (known) {
+        tls->freeCert(certificate);
+        return Fail(TlsRevoked);
+    }
+
+    LPSTR serverAuth[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
     CERT_CHAIN_PARA chainPara;
     std::memset(&chainPara, 0, sizeof chainPara);
     chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = serverAuth;
+    chainPara.dwUrlRetrievalTimeout = kRevocationRetrievalMs;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     BOOL built = tls->getChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                &chain);
-    tls->freeCert(certificate);
-    if (!built || !chain) return Fail(TlsNotTrusted);
+    if (!built || !chain) {
+        tls->freeCert(certificate);
+        return Fail(TlsNotTrusted);
+    }
 
     WCHAR wideHost[256];
     if (MultiByteToWideChar(CP_ACP, 0, host, -1, wideHost, 256) == 0) wideHost[0] = 0;
@@ -279,21 +341,63 @@ int SchannelChannel::CheckCertificate() {
     BOOL checked = tls->verifyPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policy);
     DWORD chainErrors = chain->TrustStatus.dwErrorStatus;
     tls->freeChain(chain);
+    chain = nullptr;
+
+    // Revocation only for a certificate good in every other way: its
+    // servers are asked only about a certificate that would be used.
+    DWORD revocationErrors = 0;
+    if (checked && policy.dwError == 0 && chainErrors == 0) {
+        const DWORD flags = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
+        if (!tls->getChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, flags, nullptr,
+                           &chain) ||
+            !chain) {
+            tls->freeCert(certificate);
+            return Fail(TlsNotTrusted);
+        }
+        revocationErrors = chain->TrustStatus.dwErrorStatus;
+    }
+    tls->freeCert(certificate);
+    CertificateVerdict verdict = JudgeCertificate(chainErrors, DWORD(policy.dwError), revocationErrors);
+    if (verdict.failure == TlsRevoked) {
+        NameRefused(chain, CERT_TRUST_IS_REVOKED);
+        EnterCriticalSection(&g_revokedLock);
+        g_revoked.Remember(leaf, leafSize, refused);
+        LeaveCriticalSection(&g_revokedLock);
+    }
+    if (chain) tls->freeChain(chain);
 
     if (!checked) return Fail(TlsNotTrusted);
-    switch (DWORD(policy.dwError)) {
-    case 0:
-        break;
-    case DWORD(CERT_E_EXPIRED):
-        return Fail(TlsExpired);
-    case DWORD(CERT_E_CN_NO_MATCH):
-        return Fail(TlsWrongName);
-    default:
-        return Fail(TlsNotTrusted);
-    }
-    if (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID) return Fail(TlsExpired);
-    if (chainErrors != 0) return Fail(TlsNotTrusted);
+    if (verdict.failure != TlsNone) return Fail(verdict.failure);
+    revocationState = verdict.revocation;
     return 0;
+}
+
+void SchannelChannel::NameRefused(PCCERT_CHAIN_CONTEXT chain, DWORD errors) {
+    refused[0] = 0;
+    for (DWORD c = 0; c < chain->cChain; ++c) {
+        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
+        for (DWORD e = 0; e < simple->cElement; ++e) {
+            const CERT_CHAIN_ELEMENT* element = simple->rgpElement[e];
+            if (!(element->TrustStatus.dwErrorStatus & errors)) continue;
+            if (tls->certName(element->pCertContext, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, refused,
+                              sizeof refused) == 0)
+                refused[0] = 0;
+            return;
+        }
+    }
+}
+
+int SchannelChannel::SameLeaf() {
+    PCCERT_CONTEXT certificate = nullptr;
+    if (tls->sspi->QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+        !certificate)
+        return Fail(TlsNotTrusted);
+    bool same = leaf && certificate->cbCertEncoded == leafSize &&
+                std::memcmp(certificate->pbCertEncoded, leaf, leafSize) == 0;
+    tls->freeCert(certificate);
+    // The same bytes were checked moments ago; another certificate in the
+    // middle of a connection is never taken.
+    return same ? 0 : Fail(TlsNotTrusted);
 }
 
 int SchannelChannel::Start(TlsLink* theLink, const char* theHost, const char* early, int earlyCount) {
@@ -383,7 +487,7 @@ int SchannelChannel::DecryptWholeRecords() {
         if (!in.RecordDecrypted(plain ? static_cast<char*>(plain->pvBuffer) : nullptr,
                                 plain ? int(plain->cbBuffer) : 0, whole - extra))
             return -1;
-        if (status == SEC_I_RENEGOTIATE && Handshake(false) < 0) return -1;
+        if (status == SEC_I_RENEGOTIATE && (Handshake(false) < 0 || SameLeaf() < 0)) return -1;
     }
     return 0;
 }

@@ -77,3 +77,4 @@
 #define IDS_KEPT_LIST_FAILED 602    // the kept files could not be listed for it
 #define IDS_PROXY_LOGIN_WINDOWS 620  // the proxy asked for a Windows login
 #define IDS_PROXY_LOGIN_BASIC 621
+#define IDS_CERT_REVOKED 622  // a certificate of the site's chain was revoked

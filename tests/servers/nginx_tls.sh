@@ -13,6 +13,14 @@
 #   $CV_HTTPS_UNTRUSTED_LEAF_PORT  from the second authority, leaf only
 #   $CV_HTTPS_REDIRECT_PORT   plain http answering every request with a
 #                             redirect to the same path on $CV_HTTPS_PORT
+#   $CV_HTTPS_REVOKED_PORT    "localhost" from the trusted authority, revoked:
+#                             its revocation list, made here, is served by the
+#                             plain nginx at the distribution point the
+#                             certificate names
+#   $CV_HTTPS_CRL_GOOD_PORT   the same distribution point, not revoked
+#   $CV_HTTPS_CRL_OFFLINE_PORT  a distribution point where nothing answers
+#   $CV_HTTPS_CLIENT_USAGE_PORT "localhost" from the trusted authority, for
+#                             client authentication only
 # On $CV_HTTPS_PORT, /to-http/NAME redirects to http://localhost:$CV_HTTP_PORT/NAME.
 # The trusted authority is trusted only inside the test Wine prefix: this
 # script writes $CV_SRV_DIR/tls/trust.reg, which the tier imports there.
@@ -34,11 +42,14 @@ make_ca() {
 
 # A server certificate: NAME AUTHORITY DNS-NAMES [START END] (names
 # separated by commas, the first also the common name; dates for an expired
-# one, YYYYMMDDHHMMSSZ)
+# one, YYYYMMDDHHMMSSZ). $LEAF_CRL, when set, is the revocation list's
+# distribution point the certificate names; $LEAF_USAGE its extended key
+# usage (serverAuth when not set).
 make_leaf() {
   local name="$1" ca="$2" dns="${3%%,*}"
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' \
-    "${3//,/,DNS:}" >"$tls/$name.ext"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\nsubjectAltName=DNS:%s\n' \
+    "${LEAF_USAGE:-serverAuth}" "${3//,/,DNS:}" >"$tls/$name.ext"
+  [ -n "${LEAF_CRL:-}" ] && printf 'crlDistributionPoints=URI:%s\n' "$LEAF_CRL" >>"$tls/$name.ext"
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
     -keyout "$tls/$name.key" -out "$tls/$name.csr" -subj "/CN=$dns" 2>/dev/null || return 1
   if [ $# -ge 5 ]; then
@@ -65,6 +76,31 @@ CNF
   fi
   # The certificate followed by its authority, as most servers send it.
   cat "$tls/$name.pem" "$tls/$ca.pem" >"$tls/$name.chain.pem"
+}
+
+# The trusted authority's revocation list, revoking the leaf NAME, in DER
+# form under the web root at the path PATH.
+make_crl() {
+  local db="$tls/crl-db"
+  rm -rf "$CV_WWW_DIR/tls-crl"
+  mkdir -p "$db" "$(dirname "$CV_WWW_DIR/$2")"; : >"$db/index.txt"; echo 01 >"$db/crlnumber"
+  cat >"$db/ca.cnf" <<CNF
+[ ca ]
+default_ca = test
+[ test ]
+database = $db/index.txt
+crlnumber = $db/crlnumber
+default_md = sha256
+default_crl_days = 30
+crl_extensions = crl_ext
+[ crl_ext ]
+authorityKeyIdentifier = keyid:always
+CNF
+  openssl ca -config "$db/ca.cnf" -cert "$tls/ca.pem" -keyfile "$tls/ca.key" -revoke "$tls/$1.pem" \
+    -crl_reason keyCompromise 2>/dev/null &&
+    openssl ca -config "$db/ca.cnf" -cert "$tls/ca.pem" -keyfile "$tls/ca.key" -gencrl -out "$tls/ca.crl.pem" \
+      2>/dev/null &&
+    openssl crl -in "$tls/ca.crl.pem" -outform DER -out "$CV_WWW_DIR/$2"
 }
 
 # The registry file that makes the trusted authority a root of the Wine
@@ -95,12 +131,21 @@ case "${1:-}" in
     # trusted before: a name of its own keeps chains from being built on
     # an older authority of the same name (and refused as untrusted).
     stamp="$(date +%Y%m%d%H%M%S)-$$"
+    # Each authority's list at an address of its own: the system keeps the
+    # lists it fetched by their address, and must not take an older
+    # authority's for this one's.
+    crl="tls-crl/$stamp/ca.crl"
     make_ca ca "Corvane Test Authority $stamp" &&
       make_ca ca2 "Untrusted Test Authority $stamp" &&
       make_leaf good ca localhost,secure.invalid &&
       make_leaf expired ca localhost 20200101000000Z 20210101000000Z &&
       make_leaf wrongname ca otherhost.invalid &&
       make_leaf untrusted ca2 localhost &&
+      LEAF_CRL="http://127.0.0.1:$CV_HTTP_PORT/$crl" make_leaf revoked ca localhost &&
+      LEAF_CRL="http://127.0.0.1:$CV_HTTP_PORT/$crl" make_leaf crlgood ca localhost &&
+      LEAF_CRL="http://127.0.0.1:9/$crl" make_leaf crloffline ca localhost &&
+      LEAF_USAGE=clientAuth make_leaf clientonly ca localhost &&
+      make_crl revoked "$crl" &&
       make_trust_reg || { echo "could not make the test certificates"; exit 1; }
     chmod -R a+r "$tls"
     server() { # port certificate-file key-file [extra]
@@ -132,6 +177,10 @@ CONF
       server "$CV_HTTPS_UNTRUSTED_PORT" "$tls/untrusted.chain.pem" "$tls/untrusted.key"
       server "$CV_HTTPS_LEAF_PORT" "$tls/good.pem" "$tls/good.key"
       server "$CV_HTTPS_UNTRUSTED_LEAF_PORT" "$tls/untrusted.pem" "$tls/untrusted.key"
+      server "$CV_HTTPS_REVOKED_PORT" "$tls/revoked.chain.pem" "$tls/revoked.key"
+      server "$CV_HTTPS_CRL_GOOD_PORT" "$tls/crlgood.chain.pem" "$tls/crlgood.key"
+      server "$CV_HTTPS_CRL_OFFLINE_PORT" "$tls/crloffline.chain.pem" "$tls/crloffline.key"
+      server "$CV_HTTPS_CLIENT_USAGE_PORT" "$tls/clientonly.chain.pem" "$tls/clientonly.key"
       echo "}"
     } >"$conf"
     nginx_launch "TLS nginx" ;;

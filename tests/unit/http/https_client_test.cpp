@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@
 #include "http/http_client.h"
 #include "http/http_url.h"
 #include "http/net.h"
+#include "http/certificate_rules.h"
 #include "http/secure_channel.h"
 #include "scripted_login.h"
 
@@ -224,6 +226,50 @@ TEST(HttpsUrl, SiteUrlKeepsTheScheme) {
     EXPECT_STREQ("u", parsed.user);
     EXPECT_STREQ("h", parsed.host);
     EXPECT_EQ(8443, parsed.port);
+}
+
+TEST(CertificateVerdict, TrustDatesNameThenRevocation) {
+    auto judge = [](uint32_t chain, uint32_t policy, uint32_t revocation) {
+        CertificateVerdict v = JudgeCertificate(chain, policy, revocation);
+        return std::make_pair(int(v.failure), int(v.revocation));
+    };
+    using P = std::pair<int, int>;
+    EXPECT_EQ(P(TlsNone, RevocationChecked), judge(0, 0, 0));
+    // The policy's reasons, then any error of the chain.
+    EXPECT_EQ(P(TlsExpired, RevocationChecked), judge(kTrustIsNotTimeValid, kPolicyExpired, 0));
+    EXPECT_EQ(P(TlsWrongName, RevocationChecked), judge(0, kPolicyNameMismatch, 0));
+    EXPECT_EQ(P(TlsNotTrusted, RevocationChecked), judge(0x20, 0x800B0109, 0));
+    EXPECT_EQ(P(TlsNotTrusted, RevocationChecked), judge(0x10, 0x800B0110, 0));  // not for servers
+    EXPECT_EQ(P(TlsExpired, RevocationChecked), judge(kTrustIsNotTimeValid, 0, 0));
+    EXPECT_EQ(P(TlsNotTrusted, RevocationChecked), judge(0x10000, 0, 0));  // a policy that missed a partial chain
+    // Revoked anywhere in the chain: refused, whatever else is unknown.
+    EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(0, 0, kTrustIsRevoked));
+    EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(0, 0, kTrustIsRevoked | kTrustRevocationUnknown));
+    // Unknown or out of reach: accepted, and told.
+    EXPECT_EQ(P(TlsNone, RevocationUnknown), judge(0, 0, kTrustRevocationUnknown));
+    EXPECT_EQ(P(TlsNone, RevocationOffline), judge(0, 0, kTrustOfflineRevocation | kTrustRevocationUnknown));
+    EXPECT_EQ(P(TlsNone, RevocationOffline), judge(0, 0, kTrustOfflineRevocation));
+    // A certificate refused for another reason is not excused by revocation.
+    EXPECT_EQ(P(TlsWrongName, RevocationChecked), judge(0, kPolicyNameMismatch, kTrustRevocationUnknown));
+}
+
+TEST(CertificateVerdict, ARevokedCertificateStaysKnownForTheRun) {
+    RevokedCertificates revoked;
+    const unsigned char a[] = {1, 2, 3}, b[] = {1, 2, 4}, ab[] = {1, 2};
+    EXPECT_EQ(nullptr, revoked.Find(a, 3));
+    revoked.Remember(a, 3, "site.example");
+    ASSERT_NE(nullptr, revoked.Find(a, 3));
+    EXPECT_STREQ("site.example", revoked.Find(a, 3));
+    EXPECT_EQ(nullptr, revoked.Find(b, 3));
+    EXPECT_EQ(nullptr, revoked.Find(ab, 2));
+    // Beyond its room the oldest goes first.
+    for (unsigned char n = 0; n < 16; ++n) {
+        const unsigned char other[] = {9, n};
+        revoked.Remember(other, 2, "other");
+    }
+    EXPECT_EQ(nullptr, revoked.Find(a, 3));
+    const unsigned char last[] = {9, 15};
+    EXPECT_STREQ("other", revoked.Find(last, 2));
 }
 
 TEST(HttpsRequest, InsideATunnelTheRequestIsTheServersOwn) {

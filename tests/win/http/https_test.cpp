@@ -1,6 +1,8 @@
 // The HTTP client over https through the system's SChannel under Wine,
 // against the TLS nginx of the test tier: whole files byte for byte, each
-// kind of bad certificate refused with its reason and no file, redirects
+// kind of bad certificate refused with its reason and no file (a revoked one
+// too, its authority's list served by the plain nginx), revocation that
+// cannot be checked accepted, redirects
 // up to https and never down, the CONNECT tunnel through tinyproxy with and
 // without credentials, records split over tiny receives, and a server that
 // closes in the middle of a record. The servers are part of the tier: a
@@ -152,6 +154,8 @@ TEST_F(Https, EachBadCertificateIsRefusedWithItsReasonAndNothingWritten) {
         // The case a name-and-policy check alone lets through: a leaf whose
         // issuer is nowhere to be found.
         {"CV_HTTPS_UNTRUSTED_LEAF_PORT", TlsNotTrusted},
+        // Trusted, but issued for clients: not for a server.
+        {"CV_HTTPS_CLIENT_USAGE_PORT", TlsNotTrusted},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
@@ -165,6 +169,35 @@ TEST_F(Https, EachBadCertificateIsRefusedWithItsReasonAndNothingWritten) {
     EXPECT_EQ(-1, Fetch("https://127.0.0.1:" + port + "/" + name));
     EXPECT_EQ(TlsWrongName, client->tls_failure());
     EXPECT_TRUE(NoFile());
+}
+
+TEST_F(Https, RevokedCertificateRefusedAndRevocationUnknownAccepted) {
+    std::string name = Serve(5000, 9);
+    for (const char* p : {"CV_HTTPS_REVOKED_PORT", "CV_HTTPS_CRL_GOOD_PORT", "CV_HTTPS_CRL_OFFLINE_PORT"})
+        ASSERT_FALSE(Env(p).empty()) << p;
+    // Revoked in its authority's list, which the plain nginx serves at the
+    // distribution point the certificate names: refused, and named.
+    for (int again = 0; again < 3; ++again) {
+        SCOPED_TRACE(again);
+        EXPECT_EQ(-1, Fetch(Url("CV_HTTPS_REVOKED_PORT", name)));
+        EXPECT_EQ(TlsRevoked, client->tls_failure());
+        EXPECT_STREQ("localhost", client->tls_failure_certificate());
+        EXPECT_TRUE(NoFile());
+    }
+    // Another certificate of the same authority, checked against the same list.
+    ASSERT_EQ(0, Fetch(Url("CV_HTTPS_CRL_GOOD_PORT", name)));
+    EXPECT_TRUE(Arrived());
+    EXPECT_EQ(RevocationChecked, client->tls_revocation());
+    std::remove(out.c_str());
+    // A list nobody serves: accepted, its revocation unknown.
+    ASSERT_EQ(0, Fetch(Url("CV_HTTPS_CRL_OFFLINE_PORT", name)));
+    EXPECT_TRUE(Arrived());
+    EXPECT_EQ(RevocationOffline, client->tls_revocation());
+    std::remove(out.c_str());
+    // A certificate that names no list at all: accepted as well.
+    ASSERT_EQ(0, Fetch(Url("CV_HTTPS_PORT", name)));
+    EXPECT_TRUE(Arrived());
+    EXPECT_NE(RevocationChecked, client->tls_revocation());
 }
 
 TEST_F(Https, RedirectsFromHttpAreFollowedAndToHttpRefused) {

@@ -3,12 +3,56 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "base/process_win.h"
+#include "base/run_log.h"
 #include "download/http_downloader_win.h"
 #include "download/shared_http_settings.h"
 #include "harness.h"
+
+// The run log's lines in memory; the worker thread writes them.
+class RunLogLines : public LogSink {
+public:
+    RunLogLines() {
+        InitializeCriticalSection(&lock);
+        SetLogSink(this);
+    }
+    ~RunLogLines() {
+        SetLogSink(nullptr);
+        DeleteCriticalSection(&lock);
+    }
+    void Now(LogTime* t) override { *t = LogTime{2026, 1, 1, 0, 0, 0, 0}; }
+    void Write(const char* line, int length) override {
+        EnterCriticalSection(&lock);
+        text.append(line, static_cast<size_t>(length));
+        LeaveCriticalSection(&lock);
+    }
+    // True when the parts appear in this order.
+    bool InOrder(std::initializer_list<const char*> parts) {
+        EnterCriticalSection(&lock);
+        size_t at = 0;
+        bool found = true;
+        for (const char* part : parts) {
+            at = text.find(part, at);
+            if (at == std::string::npos) {
+                found = false;
+                break;
+            }
+        }
+        LeaveCriticalSection(&lock);
+        return found;
+    }
+    std::string Text() {
+        EnterCriticalSection(&lock);
+        std::string copy = text;
+        LeaveCriticalSection(&lock);
+        return copy;
+    }
+    std::string text;
+    CRITICAL_SECTION lock;
+};
 
 class FetchFixture : public ::testing::Test {
 protected:

@@ -2,8 +2,9 @@
 // nginx: the joined file byte for byte, a resume after a stop that asks only
 // for the missing parts (counted in the server's access log), and a
 // certificate that fails: its own report, no retries, nothing written as
-// the component. The TLS servers are part of the tier; without them these
-// tests fail.
+// the component; a certificate whose revocation cannot be checked is
+// accepted, and the run log says so. The TLS servers are part of the tier;
+// without them these tests fail.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -80,7 +81,8 @@ TEST_F(HttpsFetch, ACertificateThatFailsIsReportedAndNothingIsWritten) {
         const char* text;
     } cases[] = {{"CV_HTTPS_EXPIRED_PORT", TlsExpired, "has expired"},
                  {"CV_HTTPS_WRONG_NAME_PORT", TlsWrongName, "was issued for another name"},
-                 {"CV_HTTPS_UNTRUSTED_LEAF_PORT", TlsNotTrusted, "is not trusted"}};
+                 {"CV_HTTPS_UNTRUSTED_LEAF_PORT", TlsNotTrusted, "is not trusted"},
+                 {"CV_HTTPS_REVOKED_PORT", TlsRevoked, "has been revoked by its issuer"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
         Open(Site(c.port));
@@ -109,4 +111,18 @@ TEST_F(HttpsFetch, ACertificateThatFailsIsReportedAndNothingIsWritten) {
     }
     // Nothing of the component was asked for on any of those servers.
     EXPECT_EQ(0, Logged("/" + name + "/pkginfo.txt"));
+}
+
+TEST_F(HttpsFetch, ARevocationServerOutOfReachIsLoggedAndTheFetchGoesOn) {
+    RunLogLines log;
+    Open(Site("CV_HTTPS_CRL_OFFLINE_PORT"));
+    ASSERT_EQ(0, Fetch(name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    std::string text = log.Text();
+    const char line[] = "certificate of localhost accepted; its revocation could not be checked (its revocation "
+                        "server could not be reached)";
+    size_t at = text.find(line);
+    EXPECT_NE(std::string::npos, at) << text;
+    // Once for the fetch, not once for every part.
+    EXPECT_EQ(std::string::npos, text.find(line, at + 1)) << text;
 }

@@ -3,50 +3,12 @@
 // list, that keeps failing is given up after the transport's tries, and the
 // fetch ends with "dl4" 4 instead of trying for ever; the run log says
 // why each try failed and that the part was given up.
-#include <initializer_list>
-
-#include "base/run_log.h"
 #include "fetch_support.h"
 
 namespace {
 const int kPart = 16 * 1024;
 const int kParts = 4;
 
-// The run log's lines in memory; the worker thread writes them.
-class LogLines : public LogSink {
-public:
-    LogLines() {
-        InitializeCriticalSection(&lock);
-        SetLogSink(this);
-    }
-    ~LogLines() {
-        SetLogSink(nullptr);
-        DeleteCriticalSection(&lock);
-    }
-    void Now(LogTime* t) override { *t = LogTime{2026, 1, 1, 0, 0, 0, 0}; }
-    void Write(const char* line, int length) override {
-        EnterCriticalSection(&lock);
-        text.append(line, static_cast<size_t>(length));
-        LeaveCriticalSection(&lock);
-    }
-    // True when the parts appear in this order.
-    bool InOrder(std::initializer_list<const char*> parts) {
-        EnterCriticalSection(&lock);
-        size_t at = 0;
-        bool found = true;
-        for (const char* part : parts) {
-            at = text.find(part, at);
-            if (at == std::string::npos) {
-                found = false;
-                break;
-            }
-        }
-        LeaveCriticalSection(&lock);
-        return found;
-    }
-    std::string text;
-    CRITICAL_SECTION lock;
-};
 
 class PartChecks : public FetchFixture {
 protected:
@@ -89,7 +51,7 @@ TEST_F(PartChecks, DamagedPartIsFetchedAgainAndOnlyTheGoodOneKept) {
 }
 
 TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
-    LogLines log;
+    RunLogLines log;
     UseTries(3);
     Open(site);
     server->Script(PartUrl(2), std::vector<ScriptedServer::Action>(10, ScriptedServer::Damaged));
@@ -124,7 +86,7 @@ TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
 // dialog, which would wait for ever: after the direct attempt the attempts
 // start over after a pause, until the tries are spent.
 TEST_F(PartChecks, UnattendedRunAsksNothingAndGivesUp) {
-    LogLines log;
+    RunLogLines log;
     UseTries(3);
     transport->SetUnattended(true);
     Open(site);
@@ -140,7 +102,7 @@ TEST_F(PartChecks, UnattendedRunAsksNothingAndGivesUp) {
 }
 
 TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
-    LogLines log;
+    RunLogLines log;
     UseTries(2);
     Open(site);
     DeleteFileA((layout.dir + "\\pkginfo.txt").c_str());
@@ -158,7 +120,7 @@ TEST_F(PartChecks, PartListThatCannotBeHadIsGivenUp) {
 // A part list cut short by a server that announces no length is not taken
 // for the whole list: the attempt fails, and the next one reaches it whole.
 TEST_F(PartChecks, PartListCutShortIsFetchedAgain) {
-    LogLines log;
+    RunLogLines log;
     Open(site);
     server->Script(Url("pkginfo.txt"), {ScriptedServer::CutShort});
     ASSERT_EQ(0, Fetch(layout.name));

@@ -75,7 +75,8 @@ bool SameRect(const RECT& a, const RECT& b) {
 TEST(StringTable, EveryTextIsPresentAndIdsWithoutTextAreEmpty) {
     const UINT present[] = {16,  17,  18,  19,  20,  512, 513, 514, 515, 517, 518, 519,
                             520, 578, 579, 580, 581, 582, 583, 584, 585, 586, 587, 588,
-                            589, 590, 591, 592, 593, 594, 595, 596, 597, 598, 599, 600, 601, 602, 620, 621};
+                            589, 590, 591, 592, 593, 594, 595, 596, 597, 598, 599, 600, 601, 602, 620, 621,
+                            622};
     for (UINT id : present) EXPECT_FALSE(LoadText(id).empty()) << "string " << id;
     EXPECT_TRUE(LoadText(516).empty());
 }
@@ -100,6 +101,9 @@ TEST(StringTable, TextsAreExact) {
               LoadText(595));
     EXPECT_EQ("Error: The certificate of '%s' is not trusted. Nothing is downloaded from this site.",
               LoadText(597));
+    EXPECT_EQ("Error: The certificate of '%s' has been revoked by its issuer. Nothing is downloaded from this "
+              "site.",
+              LoadText(622));
     // The longest text fits the 512-character buffer of the message boxes.
     EXPECT_LT(LoadText(585).size(), 512u);
 }
