@@ -1,6 +1,7 @@
 // Start-up's message boxes, texts from the string table.
 #include "app/message_box_win.h"
 
+#include "base/run_message_win.h"
 #include "base/status_text.h"
 #include "ui/window_win.h"
 
@@ -9,7 +10,7 @@ int ShowMessage(UINT id, UINT type) {
     char text[512] = "";
     LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
     LoadStringA(GetModuleInstance(), id, text, sizeof text);
-    return MessageBoxA(nullptr, text, caption, type);
+    return ShowRunMessageBox(nullptr, text, caption, type);
 }
 
 int ShowMessageWith(UINT id, const char* argument, UINT type) {
@@ -19,5 +20,5 @@ int ShowMessageWith(UINT id, const char* argument, UINT type) {
     LoadStringA(GetModuleInstance(), 16, caption, sizeof caption);
     LoadStringA(GetModuleInstance(), id, format, sizeof format);
     FormatFileStatus(format, argument, "", text, sizeof text);
-    return MessageBoxA(nullptr, text, caption, type);
+    return ShowRunMessageBox(nullptr, text, caption, type);
 }

@@ -1,4 +1,5 @@
-// Start-up's own message boxes: no owner, captioned with the program's name.
+// Start-up's own message boxes: no owner, captioned with the program's name;
+// in an unattended run their texts go to the run log (run_message_win.h).
 #pragma once
 #include <windows.h>
 

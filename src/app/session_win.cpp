@@ -34,9 +34,9 @@ void WriteResumeShortcut(const DownloadFolder& folder, const DownloadDialog& dia
     char program[260];
     BuildRelaunchProgram(folder.path, module, program, sizeof program);
     // Room for the switches and a whole setup path.
-    char arguments[600];
+    char arguments[600 + sizeof carriedSwitches];
     if (BuildRelaunchArguments(dialog.allowIntervention, restartPending, dialog.saveProxySettings,
-                               setupPath, arguments, sizeof arguments))
+                               setupPath, arguments, sizeof arguments, carriedSwitches))
         SetResumeShortcut(1, program, arguments);
 }
 
@@ -113,6 +113,8 @@ int RunDownloadSession(int showIntro, int resuming, const char* setupPath, int s
 
     DownloadDialog dialog(folder.path, showIntro, resuming, runSetupPath, saveProxySettings);
     dialog.installKept = installKept;
+    // "/quiet" stands in for allowintervention=FALSE.
+    if (unattendedRun) dialog.allowIntervention = 0;
     INT_PTR result = dialog.ShowModal(nullptr);
     LogEvent("download dialog ended: %d (%s)%s", static_cast<int>(result), DialogResultName(result),
              dialog.userQuit ? ", by the user" : dialog.handedOver ? ", install handed to the elevated copy" : "");

@@ -18,6 +18,7 @@
 #include "download/http_downloader_win.h"
 #include "base/run_log.h"
 #include "base/run_log_win.h"
+#include "setup/defs_peek_win.h"
 #include "setup/download_folder_win.h"
 #include "ui/window_win.h"
 
@@ -71,6 +72,24 @@ bool TakeOverFromHandingRun(HANDLE mutex) {
 }  // namespace
 
 namespace {
+// Whether anybody attends this run: "/quiet" says not, and so does a setup
+// description with allowintervention=FALSE.
+void DecideUnattended(const Switches& switches) {
+    if (switches.quiet) {
+        unattendedRun = 1;
+        LogEvent("unattended run (\"/quiet\"): nothing is asked, and every message goes to this log only");
+        return;
+    }
+    char program[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+    if (length == 0 || length >= sizeof program) return;
+    if (SetupForbidsIntervention(program, switches.setupPath)) {
+        unattendedRun = 1;
+        LogEvent("unattended run (allowintervention=FALSE): nothing is asked, and every message goes to this log "
+                 "only");
+    }
+}
+
 // Ends the log with the exit code and hands the code back.
 int EndRun(int code) {
     LogEvent("end: exit code %d (%s)", code, ExitCodeName(code));
@@ -93,6 +112,20 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     LogProgramStart(given);
     Switches switches;
     ParseSwitches(cl, &switches);
+    // The setup path as the profile functions need it: unquoted and
+    // absolute (they would read a relative one from the Windows folder).
+    static char setupPath[MAX_PATH];
+    if (switches.setupPath) {
+        char cleaned[MAX_PATH];
+        CleanSetupPath(switches.setupPath, cleaned, sizeof cleaned);
+        DWORD n = GetFullPathNameA(cleaned, sizeof setupPath, setupPath, nullptr);
+        if (n == 0 || n >= sizeof setupPath) CopyTruncated(setupPath, sizeof setupPath, cleaned);
+        switches.setupPath = setupPath;
+    }
+    // Known before the first message: a run under a management tool has
+    // nobody to click one away, not even "another instance runs".
+    DecideUnattended(switches);
+    BuildCarriedSwitches(switches.quiet, nullptr, carriedSwitches, sizeof carriedSwitches);
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -123,16 +156,6 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     InitCommonControlsFromSystem();
     SetModuleInstance(instance);
 
-    // The setup path as the profile functions need it: unquoted and
-    // absolute (they would read a relative one from the Windows folder).
-    static char setupPath[MAX_PATH];
-    if (switches.setupPath) {
-        char cleaned[MAX_PATH];
-        CleanSetupPath(switches.setupPath, cleaned, sizeof cleaned);
-        DWORD n = GetFullPathNameA(cleaned, sizeof setupPath, setupPath, nullptr);
-        if (n == 0 || n >= sizeof setupPath) CopyTruncated(setupPath, sizeof setupPath, cleaned);
-        switches.setupPath = setupPath;
-    }
     deferPackageSetup = switches.deferPackageSetup;
     // A folder that an earlier run could not remove goes now; not in the
     // elevated copy, which takes no orders from the user's registry.

@@ -59,6 +59,7 @@ void ParseSwitches(const char* commandLine, Switches* out) {
         out->mode = RunSession;
         out->askForRestart = 1;
     }
+    if (HasWithin(cl, n, "-quiet") || HasWithin(cl, n, "/quiet")) out->quiet = 1;
     // Only the elevated copy's own: before its switch, 64 hex digits.
     const char* sum = kept ? std::strstr(cl, kKeptSumSwitch) : nullptr;
     if (sum && sum < kept) {
@@ -95,7 +96,7 @@ void CleanSetupPath(const char* raw, char* out, int size) {
 }
 
 bool BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
-                            const char* setupPath, char* out, int size) {
+                            const char* setupPath, char* out, int size, const char* carried) {
     if (size <= 0) return false;
     out[0] = 0;
     if (allowIntervention) {
@@ -105,7 +106,22 @@ bool BuildRelaunchArguments(int allowIntervention, int restartPending, int saveP
         AppendTruncated(out, size, " /NoIntervention");
     }
     if (saveProxySettings) AppendTruncated(out, size, " /SaveProxySettings");
+    if (carried && *carried) {
+        // A proxy cut short would name another host.
+        if (std::strlen(out) + std::strlen(carried) + 1 > static_cast<size_t>(size)) return false;
+        AppendTruncated(out, size, carried);
+    }
     return !setupPath || AppendSetupPathArgument(setupPath, out, size);
+}
+
+void BuildCarriedSwitches(int quiet, const char* proxy, char* out, int size) {
+    if (size <= 0) return;
+    out[0] = 0;
+    if (quiet) AppendTruncated(out, size, " /quiet");
+    if (proxy && *proxy) {
+        AppendTruncated(out, size, " /proxy ");
+        AppendTruncated(out, size, proxy);
+    }
 }
 
 void BuildRelaunchProgram(const char* folder, const char* moduleFileName, char* out, int size) {

@@ -12,6 +12,7 @@ struct Switches {
     int unattended;         // "/tray" or "/NoIntervention" given
     int resumed;            // "/NoIntervention"
     int askForRestart;      // "/AskForRestart"
+    int quiet;              // "/quiet": nobody attends this run, whatever the setup description says
     int installKept;        // "/InstallKept": the elevated copy that installs the kept files
     const char* keptFolder; // the download folder after "/InstallKept " (to the end of the
                             // command line), or null (none given, or "-inf " follows)
@@ -39,8 +40,15 @@ void CleanSetupPath(const char* raw, char* out, int size);
 // not null) ends with " -inf" and the quoted path, last since the path
 // runs to the end of the command line; the buffer must hold it whole
 // (BuildRelaunchArguments returns false otherwise).
+// `carried`: the switches of the run that its later starts take along
+// (BuildCarriedSwitches), put before the setup path; the buffer must hold
+// them whole too.
 bool BuildRelaunchArguments(int allowIntervention, int restartPending, int saveProxySettings,
-                            const char* setupPath, char* out, int size);
+                            const char* setupPath, char* out, int size, const char* carried = nullptr);
+// The switches a run gives its later starts (the resume shortcut, the
+// elevated copy), each with its leading blank: " /quiet" when the run is
+// quiet by the switch, " /proxy " and the proxy given for it.
+void BuildCarriedSwitches(int quiet, const char* proxy, char* out, int size);
 // The download folder of a "-inf " run: the setup path up to its last "\"
 // or ":" (walked by characters: a trail byte of a double-byte character is
 // never taken for a separator). A path without either gives ".", the

@@ -324,14 +324,20 @@ int SelectOldLogs(const char* const* names, int count, int keep, int* remove) {
 }
 
 bool CutLogSwitch(const char* commandLine, char* path, int pathSize, char* rest, int restSize) {
+    return CutValueSwitch(commandLine, "-log ", path, pathSize, rest, restSize);
+}
+
+bool CutValueSwitch(const char* commandLine, const char* name, char* value, int valueSize, char* rest,
+                    int restSize) {
     const char* cl = commandLine ? commandLine : "";
-    Out p(path, pathSize);
+    Out p(value, valueSize);
     Out r(rest, restSize);
+    const size_t nameLength = std::strlen(name);
     const char* inf = std::strstr(cl, "-inf ");
     const char* end = inf ? inf : cl + std::strlen(cl);
     const char* found = nullptr;
-    for (const char* s = cl; s + 5 <= end; ++s) {
-        if (std::strncmp(s, "-log ", 5) == 0 && (s == cl || IsBlank(s[-1]) || s[-1] == '\t')) {
+    for (const char* s = cl; s + nameLength <= end; ++s) {
+        if (std::strncmp(s, name, nameLength) == 0 && (s == cl || IsBlank(s[-1]) || s[-1] == '\t')) {
             found = s;
             break;
         }
@@ -340,7 +346,7 @@ bool CutLogSwitch(const char* commandLine, char* path, int pathSize, char* rest,
     const char* stop = nullptr;
     const char* after = nullptr;
     if (found) {
-        const char* q = found + 5;
+        const char* q = found + nameLength;
         while (q < end && IsBlank(*q)) ++q;
         if (q < end && *q == '"') {
             begin = q + 1;

@@ -60,3 +60,8 @@ int SelectOldLogs(const char* const* names, int count, int keep, int* remove);
 // `rest` (`restSize` at least the length of the command line + 1 keeps it
 // whole). Returns whether the switch was found.
 bool CutLogSwitch(const char* commandLine, char* path, int pathSize, char* rest, int restSize);
+// The same for any switch that takes a value: `name` with its blank
+// ("-log ", "/proxy "), found only at the start of the line or after a
+// blank, and before "-inf ".
+bool CutValueSwitch(const char* commandLine, const char* name, char* value, int valueSize, char* rest,
+                    int restSize);

@@ -7,6 +7,8 @@ int sessionActive = 0;
 int secondInstance = 0;
 int restartPending = 0;
 int deferPackageSetup = 0;
+int unattendedRun = 0;
+char carriedSwitches[300] = "";
 const char* commandLine = "";
 
 const UINT msgDl1 = RegisterWindowMessageA("dl1");

@@ -12,6 +12,13 @@ extern int secondInstance;
 extern int restartPending;
 // The "-is" / "/is" switch: "ispackage" actions only unpack.
 extern int deferPackageSetup;
+// Nobody is there to answer a window: "/quiet", or a setup description
+// with allowintervention=FALSE. Every message box then goes to the run log
+// instead (ShowRunMessageBox) and no question or dialog is shown.
+extern int unattendedRun;
+// The switches of this run that its later starts take along (" /quiet",
+// " /proxy HOST:PORT"): the resume shortcut and the elevated copy.
+extern char carriedSwitches[300];
 // The command line as the system passed it, program name excluded.
 extern const char* commandLine;
 

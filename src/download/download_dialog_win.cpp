@@ -12,6 +12,7 @@
 #include "base/ascii_case.h"
 #include "base/process_win.h"
 #include "base/resume_shortcut_win.h"
+#include "base/run_message_win.h"
 #include "base/text_copy.h"
 #include "base/run_log.h"
 #include "download/fetch_rules.h"
@@ -103,7 +104,7 @@ int DownloadDialog::ShowRunMessage(UINT textId, UINT type) {
     char text[512];
     LoadStringA(GetModuleInstance(), IDS_APP_NAME, caption, sizeof caption);
     LoadStringA(GetModuleInstance(), textId, text, sizeof text);
-    return MessageBoxA(hwnd, text, caption, type);
+    return ShowRunMessageBox(hwnd, text, caption, type);
 }
 
 bool DownloadDialog::StopTransports(DWORD milliseconds) {
@@ -121,6 +122,8 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     char* name;
     ReadSetting(kDefsSection, SetupKeyName(KeyAllowIntervention), "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "FALSE") == 0) allowIntervention = 0;
+    // From here on nobody is asked anything, and no message waits.
+    if (!allowIntervention) unattendedRun = 1;
     httpDownloader.SetUnattended(!allowIntervention);
     ReadSetting(kDefsSection, SetupKeyName(KeySaveProxySettings), "TRUE", value, sizeof value, infPath);
     if (strcmp(value, "TRUE") == 0) saveProxySettings = 1;
@@ -160,7 +163,7 @@ INT_PTR DownloadDialog::OnInitDialog() {
         LoadStringA(GetModuleInstance(), IDS_SHORT_NAME, caption, sizeof caption);
         LoadStringA(GetModuleInstance(), IDS_EXTRACT_FAILED, text, sizeof text);
         // No owner: the dialog is still hidden and has not been shown.
-        MessageBoxA(nullptr, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
+        ShowRunMessageBox(nullptr, text, caption, MB_SETFOREGROUND | MB_ICONERROR);
         EndRun(ResultKeepFiles);
         return TRUE;
     }
@@ -193,9 +196,10 @@ INT_PTR DownloadDialog::OnInitDialog() {
         CopyFileA(program, copy, FALSE);
         // A run of a named setup description must name it again when it
         // resumes; a shortcut that cannot would start a different run.
-        char arguments[600];
+        char arguments[600 + sizeof carriedSwitches];
         CopyTruncated(arguments, static_cast<int>(sizeof arguments),
                       StartShortcutArguments(saveProxySettings));
+        AppendTruncated(arguments, static_cast<int>(sizeof arguments), carriedSwitches);
         if (!setupPath || AppendSetupPathArgument(setupPath, arguments, sizeof arguments))
             SetResumeShortcut(1, copy, arguments);
         break;

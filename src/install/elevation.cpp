@@ -15,12 +15,19 @@ int ChooseInstallRoute(int systemHasElevation, int processElevated, int installK
 
 int BuildInstallKeptArguments(const char* folder, const char* setupPath, int secondInstance,
                               int deferPackageSetup, int saveProxySettings, const char* keptSum,
-                              char* out, int size) {
+                              char* out, int size, const char* carried) {
     if (size <= 0) return 0;
     out[0] = 0;
     if (secondInstance) AppendTruncated(out, size, " -run2");
     if (deferPackageSetup) AppendTruncated(out, size, " /is");
     if (saveProxySettings) AppendTruncated(out, size, " /SaveProxySettings");
+    if (carried && *carried) {
+        if (std::strlen(out) + std::strlen(carried) + 1 > static_cast<size_t>(size)) {
+            out[0] = 0;
+            return 0;
+        }
+        AppendTruncated(out, size, carried);
+    }
     AppendTruncated(out, size, " ");
     AppendTruncated(out, size, kKeptSumSwitch);
     AppendTruncated(out, size, keptSum ? keptSum : "");

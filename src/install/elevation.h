@@ -26,9 +26,11 @@ int ChooseInstallRoute(int systemHasElevation, int processElevated, int installK
 // install/kept_list.h), then the switch with the folder, or with "-inf "
 // and `setupPath` in a "-inf " run. 0 when they do not fit `size`: a cut
 // path would name another folder, so no copy is started then.
+// `carried`: the run's switches its later starts take along (" /quiet",
+// " /proxy ..."), after "/SaveProxySettings"; they must fit whole too.
 int BuildInstallKeptArguments(const char* folder, const char* setupPath, int secondInstance,
                               int deferPackageSetup, int saveProxySettings, const char* keptSum,
-                              char* out, int size);
+                              char* out, int size, const char* carried = nullptr);
 
 // The program's copy in the download folder: the folder followed by the
 // module file name from its last "\"; 0 when it does not fit `size`.

@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "base/process_win.h"
 #include "base/resume_shortcut_win.h"
 #include "base/run_log.h"
 #include "install/elevation.h"
@@ -68,9 +69,9 @@ int HandInstallOver(HWND owner, const char* folder, const char* setupPath, int s
     if (!BuildCopyPath(folder, module, program, sizeof program) ||
         GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
         lstrcpynA(program, module, MAX_PATH);
-    char arguments[MAX_PATH + 160];
+    char arguments[MAX_PATH + 160 + sizeof carriedSwitches];
     if (!BuildInstallKeptArguments(folder, setupPath, secondInstance, deferPackageSetup,
-                                   saveProxySettings, keptSum, arguments, sizeof arguments))
+                                   saveProxySettings, keptSum, arguments, sizeof arguments, carriedSwitches))
         return 0;
     DWORD error = 0;
     const int started = current->StartElevated(owner, program, arguments, folder, &error);

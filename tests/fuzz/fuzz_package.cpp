@@ -1,9 +1,12 @@
 // Fuzzes the package reader: any bytes as a program file with a package,
-// walked to the end while every record's data is read.
+// walked to the end while every record's data is read, and looked into for
+// allowintervention as start-up does; and the bytes as a setup
+// description's text.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "setup/defs_peek.h"
 #include "setup/package.h"
 
 namespace {
@@ -56,5 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     DetachPackage(&package);
+
+    MemoryStream again(data, size);
+    AttachPackage(&package, &again, size, 0);
+    PackageForbidsIntervention(&package);
+    DetachPackage(&package);
+    char value[8];
+    IniTextValue(reinterpret_cast<const char*>(data), size, "defs", "allowintervention", value, sizeof value);
+    if (std::strlen(value) >= sizeof value) __builtin_trap();
     return 0;
 }

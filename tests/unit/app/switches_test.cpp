@@ -38,6 +38,13 @@ TEST(Switches, BothFormsOfEachSwitch) {
     EXPECT_EQ(1, Parse("-is").deferPackageSetup);
     EXPECT_EQ(1, Parse("/SaveProxySettings").saveProxySettings);
     EXPECT_EQ(1, Parse("-SaveProxySettings").saveProxySettings);
+    EXPECT_EQ(1, Parse("/quiet").quiet);
+    EXPECT_EQ(1, Parse("-quiet").quiet);
+    EXPECT_EQ(0, Parse("/Quiet").quiet);
+    EXPECT_EQ(0, Parse("-inf C:\\x\\/quiet\\a.inf").quiet);
+    // A quiet run is not a resumed one, and starts no differently.
+    EXPECT_EQ(RunSession, Parse("/quiet").mode);
+    EXPECT_EQ(0, Parse("/quiet").resumed);
     for (const char* cl : {"/NoIntervention", "-NoIntervention"}) {
         Switches s = Parse(cl);
         EXPECT_EQ(RunSession, s.mode);
@@ -174,6 +181,29 @@ TEST(RelaunchArguments, ARunOfANamedSetupDescriptionNamesItLast) {
     char small[40];
     EXPECT_FALSE(BuildRelaunchArguments(0, 0, 0, "C:\\a\\very\\long\\path\\cv.inf", small,
                                         sizeof small));
+}
+
+// A quiet run's later starts are quiet too, and use the run's proxy; a
+// proxy that does not fit whole gives no arguments rather than another
+// host.
+TEST(RelaunchArguments, TheRunsOwnSwitchesGoAlongBeforeTheSetupPath) {
+    char carried[64];
+    BuildCarriedSwitches(1, "proxy.corp:3128", carried, sizeof carried);
+    EXPECT_STREQ(" /quiet /proxy proxy.corp:3128", carried);
+    BuildCarriedSwitches(0, "direct", carried, sizeof carried);
+    EXPECT_STREQ(" /proxy direct", carried);
+    BuildCarriedSwitches(0, nullptr, carried, sizeof carried);
+    EXPECT_STREQ("", carried);
+
+    char out[600];
+    BuildCarriedSwitches(1, "direct", carried, sizeof carried);
+    EXPECT_TRUE(BuildRelaunchArguments(0, 0, 1, "C:\\s\\cv.inf", out, sizeof out, carried));
+    EXPECT_STREQ(" /NoIntervention /SaveProxySettings /quiet /proxy direct -inf \"C:\\s\\cv.inf\"", out);
+    Switches s = Parse(out);
+    EXPECT_EQ(1, s.quiet);
+    EXPECT_EQ(1, s.resumed);
+    char small[30];
+    EXPECT_FALSE(BuildRelaunchArguments(0, 0, 1, nullptr, small, sizeof small, carried));
 }
 
 TEST(RelaunchArguments, CutToTheBuffer) {

@@ -191,4 +191,12 @@ TEST(LogLine, LogSwitchBeforeTheSetupPath) {
     EXPECT_TRUE(CutLogSwitch("-log C:\\long.log /tray", small, sizeof small, rest, sizeof rest));
     EXPECT_STREQ("C:\\l", small);
     EXPECT_STREQ("/tray", rest);
+
+    // Any switch with a value, by the same rule.
+    EXPECT_TRUE(CutValueSwitch("/quiet /proxy p.corp:8080 -inf C:\\a /proxy x", "/proxy ", path, sizeof path,
+                               rest, sizeof rest));
+    EXPECT_STREQ("p.corp:8080", path);
+    EXPECT_STREQ("/quiet -inf C:\\a /proxy x", rest);
+    EXPECT_FALSE(CutValueSwitch("-inf C:\\a /proxy x", "/proxy ", path, sizeof path, rest, sizeof rest));
+    EXPECT_FALSE(CutValueSwitch("x/proxy direct", "/proxy ", path, sizeof path, rest, sizeof rest));
 }

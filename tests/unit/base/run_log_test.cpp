@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/message_answer.h"
 #include "base/run_log.h"
 
 namespace {
@@ -91,4 +92,20 @@ TEST_F(RunLog, LinesFromManyThreadsStayWhole) {
     for (auto& th : threads) th.join();
     ASSERT_EQ(800u, sink.lines.size());
     for (const auto& l : sink.lines) EXPECT_EQ(0u, l.find("2026-01-02 03:04:05.006 thread ")) << l;
+}
+
+// A message nobody can answer is taken as the button Enter would press.
+TEST(UnattendedMessage, TakesTheDefaultButton) {
+    const unsigned ok = 0, okCancel = 1, yesNoCancel = 3, yesNo = 4, second = 0x100, third = 0x200;
+    const unsigned errorIcon = 0x10, foreground = 0x10000;
+    EXPECT_EQ(1, DefaultMessageAnswer(ok | errorIcon | foreground));      // IDOK
+    EXPECT_EQ(6, DefaultMessageAnswer(yesNoCancel | 0x20));               // IDYES
+    EXPECT_EQ(7, DefaultMessageAnswer(yesNo | second));                   // IDNO
+    EXPECT_EQ(2, DefaultMessageAnswer(yesNoCancel | third));              // IDCANCEL
+    EXPECT_EQ(2, DefaultMessageAnswer(okCancel | second));                // IDCANCEL
+    // A default place beyond the buttons, or a set the system does not
+    // have, gives the first button.
+    EXPECT_EQ(6, DefaultMessageAnswer(yesNo | third));
+    EXPECT_EQ(1, DefaultMessageAnswer(ok | 0x300));
+    EXPECT_EQ(1, DefaultMessageAnswer(0xF));
 }

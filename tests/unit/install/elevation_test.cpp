@@ -44,6 +44,20 @@ TEST(Elevation, ArgumentsCarryTheRunsSwitchesTheListsSumAndTheFolderLast) {
     EXPECT_STREQ(kSum, s.keptSum);
 }
 
+TEST(Elevation, TheCopyTakesTheRunsOwnSwitchesAlong) {
+    char out[300];
+    ASSERT_EQ(1, BuildInstallKeptArguments("C:\\T\\inst1.tmp", nullptr, 0, 0, 0, kSum, out, sizeof out,
+                                           " /quiet /proxy p:1"));
+    EXPECT_EQ(std::string(" /quiet /proxy p:1 /KeptSum:") + kSum + " /InstallKept C:\\T\\inst1.tmp", out);
+    Switches s;
+    ParseSwitches(out, &s);
+    EXPECT_EQ(1, s.quiet);
+    EXPECT_STREQ(kSum, s.keptSum);
+    // Cut short they would name another proxy: no copy then.
+    EXPECT_EQ(0, BuildInstallKeptArguments("C:\\T", nullptr, 0, 0, 0, kSum, out, 12, " /quiet /proxy p:1"));
+    EXPECT_STREQ("", out);
+}
+
 TEST(Elevation, AFolderThatDoesNotFitStartsNoCopy) {
     const std::string folder(240, 'f');
     char out[400];

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/defs_peek.h"
 #include "setup/package.h"
 
 namespace {
@@ -294,4 +295,51 @@ TEST(PackageReaderTest, SecurityDirectoriesThatDoNotFitTheFileAreIgnored) {
     EXPECT_EQ(size, EndOf(far));
     for (size_t cut : {size_t(2), size_t(0x40), size_t(0x90), size_t(0x100)})
         EXPECT_EQ(cut, EndOf(good.substr(0, cut))) << cut;
+}
+
+// Start-up reads allowintervention out of the package before anything is
+// written: only a "FALSE" in a [defs] section of an ".inf" counts, as the
+// download dialog reads it later.
+TEST(DefsPeekTest, ValuesAreReadAsTheProfileFunctionsReadThem) {
+    const std::string text =
+        "\xEF\xBB\xBF; comment\r\n[other]\r\nallowintervention=FALSE\r\n"
+        "[ DEFS ]\r\n  AllowIntervention =  \"FALSE\"  \r\nallowintervention=TRUE\r\n[defs]\nx=1\n";
+    char value[32];
+    ASSERT_EQ(1, IniTextValue(text.data(), text.size(), "defs", "allowintervention", value, sizeof value));
+    EXPECT_STREQ("FALSE", value);  // the first key of the first section
+    EXPECT_EQ(0, IniTextValue(text.data(), text.size(), "defs", "x", value, sizeof value));
+    EXPECT_STREQ("", value);
+    EXPECT_EQ(1, TextForbidsIntervention(text.data(), text.size()));
+    char small[3];
+    EXPECT_EQ(1, IniTextValue(text.data(), text.size(), "other", "allowintervention", small, sizeof small));
+    EXPECT_STREQ("FA", small);
+
+    for (const char* other : {"[defs]\nallowintervention=false\n", "[defs]\nallowintervention=FALSE.\n",
+                              "[defs]\nallowintervention\n", "[defs]\n;allowintervention=FALSE\n",
+                              "[defaults]\nallowintervention=FALSE\n", "allowintervention=FALSE\n", ""})
+        EXPECT_EQ(0, TextForbidsIntervention(other, std::strlen(other))) << other;
+    // The text's length is its end, terminator or not.
+    const char cut[] = "[defs]\nallowintervention=FALSE";
+    EXPECT_EQ(0, TextForbidsIntervention(cut, sizeof cut - 3));
+    EXPECT_EQ(1, TextForbidsIntervention(cut, sizeof cut - 1));
+}
+
+TEST(DefsPeekTest, AnyInfOfThePackageCountsAndDamageCountsAsNothing) {
+    auto forbids = [](std::string bytes) {
+        MemoryStream stream(&bytes);
+        PackageFile package;
+        AttachPackage(&package, &stream, bytes.size(), 0);
+        const int result = PackageForbidsIntervention(&package);
+        DetachPackage(&package);
+        return result;
+    };
+    const std::string no = "[defs]\r\ncomponents=a\r\n";
+    const std::string yes = "[defs]\r\nallowintervention=FALSE\r\n";
+    EXPECT_EQ(1, forbids(Package(Record("a.inf", no) + Record("sub\\B.INF", yes))));
+    EXPECT_EQ(0, forbids(Package(Record("a.inf", no) + Record("b.txt", yes))));
+    EXPECT_EQ(0, forbids(Package(Record("a.inf", no))));
+    EXPECT_EQ(0, forbids(kImage));
+    // A record whose lengths do not fit ends the look, as it ends the
+    // extraction.
+    EXPECT_EQ(0, forbids(Package(RawRecord(100000, 6, "a.inf") + Record("b.inf", yes))));
 }

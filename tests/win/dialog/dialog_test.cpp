@@ -168,6 +168,7 @@ protected:
         ClearProfileCache();
         restartPending = 0;
         secondInstance = 0;
+        unattendedRun = 0;
         const char* bin = getenv("CV_BIN_DIR");
         clientSetup = bin ? WindowsPath(bin) + "\\cvclientsetup.exe" : "";
     }
@@ -175,6 +176,7 @@ protected:
         SetResumeShortcut(0, "", "");
         DeleteStateFile();
         restartPending = 0;
+        unattendedRun = 0;
         DeleteTreeQuietly(folder);
     }
     static void DeleteTreeQuietly(const std::string& dir) {
