@@ -46,13 +46,15 @@ def unique(prefix):
 class Site:
     """A file published over HTTP in the part layout, under a fresh
     directory of the web root; parts can be held back and restored. A slow
-    site is served at 32 KB/s per request (the web server's "slow/")."""
+    site is served at 32 KB/s per request (the web server's "slow/"); a
+    protected one asks for Basic credentials, siteuser and sitepass (the web
+    server's "auth/")."""
 
-    def __init__(self, content, name='client.bin', part_size=PART_SIZE, slow=False):
+    def __init__(self, content, name='client.bin', part_size=PART_SIZE, slow=False, protected=False):
         self.dir_name = unique('e2e-')
-        self.source_dir = ('slow/' if slow else '') + self.dir_name
+        self.source_dir = ('slow/' if slow else 'auth/' if protected else '') + self.dir_name
         self.part_size = part_size
-        self.directory = os.path.join(WWW_DIR, self.dir_name)
+        self.directory = os.path.join(WWW_DIR, 'auth' if protected else '', self.dir_name)
         self.content = content
         self.name = name
         source = os.path.join(cvtest.scratch_dir(self.dir_name), name)
@@ -130,10 +132,10 @@ def scramble(text):
     return r.stdout.decode('latin-1').strip()
 
 
-def http_section(name, site, display, install_order, extra=''):
-    return ('[%s]\nname=%s data\nsize=%d\nProtocol=http\nsite=127.0.0.1:%d\nsourceDir=%s\n'
+def http_section(name, site, display, install_order, extra='', host='127.0.0.1'):
+    return ('[%s]\nname=%s data\nsize=%d\nProtocol=http\nsite=%s:%d\nsourceDir=%s\n'
             'files=%s\nDisplayOrder=%d\nInstallOrder=%d\ninstall1=copy,%s\n%s\n'
-            % (name, name, (len(site.content) + 1023) // 1024, HTTP_PORT, site.source_dir,
+            % (name, name, (len(site.content) + 1023) // 1024, host, HTTP_PORT, site.source_dir,
                site.name, display, install_order, site.name, extra))
 
 

@@ -1,9 +1,12 @@
 """The log every run writes and the exit code it ends with: a finished run
 (through the proxy that wants a password, with a site password too: neither
-shows in the log), a failed one, one suspended by the end of the Windows
+shows in the log), one through a Windows login at the proxy to a site that
+asks for Basic (neither password nor any Base64 of it in the log), a failed
+one, one suspended by the end of the Windows
 session and one the user quits. The log is read while the program still
 runs, too: each line is on disk as soon as it happens. Without "-log" the
 log goes into the temporary folder, where only the newest old logs stay."""
+import base64
 import glob
 import os
 import re
@@ -20,6 +23,20 @@ WM_QUERYENDSESSION = 0x0011
 def read_log(path):
     with open(path, 'rb') as f:
         return f.read().decode('latin-1')
+
+
+def base64_forms(secret):
+    """The Base64 text of `secret` as it shows inside the Base64 of any
+    longer text (a "user:password" pair), at each of the three alignments:
+    the groups of four characters that only the secret's bytes make."""
+    raw = secret.encode('latin-1')
+    forms = []
+    for lead in range(3):
+        text = base64.b64encode(b'\0' * lead + raw).decode()
+        groups = [text[4 * g:4 * g + 4] for g in range(len(text) // 4)
+                  if 3 * g >= lead and 3 * g + 3 <= lead + len(raw)]
+        forms.append(''.join(groups))
+    return [f for f in forms if f]
 
 
 class RunLog(runs.RunTestCase):
@@ -81,6 +98,37 @@ class RunLog(runs.RunTestCase):
         for secret in (runs.PROXY_PASSWORD, SITE_PASSWORD, runs.scramble(SITE_PASSWORD),
                        runs.scramble(runs.PROXY_PASSWORD)):
             self.assertNotIn(secret, text)
+        self.assertNotRegex(text, r'(?i)authorization: (?!\*\*\*)')
+
+    def test_windows_proxy_login_and_site_login_leave_no_password_in_the_log(self):
+        port = os.environ.get('CV_NTLM_PROXY_PORT', '')
+        self.assertTrue(port, 'the NTLM proxy of the test tier is not configured')
+        user = os.environ.get('CV_NTLM_USER', 'ntlmuser')
+        proxy_user = '%s\\%s' % (os.environ.get('CV_NTLM_DOMAIN', 'CORP'), user)
+        password = os.environ.get('CV_NTLM_PASSWORD', 'Ntlm-Pass1')
+        site = self.site(3 * runs.PART_SIZE + 10, seed=23, protected=True)
+        extra = ('proxy=127.0.0.1\nport=%s\nproxyuser=%s\nproxypassword=%s\nuser=siteuser\npassword=%s\n'
+                 % (port, proxy_user, runs.scramble(password), runs.scramble('sitepass')))
+        # A name only the proxy resolves: the fetch cannot get round it.
+        inf = '[defs]\ncomponents=setup,data\nallowintervention=FALSE\n' + runs.SETUP_SECTION + \
+            runs.http_section('data', site, display=2, install_order=10, extra=extra, host='files.invalid')
+        log = self.log_path()
+        program = self.start(inf, log)
+        self.assertEqual(0, program.wait(120))
+        self.assertInstalled(site)
+        text = read_log(log)
+        # The proxy checked a real NTLM answer, and the site took Basic.
+        self.assertInOrder(text, "with the component's own settings (", '): reached; proxy login NTLM')
+        with open(os.path.join(runs.SRV_DIR, 'ntlm_proxy', 'log'), 'rb') as f:
+            self.assertIn(' ok scheme=NTLM user=%s ntlmv2=1 ' % proxy_user, f.read().decode('latin-1'))
+        self.assertGreater(site.requests('pkginfo.txt', 200), 0)
+        self.assertEqual(0, site.requests('pkginfo.txt', 401))
+        for secret in (password, 'sitepass'):
+            self.assertNotIn(secret, text)
+            for form in base64_forms(secret):
+                self.assertNotIn(form, text, 'Base64 of a password in the log')
+        for pair in (proxy_user + ':' + password, user + ':' + password, 'siteuser:sitepass'):
+            self.assertNotIn(base64.b64encode(pair.encode('latin-1')).decode(), text)
         self.assertNotRegex(text, r'(?i)authorization: (?!\*\*\*)')
 
     def test_failed_run_keeps_files_and_says_why(self):
