@@ -22,6 +22,7 @@
 #include "resources/resource.h"
 #include "setup/catalogue_win.h"
 #include "setup/profile_win.h"
+#include "setup/setup_keys.h"
 #include "ui/window_win.h"
 
 namespace {
@@ -126,20 +127,24 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
         if (protocol == ProtocolFtp || protocol == ProtocolHttp) allLocal = 0;
     }
 
-    int installed = InstallAll(run);
+    ActionOutcome outcome = {};
+    int installed = InstallAll(run, &outcome);
 
     int success = ReadStateInt("result", "success", 0);
-    RunEnd end = DecideRunEnd(!installed, success, allLocal, secondInstance, run.usesNetwork);
-    LogEvent("install over: %s, state file [result] success=%d%s: %s",
+    RunEnd end = DecideRunEnd(!installed, success, allLocal, secondInstance, run.usesNetwork,
+                              outcome.exitCodeSuccess);
+    LogEvent("install over: %s, state file [result] success=%d%s%s: %s",
              installed ? "every step succeeded" : "a step failed", success,
-             allLocal ? ", a local run" : "",
+             allLocal ? ", a local run" : "", outcome.exitCodeSuccess ? ", exit codes tell success" : "",
              end.result == ResultFinished ? "finished" : "files kept for another try");
+    if (installed && outcome.restartNeeded)
+        LogEvent("a restart of Windows is needed to finish the install, as a program's exit code said");
     if (host->RunEnded()) return;
     if (end.deleteStateFile) DeleteStateFile();
     host->EndRun(end.result);
 }
 
-int InstallAll(const CompletionRun& run) {
+int InstallAll(const CompletionRun& run, ActionOutcome* outcome) {
     int count = run.componentCount;
     int* states = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
     int* orders = static_cast<int*>(malloc(sizeof(int) * (count > 0 ? count : 1)));
@@ -167,8 +172,18 @@ int InstallAll(const CompletionRun& run) {
         TrimCutCharacter(name);
         LimitCharacters(name, 69);
         int rounds = ReadSettingInt(component->section, "count", 1, component->infPath);
-        LogEvent("installing component %s (order %d, %d round%s)", component->section,
-                 component->installOrder, rounds, rounds == 1 ? "" : "s");
+        char resultFrom[32];
+        ReadSetting(component->section, SetupKeyName(KeyResultFrom), "", resultFrom, sizeof resultFrom,
+                    component->infPath);
+        int source = ResultSourceOf(resultFrom);
+        if (source == ResultFromUnknown) {
+            LogEvent("component %s: resultFrom=%s is neither statefile nor exitcode: the state file tells the "
+                     "result", component->section, resultFrom);
+            source = ResultFromStateFile;
+        }
+        LogEvent("installing component %s (order %d, %d round%s%s)", component->section,
+                 component->installOrder, rounds, rounds == 1 ? "" : "s",
+                 source == ResultFromExitCode ? "; its programs' exit codes tell their result" : "");
         // A failed step ends the component's install there: a later step
         // would build on what is missing. Once Windows is ending the
         // session nothing new is started.
@@ -184,7 +199,7 @@ int InstallAll(const CompletionRun& run) {
                 }
                 SetStatusText(run.statusControl, IDS_EXTRACTING_NAME, name);
                 SetRowState(row, Extracting);
-                result = RunAction(component, line);
+                result = RunAction(component, line, source, outcome);
                 if (result == 0) break;
             }
             snprintf(key, sizeof key, "registry%d", i);
@@ -205,7 +220,7 @@ int InstallAll(const CompletionRun& run) {
                 }
                 SetStatusText(run.statusControl, IDS_INSTALLING_NAME, name);
                 SetRowState(row, Installing);
-                result = RunAction(component, line);
+                result = RunAction(component, line, source, outcome);
             }
         }
         SetRowState(row, InstallDone);

@@ -64,5 +64,7 @@ struct CompletionRun {
 void CompleteRun(CompletionHost* host, const CompletionRun& run);
 // Installs the downloaded components in install order; 0 when an action
 // failed (the remaining steps and components are not started) or Windows
-// ended the session meanwhile.
-int InstallAll(const CompletionRun& run);
+// ended the session meanwhile. What the exit codes of components with
+// resultFrom=exitcode said goes to *outcome (may be null).
+struct ActionOutcome;
+int InstallAll(const CompletionRun& run, ActionOutcome* outcome = nullptr);

@@ -13,6 +13,7 @@
 #include "base/system_dll_win.h"
 #include "base/work_folder.h"
 #include "install/action_line.h"
+#include "install/install_rules.h"
 #include "install/install_win.h"
 #include "setup/catalogue_win.h"
 #include "setup/download_folder_win.h"
@@ -144,8 +145,9 @@ bool StartWithShell(const char* verb, const char* file, const char* parameters,
 
 // Waits for the program while the dialog's messages keep flowing: one
 // message per wake-up, so a flood of messages cannot starve the check of the
-// process or of restartPending.
-void WaitForProgram(HANDLE process) {
+// process or of restartPending. Returns the program's exit code, or
+// STILL_ACTIVE when the wait ended before the program.
+DWORD WaitForProgram(HANDLE process) {
     waitedProcess = process;
     int quit = 0;
     WPARAM quitCode = 0;
@@ -171,9 +173,11 @@ void WaitForProgram(HANDLE process) {
     GetExitCodeProcess(process, &exitCode);
     if (exitCode == STILL_ACTIVE) LogEvent("stopped waiting for the program: Windows ends the session");
     else LogEvent("the program ended with exit code %lu", exitCode);
+    const DWORD ended = exitCode;
     CloseHandle(process);
     waitedProcess = INVALID_HANDLE_VALUE;
     if (quit) PostQuitMessage((int)quitCode);
+    return ended;
 }
 
 int TargetFolder(int flags, char* out, int size) {
@@ -206,7 +210,7 @@ HKEY RootKey(RegistryRoot root) {
 
 }  // namespace
 
-int RunAction(const Component* component, const char* actionLine) {
+int RunAction(const Component* component, const char* actionLine, int resultSource, ActionOutcome* outcome) {
     LogEvent("install action of %s: %s", component->section, actionLine);
     ActionLine line;
     if (!SplitActionLine(actionLine, &line)) {
@@ -293,9 +297,25 @@ int RunAction(const Component* component, const char* actionLine) {
     }
 
     if (process) {
-        WaitForProgram(process);
-        if (ProgramReportedFailure()) result = 0;
-        if (!result) LogEvent("the program left \"Failed\" in the registry");
+        const DWORD exitCode = WaitForProgram(process);
+        if (ProgramReportedFailure()) {
+            result = 0;
+            LogEvent("the program left \"Failed\" in the registry");
+        }
+        // A setup that reports through its exit code: a program of the
+        // shell's (a document's viewer) has no result to tell.
+        const bool judged = resultSource == ResultFromExitCode && line.kind != VerbShell;
+        if (judged && exitCode != STILL_ACTIVE) {
+            const int verdict = JudgeExitCode(exitCode);
+            LogEvent("exit code %lu of %s: %s", static_cast<unsigned long>(exitCode), component->section,
+                     ExitCodeMeaning(exitCode));
+            if (verdict == ExitCodeFailure) {
+                result = 0;
+            } else if (outcome) {
+                outcome->exitCodeSuccess = 1;
+                if (verdict == ExitCodeRestartNeeded) outcome->restartNeeded = 1;
+            }
+        }
     }
     MarkComponentEnabled(component);
     return result;

@@ -1,6 +1,8 @@
 // Window-free decisions of the install (see install_rules.h).
 #include "install/install_rules.h"
 
+#include "base/ascii_case.h"
+
 int PickInstallRow(const int* states, const int* installOrders, int count) {
     const int downloaded = 1;
     int best = -1;
@@ -12,9 +14,9 @@ int PickInstallRow(const int* states, const int* installOrders, int count) {
 }
 
 RunEnd DecideRunEnd(int installFailed, int successValue, int allLocal, int secondInstance,
-                    int usesNetwork) {
+                    int usesNetwork, int exitCodesReported) {
     RunEnd end;
-    if (!installFailed && (successValue == 1 || (allLocal && !secondInstance))) {
+    if (!installFailed && (successValue == 1 || exitCodesReported || (allLocal && !secondInstance))) {
         end.result = 1003;
         end.deleteStateFile = usesNetwork ? 1 : 0;
     } else {
@@ -40,4 +42,27 @@ StateFileWriting ChooseStateFileWriting(bool exists, TextEncoding encoding, bool
             // whatever bytes it holds.
             return WriteStateKeepingLegacy;
     }
+}
+
+int ResultSourceOf(const char* value) {
+    if (!value || !*value || EqualNoCase(value, "statefile")) return ResultFromStateFile;
+    if (EqualNoCase(value, "exitcode")) return ResultFromExitCode;
+    return ResultFromUnknown;
+}
+
+namespace {
+const unsigned long kRestartNeeded = 3010;     // ERROR_SUCCESS_REBOOT_REQUIRED
+const unsigned long kRestartInitiated = 1641;  // ERROR_SUCCESS_REBOOT_INITIATED
+}  // namespace
+
+int JudgeExitCode(unsigned long code) {
+    if (code == 0) return ExitCodeSuccess;
+    if (code == kRestartNeeded || code == kRestartInitiated) return ExitCodeRestartNeeded;
+    return ExitCodeFailure;
+}
+
+const char* ExitCodeMeaning(unsigned long code) {
+    if (code == kRestartNeeded) return "success, a restart is needed";
+    if (code == kRestartInitiated) return "success, the program has started a restart";
+    return JudgeExitCode(code) == ExitCodeSuccess ? "success" : "a failure";
 }

@@ -2,6 +2,7 @@
 // extraction library and the client's folders.
 #pragma once
 #include <windows.h>
+#include "install/install_rules.h"
 #include "setup/component.h"
 
 // Handle of the program an install action waits for; INVALID_HANDLE_VALUE
@@ -18,7 +19,16 @@ extern HANDLE waitedProcess;
 // whose target does not exist (the client is not installed). A "copy"
 // creates the folders its target path lacks. Every action with verb and
 // file marks the component enabled for the client.
-int RunAction(const Component* component, const char* actionLine);
+// `resultSource` (install_rules.h): with ResultFromExitCode the exit code
+// of a "run" or "ispackage" program decides too (a failing one fails the
+// action); what it said goes to *outcome (may be null), which is only
+// ever set, never cleared.
+struct ActionOutcome {
+    int exitCodeSuccess;  // a program's exit code meant success
+    int restartNeeded;    // ... and that a restart is needed (3010, 1641)
+};
+int RunAction(const Component* component, const char* actionLine, int resultSource = ResultFromStateFile,
+              ActionOutcome* outcome = nullptr);
 // Imports the registry section named by "section" or "section@file" (the
 // file lies beside infPath). Returns 1 when every line was written; 0 for a
 // file that is no safe name (absolute, a drive, a ".." part), a missing or

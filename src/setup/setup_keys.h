@@ -57,6 +57,7 @@ enum SetupKeyId {
     KeyMirrorSite,     // site<n>, n from 2: further sites, tried in order
     KeyMirrorUser,     // user<n>: the login of site<n>
     KeyMirrorPassword, // password<n>
+    KeyResultFrom,     // how the component's programs report their result
     kSetupKeyCount
 };
 

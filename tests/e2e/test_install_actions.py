@@ -2,7 +2,10 @@
 into a folder the client does not have yet arrives there, and a step that
 fails stops its component and the rest of the install, the run keeping its
 files for the next start even though an earlier setup reported success;
-a registry section that cannot be imported is such a step."""
+a registry section that cannot be imported is such a step. A setup that
+tells its result by its exit code (resultFrom=exitcode) finishes the run
+without the state file, asks for a restart with 3010, and fails it with
+anything else."""
 import os
 import shutil
 import unittest
@@ -119,6 +122,32 @@ class InstallActions(runs.RunTestCase):
         self.assertEqual(15, len(folders[0]))
         self.assertTrue(os.path.exists(os.path.join(temp, folders[0], 'setup.exe')))
         self.assertOwnFolder(os.path.join(temp, folders[0]))
+
+    def test_exit_codes_tell_the_result_when_the_component_says_so(self):
+        site = self.site(2 * runs.PART_SIZE, seed=41)
+        for code, exit_code, said in ((0, 0, 'success'), (3010, 0, 'success, a restart is needed'),
+                                      (1, 3, 'a failure')):
+            cvtest.reset()
+            inf = ('[defs]\ncomponents=setup,data\nallowintervention=FALSE\n'
+                   '[setup]\nname=Client setup\nfiles=cvclientsetup.exe\nDisplayOrder=1\nInstallOrder=50\n'
+                   'resultFrom=exitcode\ninstall1=run,cvclientsetup.exe,-exit %d\n' % code +
+                   runs.http_section('data', site, display=2, install_order=10))
+            log = os.path.join(self.work, 'run-%d.log' % code)
+            program = cvtest.start('-log', cvtest.to_win(log), exe=runs.package(self.work, inf))
+            self.assertEqual(exit_code, program.wait(60), code)
+            with open(log, 'rb') as f:
+                text = f.read().decode('latin-1')
+            self.assertIn('the program ended with exit code %d' % code, text)
+            self.assertIn('exit code %d of setup: %s' % (code, said), text)
+            self.assertEqual(code == 3010, 'a restart of Windows is needed' in text, code)
+            if exit_code == 0:
+                # Nothing wrote [result] success=1: the exit code finished it.
+                self.assertInstalled(site)
+                self.assertCleanedUp()
+            else:
+                folder = runs.download_folder()
+                self.assertTrue(os.path.exists(os.path.join(folder, site.name)), folder)
+                self.assertEqual('0', runs.state_values().get('result.success'))
 
 
 if __name__ == '__main__':

@@ -5,6 +5,8 @@
 //   -tag TEXT     the tag to log (default "setup")
 //   -success      write [result] success=1 into the state file
 //   -fail         leave "Failed" under the client's InstallComponents key
+//   -exit N       end with exit code N (default 0), as installers report
+//                 success (0), a needed restart (3010) or a failure
 //   -copy A B     copy file A to B (B's folders are created)
 //   -wait FILE    write FILE.waiting, then wait (up to a minute) until FILE
 //                 exists, so that a test can look at the installer meanwhile
@@ -16,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -61,6 +64,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     char tag[100] = "setup";
     bool success = false;
     bool fail = false;
+    int exitCode = 0;
     const char* p = commandLine;
     while (*p) {
         p = NextWord(p, word, sizeof word);
@@ -71,6 +75,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
             p = NextWord(p, tag, sizeof tag);
         } else if (strcmp(word, "-success") == 0) {
             success = true;
+        } else if (strcmp(word, "-exit") == 0) {
+            char number[32];
+            p = NextWord(p, number, sizeof number);
+            exitCode = static_cast<int>(strtoul(number, nullptr, 10));
         } else if (strcmp(word, "-fail") == 0) {
             fail = true;
         } else if (strcmp(word, "-wait") == 0) {
@@ -126,5 +134,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
             WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
         }
     }
-    return 0;
+    return exitCode;
 }

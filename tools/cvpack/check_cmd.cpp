@@ -15,6 +15,7 @@
 #include "http/codec.h"
 #include "http/sha256.h"
 #include "install/action_line.h"
+#include "install/install_rules.h"
 #include "setup/component.h"
 #include "setup/profile.h"
 #include "setup/setup_keys.h"
@@ -553,6 +554,12 @@ void SetupCheck::CheckComponent(const IniSection& section) {
     CheckPasswords(section, c.protocol);
     const IniLine* count = IniFile::FindKey(&section, SetupKeyName(KeyCount));
     CheckActions(section, count ? static_cast<int>(LeadingNumber(count->value)) : 1);
+    const IniLine* resultFrom = IniFile::FindKey(&section, SetupKeyName(KeyResultFrom));
+    const std::string source = Value(section, SetupKeyName(KeyResultFrom), "");
+    if (resultFrom && ResultSourceOf(source.c_str()) == ResultFromUnknown)
+        Problem(&section, resultFrom, resultFrom->key,
+                "\"%s\" is neither statefile nor exitcode: the program reads the result from the state file",
+                source.c_str());
     CheckPins(c);
     CheckLocalFiles(c);
     components.push_back(c);

@@ -42,11 +42,43 @@ TEST(RunEnd, LocalRunsFinishUnlessASecondInstance) {
 TEST(RunEnd, AFailedInstallKeepsTheFilesWhateverTheClientWrote) {
     for (int success : {0, 1})
         for (int allLocal : {0, 1})
-            for (int network : {0, 1}) {
-                RunEnd end = DecideRunEnd(1, success, allLocal, 0, network);
-                EXPECT_EQ(end.result, 1009);
-                EXPECT_EQ(end.deleteStateFile, 0);
-            }
+            for (int network : {0, 1})
+                for (int exitCodes : {0, 1}) {
+                    RunEnd end = DecideRunEnd(1, success, allLocal, 0, network, exitCodes);
+                    EXPECT_EQ(end.result, 1009);
+                    EXPECT_EQ(end.deleteStateFile, 0);
+                }
+}
+
+// A setup that tells its result by its exit code finishes a network run
+// without writing the state file.
+TEST(RunEnd, ExitCodesThatSaySuccessFinishTheRun) {
+    RunEnd end = DecideRunEnd(0, 0, 0, 0, 1, 1);
+    EXPECT_EQ(end.result, 1003);
+    EXPECT_EQ(end.deleteStateFile, 1);
+    EXPECT_EQ(DecideRunEnd(0, 0, 0, 1, 0, 1).result, 1003);
+}
+
+TEST(ResultSource, StateFileByDefaultExitCodeWhenSaidInAnyCase) {
+    EXPECT_EQ(ResultFromStateFile, ResultSourceOf(nullptr));
+    EXPECT_EQ(ResultFromStateFile, ResultSourceOf(""));
+    EXPECT_EQ(ResultFromStateFile, ResultSourceOf("StateFile"));
+    EXPECT_EQ(ResultFromExitCode, ResultSourceOf("exitcode"));
+    EXPECT_EQ(ResultFromExitCode, ResultSourceOf("ExitCode"));
+    for (const char* other : {"exitcodes", "exit code", " exitcode", "TRUE", "0"})
+        EXPECT_EQ(ResultFromUnknown, ResultSourceOf(other)) << other;
+}
+
+TEST(ResultSource, WhatExitCodesSay) {
+    EXPECT_EQ(ExitCodeSuccess, JudgeExitCode(0));
+    EXPECT_EQ(ExitCodeRestartNeeded, JudgeExitCode(3010));
+    EXPECT_EQ(ExitCodeRestartNeeded, JudgeExitCode(1641));
+    for (unsigned long code : {1ul, 2ul, 1602ul, 3011ul, 0x80070005ul, 0xFFFFFFFFul})
+        EXPECT_EQ(ExitCodeFailure, JudgeExitCode(code)) << code;
+    EXPECT_STREQ("success", ExitCodeMeaning(0));
+    EXPECT_STREQ("success, a restart is needed", ExitCodeMeaning(3010));
+    EXPECT_STREQ("success, the program has started a restart", ExitCodeMeaning(1641));
+    EXPECT_STREQ("a failure", ExitCodeMeaning(1603));
 }
 
 }  // namespace

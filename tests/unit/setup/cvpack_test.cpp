@@ -307,6 +307,8 @@ TEST_F(CvpackTest, CheckReportsEachFaultOnceWithItsSectionAndKey) {
         {"[regs]", "[Data]\r\nname=x\r\n[regs]", "s.inf:27: [data]: the section is given again (first at line 22)"},
         {"[texts]", "[defs]\r\n[texts]", "[defs]: the section is given again"},
         {"size=262", "size 262", "[core] size 262: no \"=\": the program reads nothing from this line"},
+        {"count=2", "count=2\r\nresultFrom=exitcodes",
+         "[core] resultFrom: \"exitcodes\" is neither statefile nor exitcode"},
     };
     for (const auto& fault : faults) {
         WriteAll(dir / "s.inf", Replaced(good, fault.from, fault.to));

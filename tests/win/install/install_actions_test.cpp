@@ -191,6 +191,7 @@ protected:
         SetEnvironmentVariableA("CV_FAKE_LOG", nullptr);
         SetEnvironmentVariableA("CV_FAKE_FAILED", nullptr);
         SetEnvironmentVariableA("CV_FAKE_HOLD", nullptr);
+        SetEnvironmentVariableA("CV_FAKE_EXIT", nullptr);
         commandLine = "";
         deferPackageSetup = 0;
         restartPending = 0;
@@ -317,6 +318,39 @@ TEST_F(InstallActions, ALineWithoutVerbOrFileFailsAndEnablesNothing) {
     EXPECT_EQ(Run(",,"), 0);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnableKey));
     EXPECT_EQ(Log().size(), 0u);
+}
+
+// With resultFrom=exitcode a "run" or "ispackage" program's exit code
+// decides: 0 success, 3010 and 1641 success with a restart needed,
+// anything else a failure; by default (the state file) it is only logged.
+TEST_F(InstallActions, ExitCodesDecideWhenTheComponentSaysSo) {
+    struct Case {
+        const char* code;
+        int result;
+        int restart;
+    } cases[] = {{"0", 1, 0}, {"3010", 1, 1}, {"1641", 1, 1}, {"1", 0, 0}, {"3011", 0, 0}, {"4294967295", 0, 0}};
+    for (const Case& c : cases)
+        for (const char* line : {"run,setup.exe", "ispackage,setup.cab"}) {
+            SetEnvironmentVariableA("CV_FAKE_EXIT", c.code);
+            ActionOutcome outcome = {};
+            EXPECT_EQ(c.result, RunAction(&component, line, ResultFromExitCode, &outcome)) << c.code << line;
+            EXPECT_EQ(c.result, outcome.exitCodeSuccess) << c.code << line;
+            EXPECT_EQ(c.restart, outcome.restartNeeded) << c.code << line;
+            EXPECT_EQ(Enabled(), "dword:1");
+            ActionOutcome unjudged = {};
+            EXPECT_EQ(1, RunAction(&component, line, ResultFromStateFile, &unjudged)) << c.code << line;
+            EXPECT_EQ(0, unjudged.exitCodeSuccess);
+        }
+    // "Failed" in the registry still fails a program whose exit code says
+    // success.
+    SetEnvironmentVariableA("CV_FAKE_EXIT", "0");
+    SetEnvironmentVariableA("CV_FAKE_FAILED", "1");
+    ActionOutcome outcome = {};
+    EXPECT_EQ(0, RunAction(&component, "run,setup.exe", ResultFromExitCode, &outcome));
+    // A copy starts nothing: nothing to judge.
+    SetEnvironmentVariableA("CV_FAKE_FAILED", nullptr);
+    InstallClient();
+    EXPECT_EQ(1, RunAction(&component, "copy,setup.cab", ResultFromExitCode, &outcome));
 }
 
 TEST_F(InstallActions, FailedLeftByTheProgramFailsTheActionWhichStillEnables) {

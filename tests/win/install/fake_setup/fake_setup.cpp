@@ -7,9 +7,11 @@
 //                   plus "_done"
 //   CV_FAKE_FAILED  text left as "Failed" for the installer to find, written
 //                   when the program is about to end
+//   CV_FAKE_EXIT    the exit code to end with (default 0)
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int main() {
@@ -51,5 +53,8 @@ int main() {
             CloseHandle(done);
         }
     }
+    char exitCode[32];
+    if (GetEnvironmentVariableA("CV_FAKE_EXIT", exitCode, sizeof exitCode))
+        return static_cast<int>(strtoul(exitCode, nullptr, 10));
     return 0;
 }
