@@ -13,6 +13,7 @@
 #include "fetch_support.h"
 #include "http/codec.h"
 #include "http/http_client.h"
+#include "http/sspi_login_win.h"
 
 namespace {
 const int kPart = 8 * 1024;
@@ -249,4 +250,21 @@ TEST_F(Ntlm, ConfiguredProxyThatTimedOutOnceGetsItsOwnCredentialsInTheNextRound)
     EXPECT_EQ(basicPort, transport->state->settings.proxyPort);
     EXPECT_EQ(Env("CV_NTLM_USER"), transport->state->settings.proxyUser);
     EXPECT_EQ(Env("CV_NTLM_PASSWORD"), transport->state->settings.proxyPassword);
+}
+
+TEST(SspiLogin, TokensAreSizedByWhatEachPackageStates) {
+    SspiProxyLogin login;
+    ASSERT_EQ(kSchemeNegotiate | kSchemeNtlm, login.Schemes());
+    int negotiate = login.MaxTokenBytes(kSchemeNegotiate);
+    int ntlm = login.MaxTokenBytes(kSchemeNtlm);
+    EXPECT_GT(ntlm, 0);
+    // Negotiate may carry a Kerberos ticket: never less room than NTLM.
+    EXPECT_GE(negotiate, ntlm);
+    EXPECT_EQ(0, login.MaxTokenBytes(kSchemeBasic));
+    // A first token fits the room the package states, as Base64 text.
+    std::vector<char> token(size_t((ntlm + 2) / 3 * 4 + 1));
+    ASSERT_LE(0, login.Begin(kSchemeNtlm, "proxy.invalid", "CORP", "someone", "pw", token.data(),
+                             static_cast<int>(token.size())));
+    EXPECT_GT(std::strlen(token.data()), 0u);
+    login.End();
 }
