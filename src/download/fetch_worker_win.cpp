@@ -320,8 +320,13 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
                       : addressed ? client.last_failure()
                                   : "no host in the address";
     const char* detail = reached ? "" : cut[0] ? cut : TlsFailureText(client.tls_failure());
-    LogEvent("part list %s%s%s with %s (%s): %s%s%s%s", state->site, remotePath, kPartList, attemptName,
-             ProxyShown(proxy), reached ? "reached" : "failed: ", why, detail, login);
+    // The list's address as the parser reads the site, without any user
+    // information the site text may carry.
+    char shown[1400];
+    if (!PacLookupUrl(state->site, remotePath, kPartList, shown, sizeof shown))
+        std::snprintf(shown, sizeof shown, "of a site that names no host");
+    LogEvent("part list %s with %s (%s): %s%s%s%s", shown, attemptName, ProxyShown(proxy),
+             reached ? "reached" : "failed: ", why, detail, login);
     return reached;
 }
 

@@ -2,6 +2,7 @@
 // the local file, the time-out timer, and the hidden window's messages.
 #include "download/ftp_downloader_win.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "base/process_win.h"
@@ -27,6 +28,7 @@ FtpDownloader::FtpDownloader(unsigned timeoutMs)
       dataSocket(INVALID_SOCKET),
       outputFile(INVALID_HANDLE_VALUE),
       protocol(*this),
+      site(),
       timeout(timeoutMs),
       lastProgress(0),
       timerRunning(false) {
@@ -51,12 +53,15 @@ void FtpDownloader::SetCredentials(const char* user, const char* password) {
 
 void FtpDownloader::SetProxyCredentials(const char*, const char*) {}
 
-int FtpDownloader::Open(const char* site, const char*, const char*) {
-    protocol.BeginOpen(site);
+int FtpDownloader::Open(const char* text, const char*, const char*) {
+    bool named = ParseFtpSite(text, &site);
+    protocol.BeginOpen(site.host);
     lastProgress = GetTickCount();
-    int started = ResolveHost(site);
-    // A lookup that cannot start ends with the time-out's "dl1" 1, so the
-    // caller, which waits for "dl1", is never left waiting.
+    // A site that names no host is never looked up (an empty name would be
+    // this machine's own). A lookup that cannot start ends with the
+    // time-out's "dl1" 1, so the caller, which waits for "dl1", is never
+    // left waiting.
+    int started = named ? ResolveHost(site.host) : 0;
     UpdateTimer();
     return started;
 }
@@ -75,7 +80,10 @@ int FtpDownloader::Fetch(const char* remotePath, const char* localFile) {
     if (file == INVALID_HANDLE_VALUE) return 0;
     outputFile = file;
     lastProgress = GetTickCount();
-    bool started = protocol.BeginFetch(remotePath ? remotePath : "");
+    // The site's folder goes before the component's path.
+    char path[sizeof site.folder + 1024];
+    std::snprintf(path, sizeof path, "%s%s", site.folder, remotePath ? remotePath : "");
+    bool started = protocol.BeginFetch(path);
     if (!started && outputFile != INVALID_HANDLE_VALUE) {
         CloseHandle(outputFile);
         outputFile = INVALID_HANDLE_VALUE;
@@ -247,7 +255,7 @@ int FtpDownloader::StartControlConnection() {
     WSAAsyncSelect(s, hwnd, msgDlftp1, FD_READ | FD_CONNECT | FD_CLOSE);
     memset(&serverAddress, 0, sizeof serverAddress);
     serverAddress.sin_family = AF_INET;
-    serverAddress.sin_port = htons(21);
+    serverAddress.sin_port = htons(static_cast<u_short>(site.port));
     memcpy(&serverAddress.sin_addr, host->h_addr_list[0], 4);
     if (connect(s, reinterpret_cast<sockaddr*>(&serverAddress), sizeof serverAddress) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK) {

@@ -1,5 +1,6 @@
-// The FTP transport: logs in on port 21 and fetches one file per Fetch,
-// driven by socket events that Windows Sockets posts to its hidden window.
+// The FTP transport: logs in on the site's port (21 unless the site names
+// another) and fetches one file per Fetch, driven by socket events that
+// Windows Sockets posts to its hidden window.
 // The protocol decisions live in FtpProtocol; this class binds them to
 // sockets, the local file and the window's messages.
 #pragma once
@@ -61,6 +62,7 @@ private:
     void CloseAll();
 
     FtpProtocol protocol;
+    FtpSite site;  // of the last Open; port 0 before any
     unsigned timeout;
     DWORD lastProgress;
     bool timerRunning;

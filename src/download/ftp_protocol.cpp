@@ -6,6 +6,7 @@
 #include "base/ascii_case.h"
 #include "base/text_copy.h"
 #include "base/run_log.h"
+#include "http/http_url.h"
 
 #include <climits>
 #include <cstdio>
@@ -70,6 +71,20 @@ long long ParseAnnouncedSize(const char* reply) {
         if (StartsNoCase(q, "bytes") && value <= LLONG_MAX / 100) found = value;
     }
     return found;
+}
+
+bool ParseFtpSite(const char* site, FtpSite* out) {
+    out->host[0] = out->folder[0] = 0;
+    out->port = 21;
+    IAD_URL parsed(site ? site : "", kUrlFtp);
+    if (!parsed.host || !parsed.host[0] || !parsed.valid) return false;
+    if (!CopyTruncated(out->host, sizeof out->host, parsed.host)) return false;
+    out->port = parsed.port;
+    const char* folder = parsed.path ? parsed.path + 1 : "";
+    if (!CopyTruncated(out->folder, sizeof out->folder - 1, folder)) return false;
+    size_t n = std::strlen(out->folder);
+    if (n > 0 && out->folder[n - 1] != '/') std::strcat(out->folder, "/");
+    return true;
 }
 
 int FormatPortCommand(const FtpAddress& address, char* out, int size) {

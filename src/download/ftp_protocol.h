@@ -83,6 +83,18 @@ long long ParseTransferSize(const char* reply);
 // followed by "bytes" (blanks between, any case), as in "(1234 bytes)";
 // -1 when there is none. Digits of a file name never count here.
 long long ParseAnnouncedSize(const char* reply);
+// An FTP site text ("[ftp://]host[:port][/folder]") as the URL parser reads
+// it: the host, the port (21 when it names none), and the folder that goes
+// before every remote path ("" without one, else "folder/" without a
+// leading "/"). User information in the text is not used: the login comes
+// from the component's user and password. False when the text names no
+// host, its port is refused, or a part does not fit.
+struct FtpSite {
+    char host[260];
+    int port;
+    char folder[260];
+};
+bool ParseFtpSite(const char* site, FtpSite* out);
 // Formats "PORT a,b,c,d,hi,lo\r\n" into out (at least 32 bytes); its length.
 int FormatPortCommand(const FtpAddress& address, char* out, int size);
 

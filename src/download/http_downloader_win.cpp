@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/ascii_case.h"
 #include "base/process_win.h"
 #include "base/run_log.h"
 #include "download/line_file.h"
@@ -120,7 +121,7 @@ int HttpDownloader::Open(const char* site, const char* proxy, const char* port) 
         CopyTruncated(own.proxyPort, sizeof own.proxyPort, port);
     }
     if (!site) site = "";
-    if (std::strncmp(site, "http://", 7) == 0) site += 7;
+    if (StartsNoCase(site, "http://")) site += 7;
     // Site credentials go only to the host and port they belong to: a kept
     // password only to the site it was kept from, the confirmed ones only
     // to the site that confirmed them.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/ascii_case.h"
+#include "http/http_url.h"
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -219,61 +220,45 @@ bool PartListWhole(const LineFile& list, char* problem, int size) {
 
 bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= bufferSize; }
 
-namespace {
-// A user name or password inside a URL text: the characters that would end
-// it or move the host ("%", "/", ":", "@") are written "%XX", which the URL
-// parser decodes. Room for three times the longest field.
-struct EscapedText {
-    char text[3 * 260 + 1];
-    explicit EscapedText(const char* plain) {
-        static const char hex[] = "0123456789ABCDEF";
-        int n = 0;
-        for (const char* p = plain; *p && n + 3 < static_cast<int>(sizeof text); ++p) {
-            unsigned char c = static_cast<unsigned char>(*p);
-            if (c == '%' || c == '/' || c == ':' || c == '@') {
-                text[n++] = '%';
-                text[n++] = hex[c >> 4];
-                text[n++] = hex[c & 15];
-            } else {
-                text[n++] = static_cast<char>(c);
-            }
-        }
-        text[n] = 0;
-    }
-};
-}  // namespace
-
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name) {
-    // An https site keeps its scheme in front of the user information.
-    bool secure = StartsNoCase(site, "https://");
-    EscapedText u(user), p(password);
-    if (secure)
-        std::snprintf(out, size, "https://%s:%s@%s%s%s", u.text, p.text, site + 8, remotePath, name);
-    else
-        std::snprintf(out, size, "%s:%s@%s%s%s", u.text, p.text, site, remotePath, name);
+    IAD_URL parsed(site ? site : "");
+    FormatUrl(out, size, parsed, user ? user : "", password ? password : "", remotePath, name);
 }
+
+namespace {
+// "[user:password@]host[:port]" of a proxy: the address taken apart by the
+// URL parser ("http://proxy:8080" and "proxy" alike), the port of the
+// settings in place of the address's own when one is given. A port that
+// is no number stays in the text, so that the client refuses it rather
+// than fall back to no proxy.
+void FormatProxy(char* out, int size, const char* user, const char* password, const char* address,
+                 const char* port) {
+    if (size <= 0) return;
+    out[0] = 0;
+    if (!address || !address[0]) return;
+    IAD_URL parsed(address);
+    char hostPort[300];
+    const char* host = parsed.host ? parsed.host : "";
+    if (port && port[0])
+        std::snprintf(hostPort, sizeof hostPort, "%s:%s", host, port);
+    else if (!parsed.valid || parsed.port != parsed.default_port())
+        std::snprintf(hostPort, sizeof hostPort, "%s:%u", host, unsigned(parsed.port));
+    else
+        std::snprintf(hostPort, sizeof hostPort, "%s", host);
+    char userInformation[3 * 2 * 260 + 4] = "";
+    if (user) FormatUserInformation(userInformation, sizeof userInformation, user, password);
+    std::snprintf(out, size_t(size), "%s%s", userInformation, hostPort);
+}
+}  // namespace
 
 void FormatProxyText(char* out, int size, const char* user, const char* password,
                      const char* address, const char* port) {
-    EscapedText u(user), p(password);
-    if (!address[0]) {
-        out[0] = 0;
-    } else if (port[0]) {
-        std::snprintf(out, size, "%s:%s@%s:%s", u.text, p.text, address, port);
-    } else {
-        std::snprintf(out, size, "%s:%s@%s", u.text, p.text, address);
-    }
+    FormatProxy(out, size, user ? user : "", password ? password : "", address, port);
 }
 
 void FormatBareProxyText(char* out, int size, const char* address, const char* port) {
-    if (!address[0]) {
-        out[0] = 0;
-    } else if (port[0]) {
-        std::snprintf(out, size, "%s:%s", address, port);
-    } else {
-        std::snprintf(out, size, "%s", address);
-    }
+    FormatProxy(out, size, nullptr, nullptr, address, port);
 }
 
 ProxyAttempt NextProxyAttempt(ProxyAttempt attempt) {

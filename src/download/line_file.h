@@ -80,15 +80,19 @@ bool PartListWhole(const LineFile& list, char* problem, int size);
 // negative size fits nothing.
 bool PartSizeFits(int size, int bufferSize);
 
-// "%s:%s@%s%s%s": the URL of a file of the site, always with user
-// information (empty user and password included), whose "%", "/", ":" and
-// "@" are written "%XX"; "https://%s:%s@..." for a site that begins with
-// "https://". Cut to the buffer.
+// The URL of a file of the site: the site text ("[scheme://]host[:port]/dir/")
+// taken apart by the URL parser and built again with the user information
+// (an empty user and password included, escaped so that the parser gives
+// them back), then the remote path and the name: "http://u:p@host/dir/f".
+// "" when the site has no host or a refused port, or the URL does not fit
+// (a cut URL would lead somewhere else).
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,
                    const char* site, const char* remotePath, const char* name);
 // Proxy text of a configured or user-given proxy: empty without an address;
-// "user:password@address:port", or without ":port" when the port is empty;
-// user and password escaped as in FormatSiteUrl.
+// "user:password@host:port", the address taken apart by the URL parser (so
+// "http://proxy" gives the host "proxy"), without ":port" when neither the
+// settings nor the address give one; user and password escaped as in
+// FormatSiteUrl.
 void FormatProxyText(char* out, int size, const char* user, const char* password,
                      const char* address, const char* port);
 // Proxy text of a browser's proxy, which carries no credentials.

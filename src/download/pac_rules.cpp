@@ -6,6 +6,7 @@
 
 #include "base/ascii_case.h"
 #include "base/text_copy.h"
+#include "http/http_url.h"
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -94,21 +95,8 @@ int ParsePacAnswer(const char* answer, PacEntry* entries, int capacity) {
 }
 
 bool PacLookupUrl(const char* site, const char* remotePath, const char* fileName, char* out, int size) {
-    if (size <= 0) return false;
-    out[0] = 0;
-    const char* s = site ? site : "";
-    if (StartsNoCase(s, "http://")) s += 7;
-    // User information never goes to the script.
-    const char* slash = std::strchr(s, '/');
-    const char* at = nullptr;
-    for (const char* q = s; *q && (!slash || q < slash); ++q)
-        if (*q == '@') at = q;
-    if (at) s = at + 1;
-    int n = std::snprintf(out, size_t(size), "http://%s%s%s", s, remotePath ? remotePath : "",
-                          fileName ? fileName : "");
-    if (n < 0 || n >= size) {
-        out[0] = 0;
-        return false;
-    }
-    return true;
+    // The site's own scheme, host and port: an https site is asked about as
+    // https, and user information never goes to the script.
+    IAD_URL parsed(site ? site : "");
+    return FormatUrl(out, size, parsed, nullptr, nullptr, remotePath, fileName);
 }

@@ -19,8 +19,9 @@ struct PacEntry {
 // or whose host does not fit. Repeats of the same entry are kept once.
 int ParsePacAnswer(const char* answer, PacEntry* entries, int capacity);
 
-// The address a script is asked about for a file of a site: "http://", the
-// site (host and path, any "http://" already in it not doubled), the
-// remote path and the file name, without any user information. False when
-// it does not fit.
+// The address a script is asked about for a file of a site: the site's
+// scheme, host, port (when not the scheme's own) and path as the URL parser
+// reads them, then the remote path and the file name, without any user
+// information. False (and "") when the site has no host or the address
+// does not fit. The run log shows a site's files by the same address.
 bool PacLookupUrl(const char* site, const char* remotePath, const char* fileName, char* out, int size);

@@ -166,8 +166,9 @@ int IAD_HTTPClient::set_urls(const char* target, const char* proxyText) {
     proxy = next;
     host_name = "";
     url = new (std::nothrow) IAD_URL(target);
-    if (proxyText && *proxyText && (!proxy || !proxy->host)) return -1;
-    if (!url || !url->host) return -1;
+    // A URL without a host, or with a port that is no port, goes nowhere.
+    if (proxyText && *proxyText && (!proxy || !proxy->host || !proxy->host[0] || !proxy->valid)) return -1;
+    if (!url || !url->host || !url->host[0] || !url->valid) return -1;
     return 0;
 }
 

@@ -27,7 +27,8 @@ public:
     IAD_HTTPClient(const IAD_HTTPClient&) = delete;
     IAD_HTTPClient& operator=(const IAD_HTTPClient&) = delete;
 
-    // 0, or -1 when the target (or the given proxy) has no host.
+    // 0, or -1 when the target (or the given proxy) has no host, or a port
+    // that is not a number from 1 to 65535.
     // An empty or null proxy text means a direct connection.
     int set_urls(const char* url, const char* proxy);
     // 0 when the body was received to the end and written; -1 otherwise.

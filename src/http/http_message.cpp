@@ -156,7 +156,7 @@ int ComposeGet(const GetRequest& get, char* buffer, int size) {
     // A URL without a path asks for the root.
     if (!p) p = "/";
     if (get.viaProxy) {
-        if (url->port == 80)
+        if (url->port == url->default_port())
             r.Add("GET http://%s%s HTTP/1.0\r\n", url->host, p);
         else
             r.Add("GET http://%s:%d%s HTTP/1.0\r\n", url->host, int(url->port), p);
@@ -167,12 +167,14 @@ int ComposeGet(const GetRequest& get, char* buffer, int size) {
     } else {
         r.Add("GET %s HTTP/1.0\r\n", p);
     }
-    if (url->user && url->password) {
+    // Only a user name makes a login: an empty one with an empty password
+    // would be refused by hosts that take no login at all.
+    if (url->has_login()) {
         char basic[kHttpRequestSize];
         if (!BasicToken(url->user, url->password, basic, sizeof basic)) return -1;
         r.Authorization("Authorization", HttpCredentials{"Basic", basic});
     }
-    if (url->secure && url->port != 443)
+    if (url->port != url->default_port())
         r.Add("Host: %s:%d\r\n", url->host, int(url->port));
     else
         r.Add("Host: %s\r\n", url->host);

@@ -38,8 +38,7 @@ void ProxyHandshake::use_proxy(const IAD_URL* next) {
 bool ProxyHandshake::basic_credentials(char* token, HttpCredentials* out) {
     out->scheme = out->token = nullptr;
     basicSent = false;
-    if (!proxy || !proxy->user || !proxy->password || !memory || !memory->Knows(proxy->host, proxy->port))
-        return true;
+    if (!proxy || !proxy->has_login() || !memory || !memory->Knows(proxy->host, proxy->port)) return true;
     if (!BasicToken(proxy->user, proxy->password, token, kHttpRequestSize)) return false;
     out->scheme = "Basic";
     out->token = token;
@@ -67,7 +66,7 @@ bool ProxyHandshake::basic_wanted() {
         log.Log(1, "GetFile", "The proxy refused the Basic login\n");
         return false;
     }
-    if (!proxy->user || !proxy->password || !memory) return false;
+    if (!proxy->has_login() || !memory) return false;
     memory->Remember(proxy->host, proxy->port);
     return memory->Knows(proxy->host, proxy->port);
 }

@@ -23,6 +23,15 @@ case "${1:-}" in
     server_name localhost;
     root $CV_WWW_DIR;
     autoindex off;
+    # Redirects as real servers send them: relative Locations (a folder
+    # asked for without its "/" gets one too), 307 and 308 for moved files.
+    absolute_redirect off;
+    location ~ ^/moved307/(.*)$ {
+      return 307 /\$1;
+    }
+    location ~ ^/moved308/(.*)$ {
+      return 308 /\$1;
+    }
     location /auth/ {
       auth_basic "test";
       auth_basic_user_file $dir/htpasswd;

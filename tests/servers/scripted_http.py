@@ -17,6 +17,11 @@ Scenarios:
   relocate-creds    302 to a Location carrying other credentials, then body/5
   redirect-to/HOST/PORT  302 to http://HOST:PORT/s/TOKEN/body/5 (this server
                     listens on every address and port given at its start)
+  rel/CODE/FORM     CODE with a Location to body/5 written as servers write it:
+                    FORM "abs" an absolute path, "up" "../../body/5", "net" a
+                    "//host:port/..." reference
+  noauth/N          a host that takes no login: 400 to a request carrying any
+                    Authorization header, else body/N
   nospace           302 with "Location:" and no blank after the colon
   contentloc        302 with Content-Location (to body/7) ahead of Location
   mixedcase         302 with "lOcAtIoN: " to body/4
@@ -158,6 +163,16 @@ class Handler(socketserver.BaseRequestHandler):
         elif scenario == "redirect-to":
             loc = "http://%s:%s/s/%s/body/5" % (args[0], args[1], me.rsplit("/", 1)[1])
             conn.sendall(response(302, b"", ["Location: " + loc]))
+        elif scenario == "rel":
+            code, form = int(args[0]), args[1]
+            path = "/s/%s/body/5" % me.rsplit("/", 1)[1]
+            loc = {"abs": path, "up": "../../body/5", "net": "//%s%s" % (me.split("//", 1)[1].split("/", 1)[0], path)}
+            conn.sendall(response(code, b"", ["Location: " + loc[form]]))
+        elif scenario == "noauth":
+            if any(l.lower().startswith(b"authorization:") for l in self.current.split(b"\r\n")):
+                conn.sendall(response(400, b"no login here\n", ["Content-Type: text/plain"]))
+            else:
+                conn.sendall(response(200, pattern(int(args[0])), reason="OK"))
         elif scenario == "nospace":
             conn.sendall(response(302, b"", ["Location:%s/body/3" % me]))
         elif scenario == "contentloc":

@@ -59,6 +59,12 @@ TEST(PacLookup, UrlOfTheFileWithoutUserInformation) {
     // An "@" in the path is not user information.
     ASSERT_TRUE(PacLookupUrl("host/a@b/", "", "f", out, sizeof out));
     EXPECT_STREQ("http://host/a@b/f", out);
+    // An https site is asked about as https, for its own host and port.
+    ASSERT_TRUE(PacLookupUrl("https://u:p@secure.example/base/", "d/", "f", out, sizeof out));
+    EXPECT_STREQ("https://secure.example/base/d/f", out);
+    ASSERT_TRUE(PacLookupUrl("HTTPS://secure.example:8443/", "", "f", out, sizeof out));
+    EXPECT_STREQ("https://secure.example:8443/f", out);
+    EXPECT_FALSE(PacLookupUrl("", "d/", "f", out, sizeof out));
     char small[10] = "unchanged";
     EXPECT_FALSE(PacLookupUrl("host.example/", "d/", "f", small, sizeof small));
     EXPECT_STREQ("", small);

@@ -175,6 +175,24 @@ TEST(FtpParsers, PortCommand) {
     EXPECT_EQ("PORT 127,0,5,22,195,80\r\n", std::string(line, n));
 }
 
+// An FTP site is read by the URL parser: the scheme in any case, a port of
+// its own, a folder before the remote paths; a port that is no port or a
+// text without a host is refused, never looked up.
+TEST(FtpParsers, SiteText) {
+    FtpSite site;
+    ASSERT_TRUE(ParseFtpSite("ftp.example.com", &site));
+    EXPECT_STREQ("ftp.example.com", site.host);
+    EXPECT_EQ(21, site.port);
+    EXPECT_STREQ("", site.folder);
+    ASSERT_TRUE(ParseFtpSite("FTP://anon:x@ftp.example.com:2121/pub/quorrin", &site));
+    EXPECT_STREQ("ftp.example.com", site.host);
+    EXPECT_EQ(2121, site.port);
+    EXPECT_STREQ("pub/quorrin/", site.folder);
+    ASSERT_TRUE(ParseFtpSite("127.0.0.21/", &site));
+    EXPECT_STREQ("", site.folder);
+    for (const char* bad : {"", "ftp://", "h:0", "h:70000/pub", "h:21x"}) EXPECT_FALSE(ParseFtpSite(bad, &site)) << bad;
+}
+
 TEST_F(FtpProtocolTest, MultiLineGreetingIsAnsweredWithOneUser) {
     Connect();
     Receive("220-Welcome\r\n220-to the server\r\n220 ready\r\n");

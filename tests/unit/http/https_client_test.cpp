@@ -211,6 +211,7 @@ TEST(HttpsUrl, SchemeDefaultPortAndRedirectRule) {
     EXPECT_TRUE(RedirectAllowed(plain, bare));
     EXPECT_FALSE(RedirectAllowed(secure, plain));
     EXPECT_FALSE(RedirectAllowed(secure, bare));
+    EXPECT_FALSE(RedirectAllowed(plain, IAD_URL("ftp://example.org/a")));
 }
 
 TEST(HttpsUrl, SiteUrlKeepsTheScheme) {
@@ -220,7 +221,7 @@ TEST(HttpsUrl, SiteUrlKeepsTheScheme) {
     FormatSiteUrl(out, sizeof out, "", "", "HTTPS://h/", "", "f");
     EXPECT_STREQ("https://:@h/f", out);
     FormatSiteUrl(out, sizeof out, "u", "p", "h/dir/", "", "f");
-    EXPECT_STREQ("u:p@h/dir/f", out);
+    EXPECT_STREQ("http://u:p@h/dir/f", out);
     IAD_URL parsed("https://u:p@h:8443/dir/sub/pkginfo.txt");
     EXPECT_TRUE(parsed.secure);
     EXPECT_STREQ("u", parsed.user);
@@ -386,8 +387,10 @@ TEST_F(HttpsClientTest, ABodyEndsAtItsLengthOrAtTheClosingNotice) {
 }
 
 TEST_F(HttpsClientTest, RedirectsUpToHttpsAndNeverDown) {
+    std::vector<std::string> secureHeads;
     Peer secureSite([&](int s) {
         std::string head = ReadHead(s);
+        secureHeads.push_back(head);
         if (head.find("GET /down ") == 0) {
             SendText(s, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:1/plain\r\n\r\n");
             return;
@@ -403,11 +406,22 @@ TEST_F(HttpsClientTest, RedirectsUpToHttpsAndNeverDown) {
     EXPECT_EQ("secure body", Body());
     EXPECT_EQ(1, PlainChannel::started);
     EXPECT_TRUE(client->current_url()->secure);
+    // Only the scheme went up, on the same host: the site's login goes
+    // along (to its https port); to another host it would not.
+    ASSERT_EQ(0, Fetch("http://su:sp@127.0.0.1:" + std::to_string(plainSite.port) + "/f", ""));
+    EXPECT_NE(std::string::npos, secureHeads.back().find("Authorization: Basic c3U6c3A=\r\n")) << secureHeads.back();
+    EXPECT_NE(std::string::npos, secureHeads.back().find("Host: 127.0.0.1:" + securePort + "\r\n"));
+    Peer elsewhere([&](int s) {
+        ReadHead(s);
+        SendText(s, "HTTP/1.0 302 Found\r\nLocation: https://localhost:" + securePort + "/up\r\n\r\n");
+    });
+    ASSERT_EQ(0, Fetch("http://su:sp@127.0.0.1:" + std::to_string(elsewhere.port) + "/f", ""));
+    EXPECT_EQ(std::string::npos, secureHeads.back().find("Authorization")) << secureHeads.back();
 
     std::remove(out.c_str());
     EXPECT_EQ(-1, Fetch("https://127.0.0.1:" + securePort + "/down", ""));
     EXPECT_EQ("<no file>", Body());
-    EXPECT_EQ(2, secureSite.connections.load());
+    EXPECT_EQ(4, secureSite.connections.load());
 }
 
 // ---- A Windows login for the tunnel ------------------------------------------------
