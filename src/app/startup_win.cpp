@@ -16,6 +16,7 @@
 #include "base/system_dll_win.h"
 #include "install/elevation.h"
 #include "download/http_downloader_win.h"
+#include "download/shared_http_settings.h"
 #include "base/run_log.h"
 #include "base/run_log_win.h"
 #include "setup/defs_peek_win.h"
@@ -90,6 +91,22 @@ void DecideUnattended(const Switches& switches) {
     }
 }
 
+// The proxy "/proxy" gives this run, tried before every other arrangement;
+// a value that is no host and port is ignored, and the log says so.
+void DecideRunProxy(const Switches& switches) {
+    if (!switches.proxyGiven) return;
+    RunProxy.kind = ParseRunProxy(switches.proxy, RunProxy.host, sizeof RunProxy.host, RunProxy.port,
+                                  sizeof RunProxy.port);
+    if (RunProxy.kind == RunProxyNamed)
+        LogEvent("this run's proxy (\"/proxy\"): %s:%s, tried first, without credentials", RunProxy.host,
+                 RunProxy.port);
+    else if (RunProxy.kind == RunProxyDirect)
+        LogEvent("this run's proxy (\"/proxy direct\"): none, a direct connection is tried first");
+    else  // a value with a login in it is not repeated: it may hold a password
+        LogEvent("\"/proxy\" ignored: \"%s\" is neither HOST:PORT nor \"direct\"",
+                 std::strchr(switches.proxy, '@') ? "***" : switches.proxy);
+}
+
 // Ends the log with the exit code and hands the code back.
 int EndRun(int code) {
     LogEvent("end: exit code %d (%s)", code, ExitCodeName(code));
@@ -125,7 +142,11 @@ int StartProgram(HINSTANCE instance, const char* cmdLine) {
     // Known before the first message: a run under a management tool has
     // nobody to click one away, not even "another instance runs".
     DecideUnattended(switches);
-    BuildCarriedSwitches(switches.quiet, nullptr, carriedSwitches, sizeof carriedSwitches);
+    DecideRunProxy(switches);
+    BuildCarriedSwitches(switches.quiet, RunProxy.kind == RunProxyUnset || RunProxy.kind == RunProxyInvalid
+                                             ? nullptr
+                                             : switches.proxy,
+                         carriedSwitches, sizeof carriedSwitches);
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -19,6 +19,40 @@ bool HasWithin(const char* text, size_t length, const char* what) {
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The switches' part of the command line: [0, length) without the value of
+// "/proxy", [valueBegin, valueEnd), where a host name could hold any switch.
+struct SwitchText {
+    const char* text;
+    size_t length;
+    size_t valueBegin;
+    size_t valueEnd;
+    bool Has(const char* what) const {
+        return HasWithin(text, valueBegin, what) || HasWithin(text + valueEnd, length - valueEnd, what);
+    }
+};
+
+// Finds "/proxy VALUE" or "-proxy VALUE" within the first `length`
+// characters, fills the switches and marks where the value lies.
+void FindProxySwitch(const char* cl, size_t length, Switches* out, SwitchText* text) {
+    text->valueBegin = text->valueEnd = length;
+    for (size_t i = 0; i + 7 <= length; ++i) {
+        if ((cl[i] != '/' && cl[i] != '-') || std::memcmp(cl + i + 1, "proxy", 5) != 0 || !IsBlank(cl[i + 6]))
+            continue;
+        size_t begin = i + 7;
+        while (begin < length && IsBlank(cl[begin])) ++begin;
+        size_t end = begin;
+        while (end < length && !IsBlank(cl[end])) ++end;
+        out->proxyGiven = 1;
+        if (end - begin < sizeof out->proxy) {
+            std::memcpy(out->proxy, cl + begin, end - begin);
+            out->proxy[end - begin] = 0;
+        }
+        text->valueBegin = begin;
+        text->valueEnd = end;
+        return;
+    }
+}
 }  // namespace
 
 void ParseSwitches(const char* commandLine, Switches* out) {
@@ -42,24 +76,25 @@ void ParseSwitches(const char* commandLine, Switches* out) {
     if (inf) out->setupPath = inf + 5;
     const char* end = kept ? kept : inf;
     const size_t n = end ? static_cast<size_t>(end - cl) : std::strlen(cl);
-    out->run2 = HasWithin(cl, n, "-run2");
-    if (HasWithin(cl, n, "-is") || HasWithin(cl, n, "/is")) out->deferPackageSetup = 1;
-    if (HasWithin(cl, n, "-SaveProxySettings") || HasWithin(cl, n, "/SaveProxySettings"))
-        out->saveProxySettings = 1;
-    if (HasWithin(cl, n, "-tray") || HasWithin(cl, n, "/tray")) {
+    SwitchText t = {cl, n, n, n};
+    FindProxySwitch(cl, n, out, &t);
+    out->run2 = t.Has("-run2");
+    if (t.Has("-is") || t.Has("/is")) out->deferPackageSetup = 1;
+    if (t.Has("-SaveProxySettings") || t.Has("/SaveProxySettings")) out->saveProxySettings = 1;
+    if (t.Has("-tray") || t.Has("/tray")) {
         out->mode = TrayWait;
         out->unattended = 1;
     }
-    if (HasWithin(cl, n, "-NoIntervention") || HasWithin(cl, n, "/NoIntervention")) {
+    if (t.Has("-NoIntervention") || t.Has("/NoIntervention")) {
         out->mode = RunSession;
         out->resumed = 1;
         out->unattended = 1;
     }
-    if (HasWithin(cl, n, "-AskForRestart") || HasWithin(cl, n, "/AskForRestart")) {
+    if (t.Has("-AskForRestart") || t.Has("/AskForRestart")) {
         out->mode = RunSession;
         out->askForRestart = 1;
     }
-    if (HasWithin(cl, n, "-quiet") || HasWithin(cl, n, "/quiet")) out->quiet = 1;
+    if (t.Has("-quiet") || t.Has("/quiet")) out->quiet = 1;
     // Only the elevated copy's own: before its switch, 64 hex digits.
     const char* sum = kept ? std::strstr(cl, kKeptSumSwitch) : nullptr;
     if (sum && sum < kept) {
@@ -118,7 +153,9 @@ void BuildCarriedSwitches(int quiet, const char* proxy, char* out, int size) {
     if (size <= 0) return;
     out[0] = 0;
     if (quiet) AppendTruncated(out, size, " /quiet");
-    if (proxy && *proxy) {
+    // A proxy that does not fit whole is left out: cut short, it would name
+    // another host.
+    if (proxy && *proxy && std::strlen(out) + 8 + std::strlen(proxy) < static_cast<size_t>(size)) {
         AppendTruncated(out, size, " /proxy ");
         AppendTruncated(out, size, proxy);
     }

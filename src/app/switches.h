@@ -13,6 +13,8 @@ struct Switches {
     int resumed;            // "/NoIntervention"
     int askForRestart;      // "/AskForRestart"
     int quiet;              // "/quiet": nobody attends this run, whatever the setup description says
+    int proxyGiven;         // "/proxy VALUE" (or "-proxy VALUE") given
+    char proxy[262];        // its value, up to the next blank; empty when it does not fit
     int installKept;        // "/InstallKept": the elevated copy that installs the kept files
     const char* keptFolder; // the download folder after "/InstallKept " (to the end of the
                             // command line), or null (none given, or "-inf " follows)
@@ -26,7 +28,8 @@ struct Switches {
 // still counts. Everything after "-inf " is the setup path, and a folder
 // after "/InstallKept" runs to the end of the line too, so switches are
 // looked for only before them (a path holding "-is" or "/tray" sets
-// nothing).
+// nothing). The value of "/proxy" is no place for switches either: a proxy
+// host named "my-tray" starts no tray wait.
 void ParseSwitches(const char* commandLine, Switches* out);
 
 // The setup path as the user or a launcher wrote it, made ready to use:

@@ -40,8 +40,9 @@ BasicProxyMemory basicProxies;
 
 const char* AttemptName(ProxyAttempt attempt) {
     static const char* const names[] = {"the component's own settings", "the browser's proxy",
-                                        "a direct connection", "the settings the user gave"};
-    return attempt >= Configured && attempt <= AskUser ? names[attempt] : "?";
+                                        "a direct connection", "the settings the user gave",
+                                        "the proxy of the command line"};
+    return attempt >= Configured && attempt <= RunGiven ? names[attempt] : "?";
 }
 
 // The TLS failure for the log; "" for none.
@@ -57,6 +58,22 @@ const char* TlsFailureText(int reason) {
 const char* ProxyShown(const char* proxy) {
     if (!proxy[0]) return "no proxy";
     return proxy[0] == ':' && proxy[1] == '@' ? proxy + 2 : proxy;
+}
+
+// The browser step's fixed proxy: the user's browser settings, or the
+// machine-wide proxy of the system's HTTP service when the user has none;
+// under the system account, whose own settings nobody sets up, the
+// machine-wide one first.
+bool FindBrowserProxy(char* address, int addressSize, char* port, int portSize) {
+    const bool system = RunsAsSystemAccount();
+    if (!system && DiscoverBrowserProxy(address, addressSize, port, portSize)) return true;
+    if (DiscoverMachineProxy(address, addressSize, port, portSize)) {
+        LogEvent("part list: the machine-wide proxy of the system's HTTP service%s: %s:%s",
+                 system ? " (the program runs as the system account)" : " (the user has no proxy set)", address,
+                 port);
+        return true;
+    }
+    return system && DiscoverBrowserProxy(address, addressSize, port, portSize);
 }
 
 // Joins checked parts into the output file on a thread of its own, so that
@@ -400,12 +417,26 @@ Worker::Outcome Worker::ReachPartList() {
     CopyHttpSettings(&configured, &state->settings);
     const HttpSettings& own = configured;
     HttpSettings& shared = SharedHttpSettings;
-    ProxyAttempt attempt = Configured;
+    // A proxy the command line gave comes before everything else.
+    const ProxyAttempt first = RunProxy.kind == RunProxyDirect || RunProxy.kind == RunProxyNamed ? RunGiven
+                                                                                                : Configured;
+    ProxyAttempt attempt = first;
     int failures = 0;
     for (;;) {
         // A transport that was stopped or destroyed asks nobody anything.
         if (StopNow()) return Stopped;
         switch (attempt) {
+        case RunGiven:
+            // The site's login as configured; the proxy without credentials.
+            CopySettings(&own);
+            FormatSiteUrl(url, sizeof url, own.siteUser, own.sitePassword, state->site, remotePath, kPartList);
+            if (RunProxy.kind == RunProxyNamed) {
+                UseFoundProxy(RunProxy.host, RunProxy.port);
+            } else {
+                UseFoundProxy("", "");
+                proxy[0] = 0;
+            }
+            break;
         case Configured:
             CopySettings(&own);
             FormatSiteUrl(url, sizeof url, own.siteUser, own.sitePassword, state->site, remotePath, kPartList);
@@ -418,8 +449,8 @@ Worker::Outcome Worker::ReachPartList() {
                 attempt = NextProxyAttempt(attempt);
                 continue;
             }
-            if (!DiscoverBrowserProxy(shared.proxyAddress, sizeof shared.proxyAddress, shared.proxyPort,
-                                      sizeof shared.proxyPort)) {
+            if (!FindBrowserProxy(shared.proxyAddress, sizeof shared.proxyAddress, shared.proxyPort,
+                                  sizeof shared.proxyPort)) {
                 LogEvent("part list: no browser proxy found");
                 attempt = Direct;
                 continue;
@@ -441,7 +472,7 @@ Worker::Outcome Worker::ReachPartList() {
                 LogEvent("part list: an unattended run asks nothing; the attempts start over");
                 Pause(PartRetryDelayMs(failures));
                 WaitWhilePaused();
-                attempt = Configured;
+                attempt = first;
                 continue;
             }
             // Every time the transport's own settings, not the last answer;

@@ -263,6 +263,7 @@ void FormatBareProxyText(char* out, int size, const char* address, const char* p
 
 ProxyAttempt NextProxyAttempt(ProxyAttempt attempt) {
     switch (attempt) {
+    case RunGiven: return Configured;
     case Configured: return Browser;
     case Browser: return Direct;
     default: return AskUser;

@@ -98,8 +98,10 @@ void FormatProxyText(char* out, int size, const char* user, const char* password
 // Proxy text of a browser's proxy, which carries no credentials.
 void FormatBareProxyText(char* out, int size, const char* address, const char* port);
 
-// The arrangements tried in turn to reach a part list.
-enum ProxyAttempt { Configured = 0, Browser = 1, Direct = 2, AskUser = 3 };
+// The arrangements tried in turn to reach a part list. RunGiven, the
+// proxy (or the direct connection) the command line gave, comes first
+// when there is one.
+enum ProxyAttempt { Configured = 0, Browser = 1, Direct = 2, AskUser = 3, RunGiven = 4 };
 // The attempt after a failed one; AskUser repeats.
 ProxyAttempt NextProxyAttempt(ProxyAttempt attempt);
 

@@ -5,12 +5,14 @@
 #include "download/proxy_discovery_win.h"
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "base/system_dll_win.h"
 #include "download/line_file.h"
 #include "download/proxy_rules.h"
 
@@ -218,4 +220,49 @@ void IntranetNames(char* out, int size) {
     AddBypassList(out, size);
     IntranetSites(HKEY_CURRENT_USER, out, size);
     IntranetSites(HKEY_LOCAL_MACHINE, out, size);
+}
+
+int DiscoverMachineProxy(char* address, int addressSize, char* port, int portSize) {
+    if (addressSize > 0) address[0] = 0;
+    if (portSize > 0) port[0] = 0;
+    typedef BOOL(WINAPI * DefaultProxyFn)(WINHTTP_PROXY_INFO*);
+    DefaultProxyFn get = reinterpret_cast<DefaultProxyFn>(
+        SystemProcedure("winhttp.dll", "WinHttpGetDefaultProxyConfiguration"));
+    if (!get) return 0;
+    WINHTTP_PROXY_INFO info = {};
+    if (!get(&info)) return 0;
+    int found = 0;
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy) {
+        // A list longer than this is no proxy setting anyone made; cut, it
+        // could name another host, so it is not used.
+        char list[1024];
+        int n = WideCharToMultiByte(CP_UTF8, 0, info.lpszProxy, -1, list, sizeof list, nullptr, nullptr);
+        if (n > 0) found = PickMachineProxy(list, address, addressSize, port, portSize) ? 1 : 0;
+    }
+    if (info.lpszProxy) GlobalFree(info.lpszProxy);
+    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+    return found;
+}
+
+bool RunsAsSystemAccount() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    // A token user is a SID of at most 68 bytes after its header.
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD length = 0;
+    bool system = false;
+    // Built and compared by hand: the well-known SID helpers are missing
+    // from the older systems the program still starts on.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID localSystem = nullptr;
+    if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &length) &&
+        AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &localSystem)) {
+        system = EqualSid(buffer.user.User.Sid, localSystem) != FALSE;
+        FreeSid(localSystem);
+    }
+    CloseHandle(token);
+    return system;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/ascii_case.h"
+#include "base/text_copy.h"
 #include "download/line_file.h"
 
 namespace {
@@ -158,4 +159,120 @@ bool IsIntranetHost(const char* host, const char* intranetNames) {
 
 bool MayOfferOwnLogin(ProxyOrigin origin, const char* host, const char* intranetNames) {
     return origin == ProxyConfigured || IsIntranetHost(host, intranetNames);
+}
+
+namespace {
+bool IsHostCharacter(char c) {
+    c = AsciiLower(c);
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+}
+
+// "host:port" of [from, end) into host and port; false for anything that is
+// not exactly a host and a port of 1 to 65535 (or a missing one, when
+// `defaultPort` is given), or does not fit.
+bool SplitHostPort(const char* from, const char* end, const char* defaultPort, char* host, int hostSize, char* port,
+                   int portSize) {
+    const char* hostEnd = nullptr;
+    if (from < end && *from == '[') {
+        const char* close = from + 1;
+        while (close < end && *close != ']') {
+            char c = AsciiLower(*close);
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == ':' || c == '.')) return false;
+            ++close;
+        }
+        if (close >= end || close == from + 1) return false;
+        hostEnd = close + 1;
+    } else {
+        hostEnd = from;
+        while (hostEnd < end && IsHostCharacter(*hostEnd)) ++hostEnd;
+        if (hostEnd == from) return false;
+    }
+    const char* digits = nullptr;
+    if (hostEnd == end) {
+        if (!defaultPort) return false;
+    } else {
+        if (*hostEnd != ':' || hostEnd + 1 == end) return false;
+        digits = hostEnd + 1;
+    }
+    long number = 0;
+    if (digits) {
+        for (const char* p = digits; p < end; ++p) {
+            if (*p < '0' || *p > '9') return false;
+            number = number * 10 + (*p - '0');
+            if (number > 65535) return false;
+        }
+        if (number < 1) return false;
+    }
+    size_t hostLength = static_cast<size_t>(hostEnd - from);
+    if (hostSize <= 0 || hostLength >= static_cast<size_t>(hostSize)) return false;
+    char portText[8];
+    if (digits) std::snprintf(portText, sizeof portText, "%ld", number);
+    else CopyTruncated(portText, sizeof portText, defaultPort);
+    if (portSize <= 0 || std::strlen(portText) >= static_cast<size_t>(portSize)) return false;
+    std::memcpy(host, from, hostLength);
+    host[hostLength] = 0;
+    CopyTruncated(port, portSize, portText);
+    return true;
+}
+
+void Empty(char* text, int size) {
+    if (size > 0) text[0] = 0;
+}
+
+bool StartsWithNoCase(const char* from, const char* end, const char* prefix) {
+    for (; *prefix; ++prefix, ++from)
+        if (from >= end || AsciiLower(*from) != AsciiLower(*prefix)) return false;
+    return true;
+}
+}  // namespace
+
+RunProxyKind ParseRunProxy(const char* value, char* host, int hostSize, char* port, int portSize) {
+    Empty(host, hostSize);
+    Empty(port, portSize);
+    if (!value) return RunProxyUnset;
+    const char* end = value + std::strlen(value);
+    if (end - value == 6 && StartsWithNoCase(value, end, "direct")) return RunProxyDirect;
+    if (SplitHostPort(value, end, nullptr, host, hostSize, port, portSize)) return RunProxyNamed;
+    Empty(host, hostSize);
+    Empty(port, portSize);
+    return RunProxyInvalid;
+}
+
+bool PickMachineProxy(const char* list, char* host, int hostSize, char* port, int portSize) {
+    Empty(host, hostSize);
+    Empty(port, portSize);
+    if (!list) return false;
+    // The entry to take: the first "http=" one, else the first plain one.
+    const char* chosen = nullptr;
+    const char* chosenEnd = nullptr;
+    bool chosenNamed = false;
+    for (const char* p = list; *p;) {
+        while (*p == ';' || *p == ' ' || *p == '\t') ++p;
+        const char* end = p;
+        while (*end && *end != ';' && *end != ' ' && *end != '\t') ++end;
+        if (end == p) break;
+        const char* equals = static_cast<const char*>(std::memchr(p, '=', static_cast<size_t>(end - p)));
+        if (equals) {
+            if (!chosenNamed && equals - p == 4 && StartsWithNoCase(p, equals, "http")) {
+                chosen = equals + 1;
+                chosenEnd = end;
+                chosenNamed = true;
+            }
+        } else if (!chosen && (!std::strstr(p, "://") || std::strstr(p, "://") >= end ||
+                               StartsWithNoCase(p, end, "http://"))) {
+            // An entry of another scheme ("https://", "socks://") does not
+            // serve plain HTTP requests.
+            chosen = p;
+            chosenEnd = end;
+        }
+        p = end;
+    }
+    if (!chosen) return false;
+    if (StartsWithNoCase(chosen, chosenEnd, "http://")) chosen += 7;
+    if (!SplitHostPort(chosen, chosenEnd, "80", host, hostSize, port, portSize)) {
+        Empty(host, hostSize);
+        Empty(port, portSize);
+        return false;
+    }
+    return true;
 }

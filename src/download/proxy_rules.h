@@ -50,3 +50,27 @@ bool IsIntranetHost(const char* host, const char* intranetNames);
 // Windows login: a configured one may, a discovered one only when its host
 // is an intranet name.
 bool MayOfferOwnLogin(ProxyOrigin origin, const char* host, const char* intranetNames);
+
+// What "/proxy VALUE" on the command line asks of a run.
+enum RunProxyKind {
+    RunProxyUnset = 0,   // no "/proxy": the usual order alone
+    RunProxyDirect = 1,  // "/proxy direct" (any case): first a direct connection
+    RunProxyNamed = 2,   // "/proxy HOST:PORT": first that proxy, without credentials
+    RunProxyInvalid = 3, // anything else: ignored, and the log says so
+};
+// Reads the value of "/proxy": "direct", or HOST:PORT where HOST is a host
+// name or IPv4 address (letters, digits, "-", "_", ".") or an IPv6 address
+// in brackets, and PORT a number from 1 to 65535 without sign. Fills host
+// and port (port as the digits written, without leading zeros) for
+// RunProxyNamed; empties both otherwise. Nothing is cut: a value that does
+// not fit is RunProxyInvalid, since a shortened host names another machine.
+RunProxyKind ParseRunProxy(const char* value, char* host, int hostSize, char* port, int portSize);
+
+// The HTTP proxy of a proxy list as the system's HTTP service keeps it
+// (its machine-wide setting): entries separated by ";" or blanks, each
+// "host[:port]" or "scheme=[http://]host[:port]". The first "http=" entry,
+// or else the first entry without a scheme name, is taken; "http://" before
+// the host is dropped and an entry of another scheme ("https://host")
+// skipped. A missing port means 80. False when no entry serves http, or
+// the one that does has no valid host or port.
+bool PickMachineProxy(const char* list, char* host, int hostSize, char* port, int portSize);

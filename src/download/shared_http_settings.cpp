@@ -5,6 +5,7 @@
 #include "http/http_url.h"
 
 HttpSettings SharedHttpSettings = {};
+RunProxySetting RunProxy = {};
 int settingsConfirmed = 0;
 char SharedSettingsSite[260] = "";
 

@@ -3,8 +3,19 @@
 #pragma once
 
 #include "base/http_settings.h"
+#include "download/proxy_rules.h"
 
 extern HttpSettings SharedHttpSettings;
+// This run's proxy from the command line ("/proxy"), set once at start:
+// the first arrangement every part list is tried with. Kind RunProxyUnset
+// leaves the usual order alone.
+struct RunProxySetting {
+    RunProxyKind kind;
+    char host[260];
+    char port[8];
+};
+extern RunProxySetting RunProxy;
+
 // 1 once any fetch worker has fetched a part list; never cleared.
 extern int settingsConfirmed;
 // The site (host, port and path) whose part list SharedHttpSettings reached

@@ -322,3 +322,43 @@ TEST(Switches, TheKeptSumIsSixtyFourHexDigitsBeforeInstallKept) {
         EXPECT_STREQ("", s.keptSum) << cl;
     }
 }
+
+// "/proxy VALUE": its value runs to the next blank, only before "-inf ", and
+// holds no other switch.
+TEST(Switches, ProxyTakesTheNextWordAndHidesItFromTheOthers) {
+    Switches s = Parse("/quiet /proxy proxy.corp:3128 -inf C:\\cv.inf");
+    EXPECT_EQ(1, s.proxyGiven);
+    EXPECT_STREQ("proxy.corp:3128", s.proxy);
+    EXPECT_EQ(1, s.quiet);
+    s = Parse("-proxy   direct /tray");
+    EXPECT_EQ(1, s.proxyGiven);
+    EXPECT_STREQ("direct", s.proxy);
+    EXPECT_EQ(TrayWait, s.mode);
+    // A host name that holds switches sets none of them.
+    s = Parse("/proxy my-tray-is-run2-quiet.corp:80");
+    EXPECT_STREQ("my-tray-is-run2-quiet.corp:80", s.proxy);
+    EXPECT_EQ(RunSession, s.mode);
+    EXPECT_EQ(0, s.deferPackageSetup);
+    EXPECT_EQ(0, s.run2);
+    EXPECT_EQ(0, s.quiet);
+    // Given without a value, given inside the setup path, or as part of
+    // another word: no proxy value taken from there.
+    s = Parse("/proxy");
+    EXPECT_EQ(0, s.proxyGiven);
+    s = Parse("/proxy ");
+    EXPECT_EQ(1, s.proxyGiven);
+    EXPECT_STREQ("", s.proxy);
+    s = Parse("-inf C:\\x /proxy evil:80\\a.inf");
+    EXPECT_EQ(0, s.proxyGiven);
+    EXPECT_STREQ("", s.proxy);
+    EXPECT_EQ(0, Parse("/SaveProxySettings /proxyx a:1").proxyGiven);
+    // A value that does not fit is not cut to another host: it is empty.
+    std::string longer = "/proxy " + std::string(300, 'a') + ":80";
+    s = Parse(longer.c_str());
+    EXPECT_EQ(1, s.proxyGiven);
+    EXPECT_STREQ("", s.proxy);
+    // Carried to a later start whole or not at all.
+    char carried[24];
+    BuildCarriedSwitches(1, "proxy.corp.example:3128", carried, sizeof carried);
+    EXPECT_STREQ(" /quiet", carried);
+}

@@ -289,6 +289,7 @@ TEST(RequestTexts, ProxyTexts) {
 }
 
 TEST(ProxyAttempts, OrderEndsAskingTheUserAgainAndAgain) {
+    EXPECT_EQ(Configured, NextProxyAttempt(RunGiven));
     EXPECT_EQ(Browser, NextProxyAttempt(Configured));
     EXPECT_EQ(Direct, NextProxyAttempt(Browser));
     EXPECT_EQ(AskUser, NextProxyAttempt(Direct));

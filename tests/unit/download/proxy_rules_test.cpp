@@ -182,3 +182,66 @@ TEST(OwnLogin, ConfiguredProxiesAlwaysDiscoveredOnlyOnTheIntranet) {
     EXPECT_FALSE(MayOfferOwnLogin(ProxyDiscovered, "proxy.example.com", "*.corp.example"));
     EXPECT_FALSE(MayOfferOwnLogin(ProxyDiscovered, "192.0.2.1", ""));
 }
+
+// The value of "/proxy" comes from whoever wrote the command line of a
+// management tool: only a whole, exact host and port is used.
+TEST(RunProxySwitch, DirectHostPortAndWhatIsRefused) {
+    char host[64], port[8];
+    EXPECT_EQ(RunProxyDirect, ParseRunProxy("direct", host, sizeof host, port, sizeof port));
+    EXPECT_EQ(RunProxyDirect, ParseRunProxy("DIRECT", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("", host);
+    EXPECT_EQ(RunProxyNamed, ParseRunProxy("proxy.corp.example:8080", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("proxy.corp.example", host);
+    EXPECT_STREQ("8080", port);
+    EXPECT_EQ(RunProxyNamed, ParseRunProxy("10.0.0.1:03128", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("10.0.0.1", host);
+    EXPECT_STREQ("3128", port);
+    EXPECT_EQ(RunProxyNamed, ParseRunProxy("[fe80::1]:65535", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("[fe80::1]", host);
+    EXPECT_STREQ("65535", port);
+    EXPECT_EQ(RunProxyUnset, ParseRunProxy(nullptr, host, sizeof host, port, sizeof port));
+    for (const char* bad : {"", "direct2", "proxy", "proxy:", ":8080", "proxy:0", "proxy:65536", "proxy:99999999999",
+                            "proxy:-1", "proxy:+80", "proxy:80x", "user:pw@proxy:80", "http://proxy:80",
+                            "proxy:80/", "[]:80", "[fe80::1:80", "[fe80::g]:80", "pro xy:80", "proxy%00:80"}) {
+        EXPECT_EQ(RunProxyInvalid, ParseRunProxy(bad, host, sizeof host, port, sizeof port)) << bad;
+        EXPECT_STREQ("", host) << bad;
+        EXPECT_STREQ("", port) << bad;
+    }
+    // A host that does not fit is refused, never cut to another name.
+    char small[6];
+    EXPECT_EQ(RunProxyNamed, ParseRunProxy("abcde:1", small, sizeof small, port, sizeof port));
+    EXPECT_EQ(RunProxyInvalid, ParseRunProxy("abcdef:1", small, sizeof small, port, sizeof port));
+    EXPECT_STREQ("", small);
+    char shortPort[3];
+    EXPECT_EQ(RunProxyInvalid, ParseRunProxy("abc:443", host, sizeof host, shortPort, sizeof shortPort));
+}
+
+// The machine-wide proxy list of the system's HTTP service.
+TEST(MachineProxyList, PicksTheHttpEntry) {
+    char host[64], port[8];
+    ASSERT_TRUE(PickMachineProxy("proxy.corp:8080", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("proxy.corp", host);
+    EXPECT_STREQ("8080", port);
+    ASSERT_TRUE(PickMachineProxy("proxy.corp", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("80", port);
+    ASSERT_TRUE(PickMachineProxy("http://proxy.corp:81", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("proxy.corp", host);
+    EXPECT_STREQ("81", port);
+    // A named entry for http wins over a plain one, whatever the order.
+    ASSERT_TRUE(PickMachineProxy("https=tls:443; any:3128 ;HTTP=web:8000", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("web", host);
+    EXPECT_STREQ("8000", port);
+    ASSERT_TRUE(PickMachineProxy("  first:1  second:2", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("first", host);
+    ASSERT_TRUE(PickMachineProxy("https://tls:443 plain:3128", host, sizeof host, port, sizeof port));
+    EXPECT_STREQ("plain", host);
+    for (const char* none : {"", " ; ", "https=tls:443", "ftp=f:21;socks=s:1080", "https://tls:443",
+                             "http=bad:0", "http=:80", "http=user@host:80", "http://"}) {
+        EXPECT_FALSE(PickMachineProxy(none, host, sizeof host, port, sizeof port)) << none;
+        EXPECT_STREQ("", host) << none;
+        EXPECT_STREQ("", port) << none;
+    }
+    EXPECT_FALSE(PickMachineProxy(nullptr, host, sizeof host, port, sizeof port));
+    char small[4];
+    EXPECT_FALSE(PickMachineProxy("longer:80", small, sizeof small, port, sizeof port));
+}
