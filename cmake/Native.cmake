@@ -59,4 +59,7 @@ if(CV_PYTHON3_NATIVE)
   set_tests_properties(unit_test_summary PROPERTIES LABELS unit)
   add_test(NAME unit_layers COMMAND ${CV_PYTHON3_NATIVE} ${PROJECT_SOURCE_DIR}/tests/scripts/layers_test.py)
   set_tests_properties(unit_layers PROPERTIES LABELS unit)
+  add_test(NAME unit_readme COMMAND ${CV_PYTHON3_NATIVE} ${PROJECT_SOURCE_DIR}/tests/scripts/readme_test.py
+    $<TARGET_FILE:cvpack>)
+  set_tests_properties(unit_readme PROPERTIES LABELS unit)
 endif()

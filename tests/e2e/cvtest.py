@@ -4,7 +4,8 @@ started as a user would and checked from outside.
 Environment (set by ctest, see CMakeLists.txt): CV_CVGET (the program the
 scenarios run), CV_SHIPPED_CVGET (the 32-bit build), CV_CVDRIVE, CV_CVPACK,
 CV_BIN_DIR, CV_SOURCE_DIR, CV_RESULTS_DIR (logs go to its e2e/), and Wine's
-CV_WINE, WINEPREFIX, DISPLAY from scripts/env.sh.
+CV_WINE, WINEPREFIX, DISPLAY from scripts/env.sh. CV_E2E_CASE=Class.method
+runs that one case of the file.
 
   Program(args)          start cvget.exe (or another exe=) in the background;
     .wait(timeout)       its exit code, AssertionError after the bound
@@ -37,8 +38,14 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+
+# One case of the scenario file ctest starts ("Class.method"): the files
+# end with unittest.main(), which reads the case from the arguments.
+if os.environ.get('CV_E2E_CASE') and __name__ != '__main__':
+    sys.argv[1:] = [os.environ['CV_E2E_CASE']]
 
 WINE = os.environ.get('CV_WINE', 'wine')
 PREFIX = os.environ.get('WINEPREFIX', '')

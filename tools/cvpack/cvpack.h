@@ -7,3 +7,4 @@ int CmdSplit(int argc, char** argv);     // split FILE DIR [--part-size BYTES]
 int CmdPin(int argc, char** argv);       // pin FILE...
 int CmdScramble(int argc, char** argv);  // scramble TEXT [--seed N]
 int CmdCheck(int argc, char** argv);     // check SETUP.inf [--online]
+int CmdKeys(int argc, char** argv);      // keys: the reference table of setup-description keys

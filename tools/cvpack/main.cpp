@@ -1,7 +1,7 @@
 // cvpack: packs files onto the installer executable, lists a package, splits
 // a file into the part layout of an HTTP site, prints the fingerprints a
 // setup description pins, checks a setup description, and scrambles
-// credentials.
+// credentials, and prints the reference table of setup-description keys.
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +14,8 @@ static int Usage() {
                  "       cvpack split FILE DIR [--part-size BYTES]\n"
                  "       cvpack pin FILE...\n"
                  "       cvpack check SETUP.inf [--online]\n"
-                 "       cvpack scramble TEXT [--seed N]\n");
+                 "       cvpack scramble TEXT [--seed N]\n"
+                 "       cvpack keys\n");
     return 2;
 }
 
@@ -27,5 +28,6 @@ int main(int argc, char** argv) {
     if (!std::strcmp(cmd, "pin")) return CmdPin(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "check")) return CmdCheck(argc - 2, argv + 2);
     if (!std::strcmp(cmd, "scramble")) return CmdScramble(argc - 2, argv + 2);
+    if (!std::strcmp(cmd, "keys")) return CmdKeys(argc - 2, argv + 2);
     return Usage();
 }
