@@ -218,7 +218,8 @@ int IAD_HTTPClient::start_secure(bool withLogin) {
     }
     tlsFailure = why;
     std::snprintf(tlsFailureHost, sizeof tlsFailureHost, "%s", url->host);
-    log.Log(1, "start_secure", "No secure connection to %s (%d)\n", url->host, int(why));
+    log.Log(1, "start_secure", "No secure connection to %s (%d%s%s)\n", url->host, int(why),
+            *connection.tls_detail() ? ": " : "", connection.tls_detail());
     return -1;
 }
 

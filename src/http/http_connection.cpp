@@ -140,6 +140,7 @@ int HttpConnection::connect_host(const NetAddress& address, const char* name) {
 int HttpConnection::start_secure(SecureChannel* fresh, const char* host, const char* early, int earlyCount,
                                  TlsFailure* why, char* refused, int refusedSize) {
     *why = TlsUnavailable;
+    tlsDetail[0] = '\0';
     if (refusedSize > 0) refused[0] = '\0';
     delete channel;
     channel = nullptr;
@@ -153,6 +154,7 @@ int HttpConnection::start_secure(SecureChannel* fresh, const char* host, const c
             return 0;
         }
         *why = fresh->failure();
+        std::snprintf(tlsDetail, sizeof tlsDetail, "%s", fresh->detail());
         if (refusedSize > 0) std::snprintf(refused, size_t(refusedSize), "%s", fresh->refused_certificate());
     }
     delete fresh;

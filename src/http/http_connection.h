@@ -95,6 +95,8 @@ public:
     bool closed_cleanly() const { return !channel || channel->closed_cleanly(); }
     // What the open channel's check knew of revocation.
     TlsRevocation revocation() const { return channel ? channel->revocation() : RevocationChecked; }
+    // After start_secure failed: the channel's own account of why, for the log.
+    const char* tls_detail() const { return tlsDetail; }
 
     // Every byte, through the channel when one is open: the length, -1 on
     // failure, -2 on a time-out.
@@ -132,4 +134,5 @@ private:
     SecureChannel* channel = nullptr;  // open on the connection, or null
     TlsLink* link = nullptr;           // the channel's socket
     int receiveLimit = 0;
+    char tlsDetail[128] = "";
 };

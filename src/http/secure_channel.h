@@ -62,6 +62,9 @@ public:
     // After a Start refused for its certificate: the certificate at fault
     // (its subject's name), "" when not known.
     virtual const char* refused_certificate() const { return ""; }
+    // After a Start that failed: the step and the system's own codes, for
+    // the log ("" when there is nothing more to say than failure()).
+    virtual const char* detail() const { return ""; }
 };
 
 // The system's TLS, or null when it has none. `receiveBlock` is the size of

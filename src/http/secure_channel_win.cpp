@@ -164,6 +164,7 @@ public:
     bool closed_cleanly() const override { return notified; }
     TlsRevocation revocation() const override { return revocationState; }
     const char* refused_certificate() const override { return refused; }
+    const char* detail() const override { return details; }
 
 private:
     int Fail(TlsFailure reason) {
@@ -191,6 +192,7 @@ private:
     TlsRevocation revocationState;
     char host[256];
     char refused[256];
+    char details[128] = "";
     TlsReadBuffer in;
     SecPkgContext_StreamSizes sizes;
     char* sendBuffer;
@@ -287,9 +289,11 @@ int SchannelChannel::Handshake(bool fresh) {
 // chain again with the revocation of every certificate but the root.
 int SchannelChannel::CheckCertificate() {
     PCCERT_CONTEXT certificate = nullptr;
-    if (tls->sspi->QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
-        !certificate)
+    SECURITY_STATUS remote = tls->sspi->QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+    if (remote != SEC_E_OK || !certificate) {
+        std::snprintf(details, sizeof details, "no server certificate (0x%08lx)", static_cast<unsigned long>(remote));
         return Fail(TlsNotTrusted);
+    }
     // The leaf is kept to tell it again after a renegotiation.
     std::free(leaf);
     leafSize = certificate->cbCertEncoded;
@@ -320,6 +324,7 @@ int SchannelChannel::CheckCertificate() {
     BOOL built = tls->getChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                &chain);
     if (!built || !chain) {
+        std::snprintf(details, sizeof details, "no chain built (error %lu)", static_cast<unsigned long>(GetLastError()));
         tls->freeCert(certificate);
         return Fail(TlsNotTrusted);
     }
@@ -351,6 +356,8 @@ int SchannelChannel::CheckCertificate() {
         if (!tls->getChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, flags, nullptr,
                            &chain) ||
             !chain) {
+            std::snprintf(details, sizeof details, "no chain built for revocation (error %lu)",
+                          static_cast<unsigned long>(GetLastError()));
             tls->freeCert(certificate);
             return Fail(TlsNotTrusted);
         }
@@ -358,6 +365,9 @@ int SchannelChannel::CheckCertificate() {
     }
     tls->freeCert(certificate);
     CertificateVerdict verdict = JudgeCertificate(chainErrors, DWORD(policy.dwError), revocationErrors);
+    std::snprintf(details, sizeof details, "policy %s 0x%08lx, chain 0x%08lx, revocation 0x%08lx",
+                  checked ? "said" : "failed", static_cast<unsigned long>(policy.dwError),
+                  static_cast<unsigned long>(chainErrors), static_cast<unsigned long>(revocationErrors));
     if (verdict.failure == TlsRevoked) {
         NameRefused(chain, CERT_TRUST_IS_REVOKED);
         EnterCriticalSection(&g_revokedLock);

@@ -161,7 +161,7 @@ TEST_F(Https, EachBadCertificateIsRefusedWithItsReasonAndNothingWritten) {
         SCOPED_TRACE(c.port);
         ASSERT_FALSE(Env(c.port).empty());
         EXPECT_EQ(-1, Fetch(Url(c.port, name)));
-        EXPECT_EQ(c.why, client->tls_failure());
+        EXPECT_EQ(c.why, client->tls_failure()) << client->last_failure();
         EXPECT_STREQ("localhost", client->tls_failure_host());
         EXPECT_TRUE(NoFile());
     }
@@ -180,7 +180,7 @@ TEST_F(Https, RevokedCertificateRefusedAndRevocationUnknownAccepted) {
     for (int again = 0; again < 3; ++again) {
         SCOPED_TRACE(again);
         EXPECT_EQ(-1, Fetch(Url("CV_HTTPS_REVOKED_PORT", name)));
-        EXPECT_EQ(TlsRevoked, client->tls_failure());
+        EXPECT_EQ(TlsRevoked, client->tls_failure()) << client->last_failure();
         EXPECT_STREQ("localhost", client->tls_failure_certificate());
         EXPECT_TRUE(NoFile());
     }
