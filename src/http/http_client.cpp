@@ -250,11 +250,16 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
     if (resolve_host_name(&address) < 0) return -1;
     for (;;) {
         if (waits.Cancelled()) return -1;
+        // Each request has its deadline, the logins and tunnel its proxy
+        // asks for within it; one taken anew after a time-out or a
+        // redirect has its own.
+        waits.start_request();
         // A proxy known to want a Windows login gets it at once.
         int r = proxy && !url->secure && handshake.login_known()
                     ? request_with_login(address, path, localPath)
                     : request_once(address, path, localPath, &sendTimeouts);
         connection.close();
+        waits.end_request();
         switch (r) {
             case 0:
                 return 0;
@@ -400,6 +405,10 @@ int IAD_HTTPClient::recv_body(const char* localPath, long long length, const cha
         return -1;
     }
     long long left = length;
+    // The deadline grows with the body: by its stated length, or without
+    // one by what has come so far.
+    long long received = 0;
+    if (length > 0) waits.expect_body(length);
     auto take = [&left](int available) {
         if (left < 0 || available <= left) return available;
         return int(left);
@@ -448,6 +457,8 @@ int IAD_HTTPClient::recv_body(const char* localPath, long long length, const cha
             log.Log(3, "recv_file", "full_recv returned %d\n", got);
             result = sink->Commit(got);
             if (left > 0) left -= got;
+            received += got;
+            if (length < 0) waits.expect_body(received);
         }
     }
     if (result == 0) result = sink->Finish();

@@ -2,6 +2,7 @@
 // rule, the one receive, and the secure channel over the socket.
 #include "http/http_connection.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -56,19 +57,71 @@ int HttpWaits::ConnectMs() const {
 
 int HttpWaits::IoMs() const { return timeouts.ioMs > 0 ? timeouts.ioMs : timeouts.ioSeconds * 1000; }
 
+namespace {
+// Never 0, so that 0 can mean "no request under way".
+long long NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+}  // namespace
+
+long long HttpWaits::AllowanceMs() const {
+    long long ms = timeouts.deadlineMs > 0 ? timeouts.deadlineMs : timeouts.deadlineSeconds * 1000LL;
+    return ms > 0 ? ms : 1;
+}
+
+void HttpWaits::start_request() {
+    started = NowMs();
+    deadline = started + AllowanceMs();
+    overdueLogged = false;
+}
+
+void HttpWaits::expect_body(long long bytes) {
+    if (deadline == 0 || bytes <= 0) return;
+    long long rate = timeouts.deadlineBytesPerSecond > 0 ? timeouts.deadlineBytesPerSecond : 1;
+    // A stated length is the server's word: capped so that no length can
+    // make the sum wrap (some 11 days at most).
+    const long long kMostMs = 1000LL * 1000 * 1000;
+    long long bodyMs = kMostMs;
+    if (bytes / rate < kMostMs / 1000) bodyMs = bytes / rate * 1000 + bytes % rate * 1000 / rate;
+    long long next = started + AllowanceMs() + bodyMs;
+    if (next > deadline) deadline = next;
+}
+
+long long HttpWaits::deadline_left_ms() const {
+    if (deadline == 0) return -1;
+    long long left = deadline - NowMs();
+    return left > 0 ? left : 0;
+}
+
+bool HttpWaits::Overdue() {
+    if (deadline == 0 || NowMs() < deadline) return false;
+    if (!overdueLogged) {
+        overdueLogged = true;
+        log.Log(1, "GetFile", "Request past its deadline of %lld ms\n", deadline - started);
+    }
+    return true;
+}
+
 int HttpWaits::Wait(For what, NetSocket s, int milliseconds, int* error) {
     // Without a cancel question one wait does; with one, a slice is short
     // enough that a stop is heard at once and long enough to cost nothing.
+    // No wait reaches past the request's deadline.
     const int kSliceMs = 50;
     int left = milliseconds;
     for (;;) {
         if (Cancelled()) return -3;
+        if (Overdue()) return -4;
         int slice = cancelCheck && left > kSliceMs ? kSliceMs : left;
+        long long due = deadline_left_ms();
+        if (due >= 0 && due < slice) slice = int(due) + 1;
         int r = what == Readable    ? NetWaitReadable(s, slice)
                 : what == Writable  ? NetWaitWritable(s, slice)
                                     : NetWaitConnected(s, slice, error);
         left -= slice;
-        if (r != 0 || left <= 0) return r;
+        if (r != 0) return r;
+        if (Overdue()) return -4;
+        if (left <= 0) return 0;
     }
 }
 
@@ -110,7 +163,7 @@ int HttpConnection::connect_host(const NetAddress& address, const char* name) {
             }
             int waitError = 0;
             int r = waits.Wait(HttpWaits::Connected, s, waits.ConnectMs(), &waitError);
-            if (r == -3) {
+            if (r <= -3) {
                 NetClose(s);
                 return -1;
             }
@@ -182,7 +235,7 @@ int HttpConnection::raw_send(const char* bytes, int length) {
             return -1;
         }
         int r = waits.Wait(HttpWaits::Writable, socket, waits.IoMs());
-        if (r == -3) return -1;
+        if (r <= -3) return -1;
         if (r == 0) return -2;
         if (r < 0) {
             log.Log(1, "full_send", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
@@ -211,7 +264,7 @@ int HttpConnection::raw_recv_some(char* buffer, int size) {
         // Readable, yet nothing to take: pause before waiting again.
         if (waited) NetSleepMs(waits.RetrySleepMs());
         int r = waits.Wait(HttpWaits::Readable, socket, waits.IoMs());
-        if (r == -3) return -1;
+        if (r <= -3) return -1;
         if (r == 0) return -2;
         if (r < 0) {
             log.Log(1, "full_recv", "Bad select(): %s\n", NetErrorText(NetLastError(), text, sizeof text));

@@ -13,10 +13,17 @@ struct HttpTimeouts {
     int connectSeconds = 15;  // per connection attempt
     int ioSeconds = 40;       // per send or receive wait
     int retrySleepMs = 1000;  // after a receive that would block
+    // Every request as a whole (connect, secure handshake, the proxy's
+    // login legs, head and body) ends within this, plus the time its body
+    // takes at deadlineBytesPerSecond: a peer that sends a byte now and then,
+    // each within the wait above, holds the request no longer than that.
+    int deadlineSeconds = 60;
+    int deadlineBytesPerSecond = 16 * 1024;
     // When above 0, these take the place of the seconds above, so that
     // tests of time-outs run in a fraction of a second.
     int connectMs = 0;
     int ioMs = 0;
+    int deadlineMs = 0;
 };
 
 // Asked between received blocks and during every wait of a transfer; when
@@ -45,8 +52,9 @@ private:
     char failure[400];
 };
 
-// The one rule for waiting on a socket: at most the given time, in slices
-// while a cancel question is set, so that a stop is heard within one.
+// The one rule for waiting on a socket: at most the given time and never
+// past the request's deadline, in slices while a cancel question is set, so
+// that a stop is heard within one.
 class HttpWaits {
 public:
     HttpWaits(const HttpTimeouts& timeouts, HttpLog& log) : timeouts(timeouts), log(log) {}
@@ -57,17 +65,40 @@ public:
     int IoMs() const;
     int RetrySleepMs() const { return timeouts.retrySleepMs; }
 
+    // A request starts: its deadline is the fixed allowance from now.
+    void start_request();
+    // The request's body is expected to be `bytes` long (or has reached
+    // that many without a stated length): the deadline becomes the start
+    // plus the allowance plus their time at the expected rate. It only
+    // grows.
+    void expect_body(long long bytes);
+    // No request under way: waits are bounded by their own time alone.
+    void end_request() { deadline = 0; }
+    // Milliseconds until the deadline (0 when it has passed), or -1 when
+    // no request is under way.
+    long long deadline_left_ms() const;
+
     enum For { Readable, Writable, Connected };
     // 1 ready, 0 time-out, -1 the wait failed, -2 the connection failed
-    // (Connected only), -3 given up (cancelled). *error gets the error
-    // number of -1 and -2 for Connected.
+    // (Connected only), -3 given up (cancelled), -4 given up (the request's
+    // deadline passed; logged). *error gets the error number of -1 and -2
+    // for Connected.
     int Wait(For what, NetSocket s, int milliseconds, int* error = nullptr);
 
 private:
+    long long AllowanceMs() const;
+    // Whether the deadline has passed (logged once per request).
+    bool Overdue();
+
     HttpTimeouts timeouts;
     HttpLog& log;
     HttpCancelCheck cancelCheck = nullptr;
     void* cancelContext = nullptr;
+    // Steady-clock milliseconds of the request's start and deadline; 0
+    // when no request is under way.
+    long long started = 0;
+    long long deadline = 0;
+    bool overdueLogged = false;
 };
 
 class HttpConnection {

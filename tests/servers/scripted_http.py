@@ -49,6 +49,10 @@ Scenarios:
                     "refuse" 407 again
   trickle/N         200 with N bytes of the pattern: 4,096 at once, then pieces
                     of 512 bytes 20 ms apart (about 25 KB/s)
+  drip/N/MS         200 announcing N bytes of the pattern: the head at once,
+                    then the body one byte every MS milliseconds
+  drip-head/MS      the head of a 5-byte body one byte every MS milliseconds,
+                    then the body
 """
 import os
 import select
@@ -223,8 +227,23 @@ class Handler(socketserver.BaseRequestHandler):
                     return
                 time.sleep(0.02)
                 conn.sendall(whole[i:i + 512])
+        elif scenario == "drip":
+            n, ms = int(args[0]), int(args[1])
+            conn.sendall(response(200, b"", ["Content-Length: %d" % n], "OK"))
+            self.drip(conn, pattern(n), ms)
+        elif scenario == "drip-head":
+            head = response(200, b"", ["Content-Length: 5"], "OK")
+            self.drip(conn, head, int(args[0]))
+            conn.sendall(pattern(5))
         else:
             conn.sendall(response(404, b"unknown scenario\n", reason="Not Found"))
+
+    def drip(self, conn, data, ms):
+        # Ends with the client: a send after it closed fails.
+        for i in range(len(data)):
+            if STOP.wait(ms / 1000.0):
+                return
+            conn.sendall(data[i:i + 1])
 
     def login(self, conn, offer, mode, me):
         offers = ["Proxy-Authenticate: %s" % (o + (' realm="a, b"' if o == "Basic" else "")) for o in offer]

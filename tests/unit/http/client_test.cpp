@@ -688,6 +688,66 @@ TEST_F(HttpTest, TimeOutsAreBounded) {
     EXPECT_EQ(7 + 2, RequestCount());
 }
 
+// Every request ends by its deadline however its peer paces the bytes: one
+// byte a second, each well within the idle wait, fails the fetch once the
+// deadline has passed, in the head as in the body, without a second try.
+// The deadline grows with the body, by its stated length or, without one,
+// by what has come so far.
+TEST_F(HttpTest, EveryRequestEndsByItsDeadline) {
+    using std::chrono::milliseconds;
+    auto timed = [](int deadlineMs, int bytesPerSecond) {
+        HttpTimeouts t = Quick(5000);
+        t.deadlineMs = deadlineMs;
+        t.deadlineBytesPerSecond = bytesPerSecond;
+        return t;
+    };
+    for (const char* scenario : {"drip/100/1000", "drip-head/1000"}) {
+        SCOPED_TRACE(scenario);
+        int before = RequestCount();
+        IAD_HTTPClient c(0, timed(2500, 16384));
+        ASSERT_EQ(0, c.set_urls(Scripted(scenario).c_str(), nullptr));
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(-1, c.GetFile(nullptr, out.c_str()));
+        auto spent = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(spent, milliseconds(2400));
+        EXPECT_LT(spent, milliseconds(4500));
+        EXPECT_NE(std::string::npos, std::string(c.last_failure()).find("past its deadline")) << c.last_failure();
+        EXPECT_EQ(before + 1, RequestCount());
+    }
+    // Three bytes 400 ms apart outlast an allowance of 500 ms; their stated
+    // length buys them the time at one byte a second, not at a megabyte.
+    EXPECT_EQ(0, Fetch(Scripted("drip/3/400"), "", timed(500, 1)));
+    EXPECT_EQ(Pattern(3), Body());
+    EXPECT_EQ(-1, Fetch(Scripted("drip/3/400"), "", timed(500, 1 << 20)));
+    // Without a stated length, each block that comes buys its own time.
+    ASSERT_EQ(0, Fetch(Scripted("trickle/40000"), "", timed(500, 4096)));
+    EXPECT_TRUE(Body() == Pattern(40000));
+    EXPECT_EQ(-1, Fetch(Scripted("trickle/40000"), "", timed(500, 1 << 20)));
+}
+
+// The deadline's arithmetic: none outside a request, the allowance at its
+// start, growing with the body and never shrinking, and a length as large
+// as a server may state without the sum wrapping.
+TEST(Deadline, GrowsWithTheBodyAndNeverWraps) {
+    HttpLog log(0);
+    HttpTimeouts t;
+    HttpWaits waits(t, log);
+    EXPECT_EQ(-1, waits.deadline_left_ms());
+    waits.expect_body(1 << 20);
+    EXPECT_EQ(-1, waits.deadline_left_ms());
+    waits.start_request();
+    EXPECT_NEAR(60000, waits.deadline_left_ms(), 2000);
+    waits.expect_body(16 * 1024 * 100);
+    EXPECT_NEAR(160000, waits.deadline_left_ms(), 2000);
+    waits.expect_body(100);
+    EXPECT_NEAR(160000, waits.deadline_left_ms(), 2000);
+    waits.expect_body(0x7fffffffffffffffLL);
+    EXPECT_GT(waits.deadline_left_ms(), 1000LL * 1000 * 1000);
+    EXPECT_LT(waits.deadline_left_ms(), 1000LL * 1000 * 1000 + 62000);
+    waits.end_request();
+    EXPECT_EQ(-1, waits.deadline_left_ms());
+}
+
 // A cancel asked for while a body is still coming ends the transfer at
 // once, with the file closed: during a wait on a silent server as between
 // the blocks of one that trickles. Without it either would take far longer
