@@ -59,6 +59,17 @@ int ProgressSteps(long long bytes, long long totalBytes) {
     return static_cast<int>(steps);
 }
 
+bool PartListDoubt::TryFailed(bool cameWholeButDisagrees) {
+    // Any other failure (a cut body, a refused request) says nothing
+    // about the list.
+    if (!cameWholeButDisagrees) {
+        inRow = 0;
+        return false;
+    }
+    ++inRow;
+    return inRow >= kSumFailuresBeforeListAgain && fetches < kMostPartListFetchesAgain;
+}
+
 const char* StartShortcutArguments(int saveProxySettings) {
     return saveProxySettings ? " /NoIntervention /SaveProxySettings" : " /NoIntervention";
 }

@@ -1,6 +1,6 @@
 // Decisions of the download run that need no window: the remote path of a
-// file, the certificate and progress texts, and the arguments of the resume
-// shortcut. (The status format itself is base/status_text.h.)
+// file, the certificate and progress texts, when a part list is fetched
+// again, and the arguments of the resume shortcut. (The status format itself is base/status_text.h.)
 #pragma once
 
 #include "base/status_text.h"
@@ -30,6 +30,35 @@ int ProgressSteps(long long bytes, long long totalBytes);
 // How often the progress of a transfer is painted at most: the status line
 // and the bar show the latest report after at most this long.
 const unsigned kProgressPaintMs = 100;
+
+// A part whose bytes keep arriving whole and keep disagreeing with the part
+// list (in their sum or their count) is more likely listed wrongly than
+// damaged: the list was changed on the server since it was read, or came
+// damaged itself. After this many such tries
+// of one part in a row the part list is fetched again before the next try,
+// at most kMostPartListFetchesAgain times in a fetch, so the tries stay
+// bounded.
+const int kSumFailuresBeforeListAgain = 3;
+const int kMostPartListFetchesAgain = 2;
+class PartListDoubt {
+public:
+    // A new part's tries begin.
+    void NextPart() { inRow = 0; }
+    // A try of the current part failed: `cameWholeButDisagrees` when its
+    // body came to its end and its size or sum disagreed with the list.
+    // True when the part list is to be fetched again before the next try.
+    bool TryFailed(bool cameWholeButDisagrees);
+    // The part list was fetched again (whatever came of it).
+    void ListFetched() {
+        inRow = 0;
+        ++fetches;
+    }
+    int fetches_again() const { return fetches; }
+
+private:
+    int inRow = 0;
+    int fetches = 0;
+};
 
 // Arguments of the resume shortcut written when a run that needs the
 // network starts.

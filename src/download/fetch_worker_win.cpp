@@ -90,8 +90,12 @@ public:
     Joiner& operator=(const Joiner&) = delete;
 
     // Without a thread (none could be made) each part is joined at once.
+    // Each start begins a new file and a new sum.
     void Start(FILE* file) {
         output = file;
+        digest.init();
+        failed = false;
+        quit = false;
         ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         idle = CreateEventA(nullptr, FALSE, TRUE, nullptr);
         if (ready && idle) thread = CreateThread(nullptr, 0, Main, this, 0, nullptr);
@@ -186,7 +190,9 @@ public:
     int Run();
 
 private:
-    enum Outcome { Done, Stopped, Failed };
+    // ListChanged: the part list was fetched again and differs; the parts
+    // start over with it.
+    enum Outcome { Done, Stopped, Failed, ListChanged };
 
     // The client's cancel question: a stop (not one made during a pause,
     // which clearing the pause drops) or a transport that is gone ends the
@@ -207,7 +213,14 @@ private:
     // by where it came from.
     void DecideOwnLogin(ProxyOrigin origin, const PacEntry& entry);
     Outcome FetchParts();
+    // One pass over the parts of the part list on the disk.
+    Outcome JoinParts();
     Outcome FetchPart(int number, int size, const char* name);
+    // Fetches the part list again, with the proxy that reached it, after a
+    // part kept failing its sum: ListChanged when a whole list came that
+    // differs from the one in use (it then replaces it), else Done with the
+    // list in use kept.
+    Outcome FetchPartListAgain(const char* partName);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
     // Remembers a certificate that failed in the client's last fetch; true
     // when it did.
@@ -234,6 +247,7 @@ private:
     int partsFetched = 0;
     int partsPresent = 0;
     int retries = 0;
+    PartListDoubt listDoubt;
     LineFile list;
     Joiner joiner;
     FILE* output;
@@ -567,6 +581,8 @@ uint32_t Sum32(const char* bytes, int size) {
 Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
     char partPath[300];
     LocalPath(partPath, sizeof partPath, name);
+    listDoubt.NextPart();
+    bool listAgain = false;
     for (int failures = 0;; ++failures) {
         if (failures > 0) {
             // A part that keeps failing (a missing or damaged part on the
@@ -582,6 +598,12 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         }
         WaitWhilePaused();
         if (StopNow()) return Stopped;
+        if (listAgain) {
+            listAgain = false;
+            Outcome again = FetchPartListAgain(name);
+            if (again != Done) return again;
+            if (StopNow()) return Stopped;
+        }
         int expected = 0;
         if (list.GetValue("sums", name, &expected) != 0) {
             LogEvent("part %s: no sum in the part list", name);
@@ -600,10 +622,14 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         HttpSettings& shared = SharedHttpSettings;
         FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
         int length = 0;
-        if (client.set_urls(url, proxy) != 0 || client.GetBuffer(nullptr, partBuffer, size, &length) != 0) {
+        // Received into the whole buffer, so that a body longer than the
+        // list says (up to the largest part) comes whole and tells of the
+        // list rather than failing as too long.
+        if (client.set_urls(url, proxy) != 0 || client.GetBuffer(nullptr, partBuffer, bufferSize, &length) != 0) {
             LogEvent("part %s: try %d failed (%s)", name, failures + 1, client.last_failure());
             // Trying again cannot change a certificate.
             if (CertificateFailed()) return Failed;
+            listAgain = listDoubt.TryFailed(false);
             continue;
         }
         // A connection that ends early looks like a complete body to the
@@ -611,15 +637,18 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         // sum tell, and either being wrong is a failed try.
         if (length != size) {
             LogEvent("part %s: try %d failed (%d of %d bytes)", name, failures + 1, length, size);
+            listAgain = listDoubt.TryFailed(true);
             continue;
         }
         if (Sum32(partBuffer, size) != sum) {
             LogEvent("part %s: try %d failed (the sum does not match the part list)", name, failures + 1);
+            listAgain = listDoubt.TryFailed(true);
             continue;
         }
         // Only a checked part reaches the disk, where a later run finds it.
         if (!WriteWholePart(partPath, partBuffer, size)) {
             LogEvent("part %s: try %d failed (it cannot be written to the disk)", name, failures + 1);
+            listAgain = listDoubt.TryFailed(false);
             continue;
         }
         ++partsFetched;
@@ -628,7 +657,66 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
     }
 }
 
+// Whether two files hold the same bytes (false when either cannot be read).
+bool SameFileBytes(const char* pathA, const char* pathB) {
+    FILE* a = std::fopen(pathA, "rb");
+    FILE* b = a ? std::fopen(pathB, "rb") : nullptr;
+    bool same = a && b;
+    char blockA[4096], blockB[4096];
+    while (same) {
+        size_t n = std::fread(blockA, 1, sizeof blockA, a);
+        size_t m = std::fread(blockB, 1, sizeof blockB, b);
+        same = n == m && std::memcmp(blockA, blockB, n) == 0;
+        if (n == 0) break;
+    }
+    if (a) std::fclose(a);
+    if (b) std::fclose(b);
+    return same;
+}
+
+Worker::Outcome Worker::FetchPartListAgain(const char* partName) {
+    listDoubt.ListFetched();
+    LogEvent("part %s: its bytes came whole and disagreed with the part list %d times in a row; the part list is fetched again",
+             partName, kSumFailuresBeforeListAgain);
+    char listPath[300];
+    char freshPath[300];
+    LocalPath(listPath, sizeof listPath, kPartList);
+    LocalPath(freshPath, sizeof freshPath, "pkginfo.new");
+    // Through the proxy that reached the list, into a file of its own: the
+    // list in use stays whole whatever comes.
+    HttpSettings& shared = SharedHttpSettings;
+    FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, kPartList);
+    bool reached = TryPartList(freshPath, "the settings that reached it before");
+    if (reached && !SameFileBytes(listPath, freshPath) &&
+        MoveFileExA(freshPath, listPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        LogEvent("part list of %s: it changed on the server; the parts start over with it", remotePath);
+        return ListChanged;
+    }
+    DeleteFileA(freshPath);
+    if (reached) LogEvent("part list of %s: unchanged", remotePath);
+    // TryPartList read what came; the list in use is read back.
+    return list.Load(listPath) == 0 ? Done : Failed;
+}
+
 Worker::Outcome Worker::FetchParts() {
+    // A part list that changed on the server starts the parts over: the
+    // file is written anew from its start with the new list, the parts
+    // already on the disk taken again where their sums still agree.
+    for (;;) {
+        Outcome outcome = JoinParts();
+        if (outcome != ListChanged) return outcome;
+        // Parts kept on the disk before count again as they are found.
+        partsPresent = 0;
+        joiner.Stop();
+        FreeBuffers();
+        if (output) std::fclose(output);
+        output = std::fopen(localFile, "wb");
+        if (!output) return Failed;
+        std::setvbuf(output, nullptr, _IONBF, 0);
+    }
+}
+
+Worker::Outcome Worker::JoinParts() {
     char listPath[300];
     LocalPath(listPath, sizeof listPath, kPartList);
     if (list.Load(listPath) != 0) return Failed;

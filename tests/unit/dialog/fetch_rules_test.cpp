@@ -87,3 +87,28 @@ TEST(ShortcutArguments, ProxySwitchFollowsTheFlag) {
 }
 
 }  // namespace
+
+// A part list is fetched again only after a run of tries whose bytes came
+// whole and failed their sum; any other failure breaks the run, a new part
+// starts a new one, and the fetches again are bounded for the whole fetch.
+TEST(PartListDoubt, OnlyWholePartsFailingTheirSumInARowAndBounded) {
+    PartListDoubt doubt;
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_TRUE(doubt.TryFailed(true));
+    doubt.ListFetched();
+    // A cut body between them breaks the run; so does the next part.
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_FALSE(doubt.TryFailed(false));
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_FALSE(doubt.TryFailed(true));
+    doubt.NextPart();
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_FALSE(doubt.TryFailed(true));
+    EXPECT_TRUE(doubt.TryFailed(true));
+    doubt.ListFetched();
+    EXPECT_EQ(kMostPartListFetchesAgain, doubt.fetches_again());
+    // Spent: the tries go on without the list fetched again.
+    for (int i = 0; i < 10; ++i) EXPECT_FALSE(doubt.TryFailed(true));
+}

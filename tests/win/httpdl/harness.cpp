@@ -429,7 +429,9 @@ void ScriptedServer::Handle(SOCKET s) {
     for (const std::string& p : windowsLogin) windows |= p == path;
     windows &= request.find("\r\nAuthorization: ") == std::string::npos;
     if (action == Hold) ++held;
+    int count = counts[path];
     LeaveCriticalSection(&lock);
+    if (onRequest) onRequest(path, count);
 
     if (windows) {
         const char reply[] = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Negotiate\r\n"
@@ -468,8 +470,10 @@ void ScriptedServer::Handle(SOCKET s) {
     std::string body = ReadFileBytes(file);
     // Whole, but with its first byte changed: only the part's sum tells.
     if (action == Damaged && !body.empty()) body[0] = static_cast<char>(body[0] ^ 0x5A);
-    const char header[] = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
-    SendAll(s, header, sizeof header - 1);
+    std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n";
+    if (action == CutAnnounced) header += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    header += "\r\n";
+    SendAll(s, header.data(), header.size());
     if (action == Trickle) {
         size_t sent = body.size() < 4096 ? body.size() : 4096;
         if (send(s, body.data(), static_cast<int>(sent), 0) != static_cast<int>(sent)) sent = body.size() + 1;
@@ -484,7 +488,8 @@ void ScriptedServer::Handle(SOCKET s) {
             return;
         }
     } else {
-        SendAll(s, body.data(), action == CutShort ? body.size() / 2 : body.size());
+        bool cut = action == CutShort || action == CutAnnounced;
+        SendAll(s, body.data(), cut ? body.size() / 2 : body.size());
     }
     CloseGracefully(s);
 }

@@ -79,7 +79,9 @@ class ScriptedServer {
 public:
     // Trickle: the header and the first 4 KiB at once, then the rest in
     // pieces of 512 bytes 20 ms apart (a slow server); Release ends it.
-    enum Action { Serve, CutShort, Unavailable, Hold, Trickle, Damaged };
+    // CutShort ends the body halfway with no length announced; CutAnnounced
+    // the same after a Content-Length of the whole body.
+    enum Action { Serve, CutShort, Unavailable, Hold, Trickle, Damaged, CutAnnounced };
     explicit ScriptedServer(const std::string& root);
     ~ScriptedServer();
     bool Start();
@@ -91,6 +93,10 @@ public:
     // Requests for `path` without any Authorization header get a 401 that
     // asks for a Windows login (Negotiate, NTLM).
     void RequireWindowsLogin(const std::string& path);
+    // Called on the connection's thread with each request's path and how
+    // many requests that path has had, before the answer is read from the
+    // disk: a test changes the site there. Set before the fetch begins.
+    std::function<void(const std::string& path, int count)> onRequest;
     // Lets held replies go.
     void Release();
     int Requests(const std::string& path);

@@ -131,3 +131,58 @@ TEST_F(PartChecks, PartListCutShortIsFetchedAgain) {
                              "with a direct connection (no proxy): reached"}))
         << log.text;
 }
+
+// A part list and a part whose bodies end short of their Content-Length
+// are failed tries, never taken as whole: each is fetched again.
+TEST_F(PartChecks, BodiesShortOfTheirLengthAreFetchedAgain) {
+    RunLogLines log;
+    Open(site);
+    server->Script(Url("pkginfo.txt"), {ScriptedServer::CutAnnounced});
+    server->Script(PartUrl(1), {ScriptedServer::CutAnnounced});
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(2, server->Requests(Url("pkginfo.txt")));
+    EXPECT_EQ(2, server->Requests(PartUrl(1)));
+    EXPECT_TRUE(log.InOrder({"with the component's own settings (no proxy): failed: ", "bytes short of its",
+                             "with a direct connection (no proxy): reached",
+                             "part file001.bin: try 1 failed (", "bytes short of its 16384"}))
+        << log.text;
+}
+
+// A part list replaced on the server while a fetch runs: a part of the new
+// version fails the old list's sum with every byte there, and after three
+// such tries the list is fetched again; the parts start over with the new
+// list, those on the disk that still agree taken from there. A part damaged
+// on the server with its list unchanged has the list fetched again once
+// more, to no effect, and is then tried on within the same bound.
+TEST_F(PartChecks, PartListChangedOnTheServerIsFetchedAgain) {
+    RunLogLines log;
+    std::string changed = data;
+    changed[kPart + 5] = static_cast<char>(changed[kPart + 5] ^ 0x33);
+    Layout next;
+    ASSERT_TRUE(Publish(layout.name + "-next", changed, kPart, &next));
+    ASSERT_NE(ReadPartList(layout), ReadPartList(next));
+    // The new version arrives once the old list was read.
+    server->onRequest = [&](const std::string& path, int count) {
+        if (path != PartUrl(0) || count != 1) return;
+        for (const char* name : {"\\pkginfo.txt", "\\file001.bin"})
+            CopyFileA((next.dir + name).c_str(), (layout.dir + name).c_str(), FALSE);
+    };
+    server->Script(PartUrl(2), {ScriptedServer::Damaged, ScriptedServer::Damaged, ScriptedServer::Damaged});
+    Open(site);
+    ASSERT_EQ(0, Fetch(layout.name)) << log.Text();
+    EXPECT_EQ(changed, ReadFileBytes(Target()));
+    EXPECT_EQ(3, server->Requests(Url("pkginfo.txt")));
+    EXPECT_EQ(1, server->Requests(PartUrl(0)));
+    EXPECT_EQ(4, server->Requests(PartUrl(1)));
+    EXPECT_EQ(4, server->Requests(PartUrl(2)));
+    EXPECT_EQ(1, server->Requests(PartUrl(3)));
+    EXPECT_FALSE(FileExists(local + "\\pkginfo.new"));
+    EXPECT_TRUE(log.InOrder({"part file001.bin: try 3 failed (the sum does not match the part list)",
+                             "part file001.bin: its bytes came whole and disagreed with the part list 3 times in a row",
+                             "with the settings that reached it before (no proxy): reached",
+                             "it changed on the server; the parts start over with it",
+                             "part file002.bin: try 3 failed (the sum", "the part list is fetched again",
+                             ": unchanged", ": complete; parts: "}))
+        << log.text;
+}
