@@ -16,12 +16,22 @@ CertificateVerdict JudgeCertificate(uint32_t chainErrors, uint32_t policyError, 
     case kPolicyNameMismatch:
         verdict.failure = TlsWrongName;
         return verdict;
+    // A chain engine may know a revocation before it is asked (from lists it
+    // keeps): revoked is revoked, and is named as such.
+    case kPolicyRevoked:
+    case kPolicyCertRevoked:
+        verdict.failure = TlsRevoked;
+        return verdict;
     default:
         verdict.failure = TlsNotTrusted;
         return verdict;
     }
     if (chainErrors & kTrustIsNotTimeValid) {
         verdict.failure = TlsExpired;
+        return verdict;
+    }
+    if (chainErrors & kTrustIsRevoked) {
+        verdict.failure = TlsRevoked;
         return verdict;
     }
     if (chainErrors) {

@@ -15,6 +15,8 @@ const uint32_t kTrustOfflineRevocation = 0x01000000;
 // The policy's errors that matter here.
 const uint32_t kPolicyExpired = 0x800B0101;
 const uint32_t kPolicyNameMismatch = 0x800B010F;
+const uint32_t kPolicyRevoked = 0x80092010;      // the cryptography's "revoked"
+const uint32_t kPolicyCertRevoked = 0x800B010C;  // the trust provider's "revoked"
 
 struct CertificateVerdict {
     TlsFailure failure;        // TlsNone when the certificate is accepted
@@ -24,7 +26,8 @@ struct CertificateVerdict {
 // The verdict from two chains the system built for the same certificate:
 // one without revocation, whose error bits and SSL policy error decide
 // trust, dates and name (the policy's error first: expired, another name,
-// any other not trusted; then any error bit of the chain), and one with
+// any other not trusted, a revocation the system found on its own revoked;
+// then any error bit of the chain), and one with
 // the revocation of every certificate but the root, whose revocation bits
 // decide the rest: a certificate revoked anywhere in the chain is refused;
 // revocation that could not be determined (no information, or its server

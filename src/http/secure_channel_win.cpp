@@ -345,7 +345,8 @@ int SchannelChannel::CheckCertificate() {
     policy.cbSize = sizeof policy;
     BOOL checked = tls->verifyPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policy);
     DWORD chainErrors = chain->TrustStatus.dwErrorStatus;
-    tls->freeChain(chain);
+    // Kept to name a certificate this chain already knows to be revoked.
+    PCCERT_CHAIN_CONTEXT first = chain;
     chain = nullptr;
 
     // Revocation only for a certificate good in every other way: its
@@ -358,6 +359,7 @@ int SchannelChannel::CheckCertificate() {
             !chain) {
             std::snprintf(details, sizeof details, "no chain built for revocation (error %lu)",
                           static_cast<unsigned long>(GetLastError()));
+            tls->freeChain(first);
             tls->freeCert(certificate);
             return Fail(TlsNotTrusted);
         }
@@ -369,12 +371,13 @@ int SchannelChannel::CheckCertificate() {
                   checked ? "said" : "failed", static_cast<unsigned long>(policy.dwError),
                   static_cast<unsigned long>(chainErrors), static_cast<unsigned long>(revocationErrors));
     if (verdict.failure == TlsRevoked) {
-        NameRefused(chain, CERT_TRUST_IS_REVOKED);
+        NameRefused(chain ? chain : first, CERT_TRUST_IS_REVOKED);
         EnterCriticalSection(&g_revokedLock);
         g_revoked.Remember(leaf, leafSize, refused);
         LeaveCriticalSection(&g_revokedLock);
     }
     if (chain) tls->freeChain(chain);
+    tls->freeChain(first);
 
     if (!checked) return Fail(TlsNotTrusted);
     if (verdict.failure != TlsNone) return Fail(verdict.failure);

@@ -243,7 +243,11 @@ TEST(CertificateVerdict, TrustDatesNameThenRevocation) {
     EXPECT_EQ(P(TlsNotTrusted, RevocationChecked), judge(0x10, 0x800B0110, 0));  // not for servers
     EXPECT_EQ(P(TlsExpired, RevocationChecked), judge(kTrustIsNotTimeValid, 0, 0));
     EXPECT_EQ(P(TlsNotTrusted, RevocationChecked), judge(0x10000, 0, 0));  // a policy that missed a partial chain
-    // Revoked anywhere in the chain: refused, whatever else is unknown.
+    // Revoked anywhere in the chain: refused, whatever else is unknown, also
+    // when the first chain or its policy knew it without being asked.
+    EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(kTrustIsRevoked, kPolicyRevoked, 0));
+    EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(kTrustIsRevoked, kPolicyCertRevoked, 0));
+    EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(kTrustIsRevoked, 0, 0));
     EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(0, 0, kTrustIsRevoked));
     EXPECT_EQ(P(TlsRevoked, RevocationChecked), judge(0, 0, kTrustIsRevoked | kTrustRevocationUnknown));
     // Unknown or out of reach: accepted, and told.
