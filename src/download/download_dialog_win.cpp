@@ -33,6 +33,9 @@ const int kStatusId = IDC_STATUS;
 const int kQuitId = IDC_QUIT;
 const int kSuspendId = IDC_SUSPEND;
 const UINT_PTR kProgressTimerId = 1;
+// Fetches of a file the transport cannot check itself (FTP), refused by its
+// pin, before the component is given up.
+const int kPinnedFileTries = 3;
 
 
 void OnSetupDescription(const char* infPath, void* context) {
@@ -65,6 +68,9 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       currentIndex(-1),
       currentComponent(nullptr),
       fileCursor(nullptr),
+      fileNumber(0),
+      filePinned(PinNone),
+      pinFailures(0),
       connectPending(0),
       totalBytes(0),
       usesNetwork(0),
@@ -266,6 +272,7 @@ int DownloadDialog::NextComponent() {
         const char* inf = currentComponent->infPath;
         ReadSetting(section, SetupKeyName(KeyFiles), "", fileList, sizeof fileList, inf);
         fileCursor = fileList;
+        fileNumber = 0;
         // A file is written where its name says, inside the download
         // folder only: a name leading elsewhere fails the component.
         if (!AreFileNamesSafe(fileList)) {
@@ -302,6 +309,8 @@ int DownloadDialog::NextFile() {
                 }
             }
             CopyTruncated(currentFile, static_cast<int>(sizeof currentFile), name);
+            ++fileNumber;
+            pinFailures = 0;
         }
         GetSourcePath(currentComponent, currentFile, path, sizeof path);
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
@@ -337,12 +346,59 @@ int DownloadDialog::NextFile() {
                         sizeof remotePath);
         GetSourcePath(currentComponent, "tmp.tmp", path, sizeof path);
         fetchStartTick = GetTickCount();
-        LogEvent("fetching %s from %s (%s)", currentFile, siteName, remotePath);
+        ReadFilePin(transport);
+        LogEvent("fetching %s from %s (%s)%s", currentFile, siteName, remotePath,
+                 filePinned == PinNone ? "" : ", pinned");
         if (transport->Fetch(remotePath, path)) return 1;
         LogEvent("fetch of %s cannot start", currentFile);
     }
     PostDone(1);
     return 0;
+}
+
+void DownloadDialog::ReadFilePin(Downloader* transport) {
+    const char* section = currentComponent->section;
+    const char* inf = currentComponent->infPath;
+    char numberedKey[40], numbered[200], plain[200];
+    NumberedKeyName(KeyFileSha256Nth, fileNumber, numberedKey, sizeof numberedKey);
+    ReadSetting(section, numberedKey, "", numbered, sizeof numbered, inf);
+    ReadSetting(section, SetupKeyName(KeyFileSha256), "", plain, sizeof plain, inf);
+    filePinned = ReadPin(numbered, plain, fileNumber, filePin);
+    if (filePinned == PinMalformed) {
+        // Nothing matches it: the file is refused rather than taken unchecked.
+        LogEvent("component %s: the fingerprint pinned for %s is not 64 hexadecimal digits",
+                 currentComponent->section, currentFile);
+        std::memset(filePin, 0, sizeof filePin);
+    }
+    // Over HTTP the worker checks the part list against it; a malformed pin
+    // is handed on as one that nothing matches.
+    const bool http = transport == httpTransport;
+    transport->SetFingerprint(http && filePinned != PinNone ? filePin : nullptr);
+}
+
+bool DownloadDialog::FileMatchesPin(const char* temporary) {
+    if (filePinned == PinNone || CurrentTransport() == httpTransport) return true;
+    unsigned char digest[kSha256Size];
+    if (filePinned == PinGiven && Sha256OfFile(temporary, digest) && SameDigest(digest, filePin)) return true;
+    DeleteFileA(temporary);
+    LogEvent("fetch of %s from %s: try %d failed: it %s", currentFile, siteName, pinFailures + 1,
+             "does not match the fingerprint in the setup");
+    if (++pinFailures < kPinnedFileTries) {
+        // The same file again, over the connection that is open.
+        connectPending = 1;
+        NextFile();
+        return false;
+    }
+    FingerprintFailed();
+    return false;
+}
+
+void DownloadDialog::FingerprintFailed() {
+    LogEvent("fetch of %s failed: it does not match the fingerprint in the setup; nothing of it is installed",
+             currentFile);
+    SetStatusFromString(IDS_FINGERPRINT_MISMATCH, currentFile, siteName);
+    PostDone(1);
+    SetCurrentState(DownloadError);
 }
 
 void DownloadDialog::PostDone(int failed) {
@@ -461,6 +517,10 @@ void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
         SetCurrentState(DownloadError);
         return;
     }
+    if (error == kFetchFingerprintMismatch) {
+        FingerprintFailed();
+        return;
+    }
     if (error) {
         LogEvent("fetch of %s failed (error %d%s)", currentFile, static_cast<int>(error),
                  error == 5 ? ", disk full" : "");
@@ -473,6 +533,7 @@ void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
     char temporary[MAX_PATH];
     GetSourcePath(currentComponent, currentFile, target, sizeof target);
     GetSourcePath(currentComponent, "tmp.tmp", temporary, sizeof temporary);
+    if (!FileMatchesPin(temporary)) return;
     CreateParentDirectories(target);
     if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         char figures[100];

@@ -38,6 +38,11 @@ public:
     Component* currentComponent;
     char fileList[300];
     char* fileCursor;
+    int fileNumber;   // of currentFile in the component's "files", from 1
+    // The pin of currentFile, read when its fetch starts.
+    int filePinned;   // a PinRead
+    unsigned char filePin[kSha256Size];
+    int pinFailures;  // fetches of currentFile its pin refused
     char currentFile[260];
     char remoteDir[260];
     char siteName[80];
@@ -82,6 +87,12 @@ private:
     void OnProgress(WPARAM wParam, LPARAM lParam);
     void ShowProgress();
     void OnFileDone(WPARAM error, LPARAM detail);
+    // Reads the pin of currentFile and hands it to the transport.
+    void ReadFilePin(Downloader* transport);
+    // False (and the run stopped) when a file the transport could not
+    // check itself does not match its pin, or its fetch is tried again.
+    bool FileMatchesPin(const char* temporary);
+    void FingerprintFailed();
     void OnQuit();
     // The completion step's view of the run.
     void HideRunWindow() override;

@@ -27,8 +27,14 @@ void CopyHostEntry(char* to, const char* from) {
 
 Downloader::Downloader()
     : notifyWindow(nullptr), lookupHandle(nullptr), hostResolved(0), lookupBuffer(nullptr),
-      bufferOwner(nullptr) {
+      bufferOwner(nullptr), pinned(0) {
     hostEntry[0] = 0;
+    std::memset(pin, 0, sizeof pin);
+}
+
+void Downloader::SetFingerprint(const unsigned char* digest) {
+    pinned = digest != nullptr;
+    if (digest) std::memcpy(pin, digest, sizeof pin);
 }
 
 Downloader::~Downloader() {

@@ -4,6 +4,7 @@
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
+#include "http/sha256.h"
 #include "ui/window_win.h"
 
 class Downloader : public WindowBase {
@@ -29,7 +30,14 @@ public:
     // Starts WSAAsyncGetHostByName for `name`; 1 when started, 0 when not.
     int ResolveHost(const char* name);
 
+    // The fingerprint the file of the next Fetch must have (over HTTP, its
+    // part list as served); null for none. The transport that can check it
+    // does; the dialog checks the others' files.
+    void SetFingerprint(const unsigned char* digest);
+
     HWND notifyWindow;
+    int pinned;
+    unsigned char pin[kSha256Size];
     // The host entry of the last lookup that ended without error, copied
     // here on "dli1" before a subclass sees the message.
     char hostEntry[MAXGETHOSTSTRUCT];

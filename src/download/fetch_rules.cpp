@@ -2,6 +2,8 @@
 #include "download/fetch_rules.h"
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "http/http_url.h"
@@ -41,6 +43,40 @@ void SiteHost(const char* site, char* out, int size) {
     IAD_URL url(site ? site : "");
     int used = 0;
     Append(out, size, &used, url.host ? url.host : "");
+}
+
+PinRead ReadPin(const char* numbered, const char* plain, int number, unsigned char digest[kSha256Size]) {
+    const char* value = numbered && numbered[0] ? numbered : number == 1 && plain ? plain : "";
+    if (!value[0]) return PinNone;
+    unsigned char parsed[kSha256Size];
+    if (!ParseSha256Hex(value, parsed)) return PinMalformed;
+    std::memcpy(digest, parsed, kSha256Size);
+    return PinGiven;
+}
+
+bool Sha256OfFile(const char* path, unsigned char digest[kSha256Size]) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    Sha256 sha;
+    static const size_t kPiece = 64 * 1024;
+    char* piece = static_cast<char*>(std::malloc(kPiece));
+    if (!piece) {
+        std::fclose(f);
+        return false;
+    }
+    size_t n;
+    while ((n = std::fread(piece, 1, kPiece, f)) > 0) sha.update(piece, n);
+    const bool read = !std::ferror(f);
+    std::free(piece);
+    std::fclose(f);
+    if (read) sha.final(digest);
+    return read;
+}
+
+bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha256Size]) {
+    unsigned char differ = 0;
+    for (int i = 0; i < kSha256Size; ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return differ == 0;
 }
 
 int ShownKilobytes(long long bytes) {

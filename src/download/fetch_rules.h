@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/status_text.h"
+#include "http/sha256.h"
 
 // Remote path handed to a transport's Fetch: the component's directory,
 // "/" when it is not empty, and for FTP the file's own name. Over HTTP the
@@ -19,6 +20,23 @@ int CertificateMessageId(int reason);
 // The host of a site text ("https://host:port/dir", "host/dir"), cut to
 // the buffer.
 void SiteHost(const char* site, char* out, int size);
+
+// The "dl4" report of a fetch whose part list (or file) never matched the
+// fingerprint the setup description pins for it.
+const int kFetchFingerprintMismatch = 7;
+// What the setup description pins for file `number` (from 1) of a
+// component: `numbered` is its "sha256_<number>" value, `plain` its
+// "sha256" value, which pins the first file where no numbered key does.
+enum PinRead { PinNone, PinGiven, PinMalformed };
+// PinGiven with the digest; PinMalformed for a value that is no
+// fingerprint, which nothing matches (a fetch is never left unchecked
+// because a pin was mistyped); PinNone leaves the digest untouched.
+PinRead ReadPin(const char* numbered, const char* plain, int number, unsigned char digest[kSha256Size]);
+// The SHA-256 of a file's bytes as they are on the disk; false when it
+// cannot be read to its end.
+bool Sha256OfFile(const char* path, unsigned char digest[kSha256Size]);
+// Whether two digests are the same.
+bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha256Size]);
 
 // Kilobytes a status text shows for a byte count: (bytes + 511) / 1024, cut
 // to what "%d" prints.

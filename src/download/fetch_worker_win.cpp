@@ -1,7 +1,8 @@
 // The fetch worker: reaches a component's part list through the first proxy
 // arrangement that works, then fetches the parts that are not already
-// present with the right sum, checks each against its sum as it arrives,
-// joins them into the local file and checks the total sum. A part that
+// present with the right sums, checks each against its sums as it arrives
+// (the 32-bit one, and the SHA-256 where the list gives strong sums), joins
+// them into the local file and checks the whole file's sums. A part that
 // keeps failing is given up after a bounded number of tries. It reports
 // with "dl2", "dl3" and "dl4" and heeds the pause and stop requests between
 // parts. It reads and writes only its shared state block, never the
@@ -32,6 +33,7 @@
 
 namespace {
 const char kPartList[] = "pkginfo.txt";
+const char kPinMismatch[] = "does not match the fingerprint in the setup";
 
 // The proxies that asked for Basic during this run: every later fetch sends
 // them the credentials with its first request. Workers of the process run
@@ -82,7 +84,9 @@ bool FindBrowserProxy(char* address, int addressSize, char* port, int portSize) 
 // the joiner is done with the one before, and fills the other meanwhile.
 class Joiner {
 public:
-    Joiner() : output(nullptr), thread(nullptr), ready(nullptr), idle(nullptr), quit(false), failed(false) {
+    Joiner()
+        : output(nullptr), thread(nullptr), ready(nullptr), idle(nullptr), quit(false), failed(false),
+          strong(false) {
         digest.init();
     }
     ~Joiner() { Stop(); }
@@ -90,10 +94,13 @@ public:
     Joiner& operator=(const Joiner&) = delete;
 
     // Without a thread (none could be made) each part is joined at once.
-    // Each start begins a new file and a new sum.
-    void Start(FILE* file) {
+    // Each start begins a new file and new sums; with `strongSums` the
+    // joined file's SHA-256 is taken as well.
+    void Start(FILE* file, bool strongSums) {
         output = file;
         digest.init();
+        strong = strongSums;
+        strongDigest.init();
         failed = false;
         quit = false;
         ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -135,6 +142,7 @@ public:
         ready = idle = nullptr;
     }
     uint32_t Sum32() { return digest.sum32(); }
+    void Sha256Final(unsigned char out[kSha256Size]) { strongDigest.final(out); }
 
 private:
     static DWORD WINAPI Main(LPVOID self) {
@@ -149,6 +157,7 @@ private:
     void JoinPart() {
         if (failed) return;
         digest.update(part, static_cast<unsigned>(partSize));
+        if (strong) strongDigest.update(part, static_cast<size_t>(partSize));
         if (std::fwrite(part, 1, static_cast<size_t>(partSize), output) != static_cast<size_t>(partSize))
             failed = true;
     }
@@ -160,6 +169,8 @@ private:
     volatile bool quit;
     volatile bool failed;
     IAD_MD5 digest;
+    bool strong;
+    Sha256 strongDigest;
     const char* part = nullptr;
     int partSize = 0;
 };
@@ -260,6 +271,8 @@ private:
     char localFile[260];
     char directory[260];
     int certificateFailure = 0;  // a TlsFailure about the certificate, or 0
+    // The last part list reached was refused by the setup's fingerprint.
+    bool pinRefused = false;
     char certificateHost[256] = "";
     int revocationNoted = RevocationChecked;
     // The component's own settings as the transport had them when the
@@ -325,10 +338,21 @@ void Worker::Pause(int milliseconds) {
 bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     bool addressed = client.set_urls(url, proxy) == 0;
     bool reached = addressed && client.GetFile(nullptr, listPath) == 0;
+    // A pinned list is taken only as the publisher pinned it: the bytes as
+    // served, before anything in them is believed.
+    pinRefused = false;
+    if (reached && state->pinned) {
+        unsigned char served[kSha256Size];
+        if (!Sha256OfFile(listPath, served) || !SameDigest(served, state->pin)) {
+            reached = false;
+            pinRefused = true;
+            DeleteFileA(listPath);
+        }
+    }
     // A list that does not read whole is a failed fetch, tried again like
     // any other: taken as it is, its parts would fail their sums.
     char cut[80] = "";
-    if (reached && (list.Load(listPath) != 0 || !PartListWhole(list, cut, sizeof cut))) {
+    if (reached && !pinRefused && (list.Load(listPath) != 0 || !PartListWhole(list, cut, sizeof cut))) {
         reached = false;
         if (!cut[0]) std::snprintf(cut, sizeof cut, "it cannot be read back");
     }
@@ -346,11 +370,12 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
             AppendTruncated(login, sizeof login, ProxySchemeName(scheme));
         }
     }
-    const char* why = reached ? ""
-                      : cut[0]  ? "the part list is not whole: "
+    const char* why = reached      ? ""
+                      : pinRefused ? kPinMismatch
+                      : cut[0]     ? "the part list is not whole: "
                       : addressed ? client.last_failure()
                                   : "no host in the address";
-    const char* detail = reached ? "" : cut[0] ? cut : TlsFailureText(client.tls_failure());
+    const char* detail = reached || pinRefused ? "" : cut[0] ? cut : TlsFailureText(client.tls_failure());
     // The list's address as the parser reads the site, without any user
     // information the site text may carry.
     char shown[1400];
@@ -541,8 +566,16 @@ Worker::Outcome Worker::ReachPartList() {
         CertificateFailed();
         // A part list that cannot be had is given up like a part.
         if (++failures >= state->tries) {
-            LogEvent("part list %s%s: given up after %d tries", remotePath, kPartList, failures);
+            LogEvent("part list %s%s: given up after %d tries%s%s", remotePath, kPartList, failures,
+                     pinRefused ? ": it " : "", pinRefused ? kPinMismatch : "");
             return Failed;
+        }
+        // The arrangement reached the site; another one would bring the
+        // same list. The same one is tried again after a pause.
+        if (pinRefused) {
+            Pause(PartRetryDelayMs(failures));
+            WaitWhilePaused();
+            continue;
         }
         attempt = NextProxyAttempt(attempt);
     }
@@ -614,7 +647,10 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
             return Failed;
         }
         uint32_t sum = static_cast<uint32_t>(expected);
-        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum) {
+        // A part on the disk was checked when it came, but the disk is not
+        // ours alone: it is checked again, strongly where the list can.
+        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum &&
+            CheckStrongSumOf(list, name, partBuffer, static_cast<size_t>(size)) != StrongSumDiffers) {
             if (failures == 0) ++partsPresent;
             else ++partsFetched;  // written whole by a try that failed afterwards
             return Done;
@@ -642,6 +678,13 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         }
         if (Sum32(partBuffer, size) != sum) {
             LogEvent("part %s: try %d failed (the sum does not match the part list)", name, failures + 1);
+            listAgain = listDoubt.TryFailed(true);
+            continue;
+        }
+        // Other bytes with the same 32-bit sum are cheap to make; the
+        // strong sum is what tells a forged part.
+        if (CheckStrongSumOf(list, name, partBuffer, static_cast<size_t>(size)) == StrongSumDiffers) {
+            LogEvent("part %s: try %d failed (the SHA-256 does not match the part list)", name, failures + 1);
             listAgain = listDoubt.TryFailed(true);
             continue;
         }
@@ -728,7 +771,7 @@ Worker::Outcome Worker::JoinParts() {
         buffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
         if (!buffer) return Failed;
     }
-    joiner.Start(output);
+    joiner.Start(output, plan.strongSums != 0);
 
     char name[32];
     for (int n = 0; n < plan.count; ++n) {
@@ -761,6 +804,14 @@ Worker::Outcome Worker::JoinParts() {
                  static_cast<uint32_t>(expected));
         return Failed;
     }
+    if (plan.strongSums) {
+        unsigned char whole[kSha256Size];
+        joiner.Sha256Final(whole);
+        if (CheckStrongSum(list, kSha256TotalKey, whole) != StrongSumMatches) {
+            LogEvent("%s: the joined parts do not match the SHA-256 total of the part list", remotePath);
+            return Failed;
+        }
+    }
     return Done;
 }
 
@@ -786,7 +837,9 @@ int Worker::Run() {
     case Stopped:
         return 0;
     default:
-        if (certificateFailure)
+        if (pinRefused)
+            Report(msgDl4, kFetchFingerprintMismatch, 0);
+        else if (certificateFailure)
             Report(msgDl4, kFetchCertificateFailed, certificateFailure);
         else
             Report(msgDl4, 4, 0);

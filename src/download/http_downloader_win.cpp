@@ -153,6 +153,8 @@ int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
     CloseIfOpen(&workerThread);
     CopyTruncated(state->remotePath, sizeof state->remotePath, remotePath);
     CopyTruncated(state->localFile, sizeof state->localFile, localFile);
+    state->pinned = pinned;
+    std::memcpy(state->pin, pin, sizeof state->pin);
     state->notifyWindow = notifyWindow;
 
     FetchWorkerStart* start = new (std::nothrow) FetchWorkerStart;

@@ -26,6 +26,9 @@ struct HttpTransferState {
     // The settings dialog the worker shows, null when none: a transport
     // that goes away cancels it rather than leave it to a session that ended.
     HWND volatile settingsDialog;
+    // The part list must have this SHA-256 when `pinned`.
+    int pinned;
+    unsigned char pin[kSha256Size];
     HttpTimeouts timeouts;    // of the worker's HTTP client
     // The proxy auto-configuration script of the setup description, asked
     // before the browser's; empty for none.

@@ -218,6 +218,24 @@ bool PartListWhole(const LineFile& list, char* problem, int size) {
     return true;
 }
 
+StrongSumCheck CheckStrongSum(const LineFile& list, const char* key, const unsigned char digest[kSha256Size]) {
+    if (!list.FindSection(kSha256Section)) return StrongSumAbsent;
+    unsigned char listed[kSha256Size];
+    // A section that is there but says nothing usable for the key passes
+    // nothing: otherwise cutting a line would switch the check off.
+    if (list.GetSha256(key, listed) != 0) return StrongSumDiffers;
+    unsigned char differ = 0;
+    for (int i = 0; i < kSha256Size; ++i) differ |= static_cast<unsigned char>(listed[i] ^ digest[i]);
+    return differ ? StrongSumDiffers : StrongSumMatches;
+}
+
+StrongSumCheck CheckStrongSumOf(const LineFile& list, const char* key, const void* bytes, size_t size) {
+    if (!list.FindSection(kSha256Section)) return StrongSumAbsent;
+    unsigned char digest[kSha256Size];
+    Sha256Of(bytes, size, digest);
+    return CheckStrongSum(list, key, digest);
+}
+
 bool PartSizeFits(int size, int bufferSize) { return size >= 0 && size <= bufferSize; }
 
 void FormatSiteUrl(char* out, int size, const char* user, const char* password,

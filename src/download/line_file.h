@@ -76,6 +76,15 @@ void ReadPartPlan(const LineFile& list, PartPlan* plan);
 // by a connection that ended early without saying how long the list was)
 // fails this and is fetched again; `problem` then says what is missing.
 bool PartListWhole(const LineFile& list, char* problem, int size);
+// How bytes compare with the strong sum the list gives for `key` (a part
+// name, or kSha256TotalKey for the joined file).
+enum StrongSumCheck {
+    StrongSumAbsent,   // the list has no [sha256] section: only the 32-bit sums count
+    StrongSumMatches,
+    StrongSumDiffers,  // other bytes, or a list with the section but no good line for the key
+};
+StrongSumCheck CheckStrongSum(const LineFile& list, const char* key, const unsigned char digest[kSha256Size]);
+StrongSumCheck CheckStrongSumOf(const LineFile& list, const char* key, const void* bytes, size_t size);
 // Every part must fit the buffer that the first non-zero part sizes; a
 // negative size fits nothing.
 bool PartSizeFits(int size, int bufferSize);

@@ -78,3 +78,4 @@
 #define IDS_PROXY_LOGIN_WINDOWS 620  // the proxy asked for a Windows login
 #define IDS_PROXY_LOGIN_BASIC 621
 #define IDS_CERT_REVOKED 622  // a certificate of the site's chain was revoked
+#define IDS_FINGERPRINT_MISMATCH 623  // a fetched file is not the one the setup pins

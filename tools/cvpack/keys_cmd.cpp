@@ -58,9 +58,10 @@ const KeyWords kWords[] = {
     {KeyRegistry, "a registry section imported in round `n`: `Section` or `Section@file.inf`", "none",
      "section"},
     {KeyInstall, "an action line run last in round `n`", "none", "action line"},
-    {KeyFileSha256, "fingerprint of the part list (`http`) or of the file; checked by `cvpack check` only, "
-                    "the program does not read it", "none", "64 hex digits (SHA-256)"},
-    {KeyFileSha256Nth, "fingerprint of the n-th file of `files`; checked by `cvpack check` only", "none",
+    {KeyFileSha256, "fingerprint of the first file: for `http` its part list as served, for `ftp` the file; "
+                    "a fetch that does not match is tried again, then the component fails; files of the "
+                    "other protocols are checked by `cvpack check` only", "none", "64 hex digits (SHA-256)"},
+    {KeyFileSha256Nth, "fingerprint of the n-th file of `files`, in place of `sha256` for the first", "none",
      "64 hex digits (SHA-256)"},
     {KeyMirrorSite, "a further site with the same files; checked by `cvpack check --online` only, the "
                     "program does not fetch from it", "none", "host"},

@@ -2,6 +2,7 @@
 // texts, shortcut arguments and site names.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -111,4 +112,50 @@ TEST(PartListDoubt, OnlyWholePartsFailingTheirSumInARowAndBounded) {
     EXPECT_EQ(kMostPartListFetchesAgain, doubt.fetches_again());
     // Spent: the tries go on without the list fetched again.
     for (int i = 0; i < 10; ++i) EXPECT_FALSE(doubt.TryFailed(true));
+}
+
+// A component's pins: sha256_<n> for file n, the plain sha256 for the first
+// file where no numbered key pins it. A value that is no fingerprint is a
+// pin nothing matches, never "no pin".
+TEST(Pins, NumberedKeyFirstPlainForTheFirstFileOnly) {
+    const std::string a(64, 'a'), b = std::string(63, 'B') + "0";
+    unsigned char digest[kSha256Size], expected[kSha256Size];
+    std::memset(digest, 0x5a, sizeof digest);
+    EXPECT_EQ(PinNone, ReadPin("", "", 1, digest));
+    EXPECT_EQ(PinNone, ReadPin(nullptr, nullptr, 1, digest));
+    EXPECT_EQ(PinNone, ReadPin("", a.c_str(), 2, digest));
+    EXPECT_EQ(0x5a, digest[0]);
+    ASSERT_EQ(PinGiven, ReadPin("", a.c_str(), 1, digest));
+    ASSERT_EQ(1, ParseSha256Hex(a.c_str(), expected));
+    EXPECT_TRUE(SameDigest(digest, expected));
+    ASSERT_EQ(PinGiven, ReadPin(b.c_str(), a.c_str(), 1, digest));
+    ASSERT_EQ(1, ParseSha256Hex(b.c_str(), expected));
+    EXPECT_TRUE(SameDigest(digest, expected));
+    expected[31] ^= 1;
+    EXPECT_FALSE(SameDigest(digest, expected));
+    ASSERT_EQ(PinGiven, ReadPin(b.c_str(), "", 3, digest));
+    for (const std::string& bad : {a.substr(1), a + "0", "sha256:" + a, a + " x", std::string(64, 'g')}) {
+        std::memset(digest, 0x5a, sizeof digest);
+        EXPECT_EQ(PinMalformed, ReadPin(bad.c_str(), a.c_str(), 1, digest)) << bad;
+        EXPECT_EQ(PinMalformed, ReadPin("", bad.c_str(), 1, digest)) << bad;
+        EXPECT_EQ(0x5a, digest[0]);
+    }
+}
+
+TEST(Pins, FileDigestIsThatOfItsBytes) {
+    const std::string path = ::testing::TempDir() + "pin_file.bin";
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 9));
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    unsigned char digest[kSha256Size], expected[kSha256Size];
+    ASSERT_TRUE(Sha256OfFile(path.c_str(), digest));
+    Sha256Of(bytes.data(), bytes.size(), expected);
+    EXPECT_TRUE(SameDigest(digest, expected));
+    std::remove(path.c_str());
+    std::memset(digest, 0x5a, sizeof digest);
+    EXPECT_FALSE(Sha256OfFile(path.c_str(), digest));
+    EXPECT_EQ(0x5a, digest[0]);
 }

@@ -225,6 +225,43 @@ TEST(PartPlan, OnlyAWholeListIsTaken) {
     EXPECT_TRUE(PartListWhole(f, problem, sizeof problem));
 }
 
+// Bytes against the list's strong sums: a list without them leaves the
+// 32-bit sums to decide; a list with them passes only the listed bytes, and
+// nothing for a key it has no good line for (a cut line must not turn the
+// check off).
+TEST(PartPlan, StrongSumsPassOnlyTheListedBytes) {
+    const std::string part = "the bytes of part zero", other = "the bytes of part zerO";
+    unsigned char digest[kSha256Size];
+    char hex[kSha256HexLength + 1];
+    Sha256Of(part.data(), part.size(), digest);
+    Sha256Hex(digest, hex);
+    LineFile plain, strong;
+    Load(plain, "[files]\nfile000.bin=22\n[sums]\nfile000.bin=1\ntotal_sum=1\n");
+    Load(strong, "[files]\nfile000.bin=22\n[sums]\nfile000.bin=1\ntotal_sum=1\n[sha256]\nfile000.bin=" +
+                     std::string(hex) + "\ntotal=" + std::string(hex).substr(0, 63) + "\n");
+    EXPECT_EQ(StrongSumAbsent, CheckStrongSumOf(plain, "file000.bin", other.data(), other.size()));
+    EXPECT_EQ(StrongSumAbsent, CheckStrongSum(plain, kSha256TotalKey, digest));
+    EXPECT_EQ(StrongSumMatches, CheckStrongSumOf(strong, "file000.bin", part.data(), part.size()));
+    EXPECT_EQ(StrongSumMatches, CheckStrongSum(strong, "file000.bin", digest));
+    EXPECT_EQ(StrongSumDiffers, CheckStrongSumOf(strong, "file000.bin", other.data(), other.size()));
+    EXPECT_EQ(StrongSumDiffers, CheckStrongSumOf(strong, "file000.bin", part.data(), part.size() - 1));
+    // One bit anywhere in the digest tells.
+    for (int i = 0; i < kSha256Size; ++i) {
+        unsigned char flipped[kSha256Size];
+        std::memcpy(flipped, digest, sizeof flipped);
+        flipped[i] ^= 0x80;
+        EXPECT_EQ(StrongSumDiffers, CheckStrongSum(strong, "file000.bin", flipped)) << i;
+    }
+    // A line one digit short, and a key the list does not name.
+    EXPECT_EQ(StrongSumDiffers, CheckStrongSum(strong, kSha256TotalKey, digest));
+    EXPECT_EQ(StrongSumDiffers, CheckStrongSumOf(strong, "file001.bin", part.data(), part.size()));
+    // The empty part of an empty-sized entry has its own digest too.
+    Sha256Of("", 0, digest);
+    Sha256Hex(digest, hex);
+    Load(strong, "[sha256]\nfile000.bin=" + std::string(hex) + "\n");
+    EXPECT_EQ(StrongSumMatches, CheckStrongSumOf(strong, "file000.bin", "", 0));
+}
+
 TEST(PartPlan, PartNames) {
     char name[32];
     PartName(0, name, sizeof name);

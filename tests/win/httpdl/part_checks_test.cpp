@@ -5,6 +5,10 @@
 // why each try failed and that the part was given up.
 #include "fetch_support.h"
 
+#include "download/fetch_rules.h"
+#include "http/codec.h"
+#include "http/sha256.h"
+
 namespace {
 const int kPart = 16 * 1024;
 const int kParts = 4;
@@ -30,6 +34,39 @@ protected:
         char name[32];
         snprintf(name, sizeof name, "file%03d.bin", n);
         return Url(name);
+    }
+
+    // Sets `key` of section `section` in the served part list to `value`.
+    void SetListLine(const std::string& section, const std::string& key, const std::string& value) {
+        std::string list = ReadPartList(layout);
+        size_t at = list.find("[" + section + "]");
+        ASSERT_NE(std::string::npos, at);
+        at = list.find("\n" + key + "=", at);
+        ASSERT_NE(std::string::npos, at);
+        size_t end = list.find('\n', at + 1);
+        list.replace(at + 1, end - at - 1, key + "=" + value);
+        WritePartList(layout, list);
+    }
+    // Puts other bytes in place of part `n` on the server, with the 32-bit
+    // sums of the part and the whole file made to fit them, as anyone who
+    // can match a 32-bit sum would; the strong sums stay as they were.
+    std::string ForgePart(int n) {
+        std::string forged = data.substr(static_cast<size_t>(n) * kPart, kPart);
+        forged[100] ^= 0x55;
+        char name[32];
+        snprintf(name, sizeof name, "file%03d.bin", n);
+        WriteFileText(layout.dir + "\\" + name, forged);
+        std::string joined = data;
+        joined.replace(static_cast<size_t>(n) * kPart, kPart, forged);
+        SetListLine("sums", name, std::to_string(Sum32Of(forged)));
+        SetListLine("sums", "total_sum", std::to_string(Sum32Of(joined)));
+        return forged;
+    }
+    static uint32_t Sum32Of(const std::string& bytes) {
+        IAD_MD5 md5;
+        md5.init();
+        md5.update(bytes.data(), static_cast<unsigned>(bytes.size()));
+        return md5.sum32();
     }
 
     std::string data;
@@ -185,4 +222,85 @@ TEST_F(PartChecks, PartListChangedOnTheServerIsFetchedAgain) {
                              "part file002.bin: try 3 failed (the sum", "the part list is fetched again",
                              ": unchanged", ": complete; parts: "}))
         << log.text;
+}
+
+// A forged part whose 32-bit sums were made to fit passes the weak check but
+// not its SHA-256: each try fails, it never reaches the disk, and the part is
+// given up. A forged copy already on the disk is not taken either.
+TEST_F(PartChecks, ForgedPartWithFittingWeakSumIsRefusedByItsStrongSum) {
+    RunLogLines log;
+    UseTries(2);
+    Open(site);
+    const std::string forged = ForgePart(1);
+    EXPECT_EQ(4, Fetch(layout.name));
+    EXPECT_EQ(2, server->Requests(PartUrl(1)));
+    EXPECT_EQ(0, server->Requests(PartUrl(2)));
+    EXPECT_FALSE(FileExists(Part(1)));
+    EXPECT_TRUE(log.InOrder({"part file001.bin: try 1 failed (the SHA-256 does not match the part list)",
+                             "part file001.bin: try 2 failed (the SHA-256", "part file001.bin: given up after 2 tries"}))
+        << log.text;
+
+    // A forged copy on the disk that fits the weak sums of the list is no
+    // part present: it is fetched again (and refused again).
+    WriteFileText(Part(1), forged);
+    recorder.reports.clear();
+    EXPECT_EQ(4, Fetch(layout.name));
+    EXPECT_EQ(4, server->Requests(PartUrl(1)));
+    EXPECT_EQ(1, server->Requests(PartUrl(0)));
+    EXPECT_TRUE(log.InOrder({"given up after 2 tries", ": failed; parts: 0 fetched, 1 present"})) << log.text;
+}
+
+// Parts that each match, joined into a file the list's strong total does
+// not name: the fetch fails, as for a total_sum that does not match.
+TEST_F(PartChecks, JoinedFileMustMatchTheStrongTotal) {
+    RunLogLines log;
+    Open(site);
+    unsigned char digest[kSha256Size];
+    char hex[kSha256HexLength + 1];
+    Sha256Of("not the file", 12, digest);
+    Sha256Hex(digest, hex);
+    SetListLine("sha256", "total", hex);
+    EXPECT_EQ(4, Fetch(layout.name));
+    EXPECT_TRUE(log.InOrder({": the joined parts do not match the SHA-256 total of the part list",
+                             ": failed; parts: 4 fetched"}))
+        << log.text;
+}
+
+// A part list pinned by the setup: taken as served when it matches; another
+// list (here the forged one) is refused as a whole before any part is
+// fetched, tried again with the same arrangement, then given up with its
+// own report, and left nowhere on the disk.
+TEST_F(PartChecks, PinnedPartListIsTakenOnlyAsPinned) {
+    RunLogLines log;
+    UseTries(2);
+    Open(site);
+    const std::string list = ReadPartList(layout);
+    unsigned char pin[kSha256Size];
+    Sha256Of(list.data(), list.size(), pin);
+    transport->SetFingerprint(pin);
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+
+    RemoveTree(local);
+    CreateDirectoryA(local.c_str(), nullptr);
+    ForgePart(2);
+    recorder.reports.clear();
+    EXPECT_EQ(kFetchFingerprintMismatch, Fetch(layout.name));
+    EXPECT_EQ(1 + 2, server->Requests(Url("pkginfo.txt")));
+    EXPECT_EQ(1, server->Requests(PartUrl(0)));
+    EXPECT_EQ(1, server->Requests(PartUrl(2)));
+    EXPECT_EQ("dl4", recorder.Names());
+    EXPECT_FALSE(FileExists(local + "\\pkginfo.txt"));
+    EXPECT_FALSE(FileExists(Part(0)));
+    EXPECT_TRUE(log.InOrder({"with the component's own settings (no proxy): failed: does not match the fingerprint in "
+                             "the setup",
+                             "with the component's own settings (no proxy): failed: does not match",
+                             "pkginfo.txt: given up after 2 tries: it does not match the fingerprint in the setup"}))
+        << log.text;
+
+    // Without the pin the same transport takes the list again.
+    transport->SetFingerprint(nullptr);
+    WritePartList(layout, list);
+    WriteFileText(layout.dir + "\\file002.bin", data.substr(2 * kPart, kPart));
+    ASSERT_EQ(0, Fetch(layout.name));
 }

@@ -76,7 +76,7 @@ TEST(StringTable, EveryTextIsPresentAndIdsWithoutTextAreEmpty) {
     const UINT present[] = {16,  17,  18,  19,  20,  512, 513, 514, 515, 517, 518, 519,
                             520, 578, 579, 580, 581, 582, 583, 584, 585, 586, 587, 588,
                             589, 590, 591, 592, 593, 594, 595, 596, 597, 598, 599, 600, 601, 602, 620, 621,
-                            622};
+                            622, 623};
     for (UINT id : present) EXPECT_FALSE(LoadText(id).empty()) << "string " << id;
     EXPECT_TRUE(LoadText(516).empty());
 }
@@ -104,6 +104,8 @@ TEST(StringTable, TextsAreExact) {
     EXPECT_EQ("Error: The certificate of '%s' has been revoked by its issuer. Nothing is downloaded from this "
               "site.",
               LoadText(622));
+    EXPECT_EQ("Error: '%s' from '%s' does not match the fingerprint in the setup. Nothing of it is installed.",
+              LoadText(623));
     // The longest text fits the 512-character buffer of the message boxes.
     EXPECT_LT(LoadText(585).size(), 512u);
 }
