@@ -827,9 +827,9 @@ int Worker::Run() {
         std::fclose(output);
         output = nullptr;
     }
-    LogEvent("%s: %s; parts: %d fetched, %d present, %d retries", remotePath,
+    LogEvent("%s: %s; parts: %d fetched, %d present, %d retries; %d connections", remotePath,
              outcome == Done ? "complete" : outcome == Stopped ? "stopped" : "failed", partsFetched, partsPresent,
-             retries);
+             retries, client.connections_made());
     switch (outcome) {
     case Done:
         Report(msgDl4, 0, 0);

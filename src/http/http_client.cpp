@@ -202,7 +202,7 @@ int IAD_HTTPClient::build_request(char* buffer, const char* path) {
     HttpCredentials basic = {nullptr, nullptr};
     buffer[0] = '\0';
     if (viaProxy && !handshake.basic_credentials(token, &basic)) return -1;
-    return ComposeGet(GetRequest{url, path, viaProxy, basic, false}, buffer, kRequestSize);
+    return ComposeGet(GetRequest{url, path, viaProxy, basic, true}, buffer, kRequestSize);
 }
 
 int IAD_HTTPClient::start_secure(bool withLogin) {
@@ -221,6 +221,17 @@ int IAD_HTTPClient::start_secure(bool withLogin) {
     log.Log(1, "start_secure", "No secure connection to %s (%d%s%s)\n", url->host, int(why),
             *connection.tls_detail() ? ": " : "", connection.tls_detail());
     return -1;
+}
+
+void IAD_HTTPClient::connection_key(char* out, int size) const {
+    const IAD_URL* p = proxy;
+    std::snprintf(out, size_t(size), "%d|%s|%d|%s|%d", url && url->secure ? 1 : 0, p && p->host ? p->host : "",
+                  p ? int(p->port) : 0, url && url->host ? url->host : "", url ? int(url->port) : 0);
+}
+
+void IAD_HTTPClient::drop_connection() {
+    connection.close();
+    keptFor[0] = '\0';
 }
 
 int IAD_HTTPClient::GetBuffer(const char* path, char* buffer, int capacity, int* length) {
@@ -255,15 +266,21 @@ int IAD_HTTPClient::GetFile(const char* path, const char* localPath) {
         // redirect has its own.
         waits.start_request();
         // A proxy known to want a Windows login gets it at once.
+        keepable = false;
         int r = proxy && !url->secure && handshake.login_known()
                     ? request_with_login(address, path, localPath)
                     : request_once(address, path, localPath, &sendTimeouts);
-        connection.close();
+        if (r == 0 && keepable) {
+            connection_key(keptFor, sizeof keptFor);
+        } else {
+            drop_connection();
+        }
         waits.end_request();
         switch (r) {
             case 0:
                 return 0;
             case kAgain:
+            case kStale:
                 continue;
             case -2:
                 log.Log(2, "GetFile", "recv timed-out\n");
@@ -303,13 +320,21 @@ int IAD_HTTPClient::request_once(const NetAddress& address, const char* path, co
         log.Log(1, "GetFile", "Request does not fit %d bytes\n", kRequestSize);
         return -1;
     }
-    if (connection.connect_host(address, host_name) < 0) {
+    // A connection kept from the answer before serves this request when it
+    // leads to the same place and the server has not dropped it meanwhile.
+    char key[sizeof keptFor];
+    connection_key(key, sizeof key);
+    bool reused = keptFor[0] && std::strcmp(key, keptFor) == 0 && connection.idle_usable();
+    keptFor[0] = '\0';
+    if (reused) {
+        log.Log(2, "GetFile", "request on the kept connection\n");
+    } else if (connection.connect_host(address, host_name) < 0) {
         log.Log(1, "GetFile", "Can't connect.\n");
         return -1;
     }
     // A secure connection that cannot be made is a failed fetch, never a
     // fall back to plain http.
-    if (url->secure && start_secure(false) < 0) {
+    if (!reused && url->secure && start_secure(false) < 0) {
         connection.close();
         // A proxy that asks for Basic alone gets the CONNECT again with it,
         // on a new connection.
@@ -325,6 +350,13 @@ int IAD_HTTPClient::request_once(const NetAddress& address, const char* path, co
         if (start_secure(true) < 0) return -1;
     }
     int sent = connection.full_send(request, length);
+    // A kept connection that the server closed between the idle check and
+    // the request: the request goes once more on a new connection.
+    if (reused && sent == -1) {
+        log.Log(2, "GetFile", "kept connection closed by the server; connecting anew\n");
+        connection.close();
+        return kStale;
+    }
     if (sent == -1) {
         log.Log(1, "GetFile", "Bad full_send(): %s\n", NetErrorText(NetLastError(), text, sizeof text));
         return -1;
@@ -337,8 +369,15 @@ int IAD_HTTPClient::request_once(const NetAddress& address, const char* path, co
         }
         return kAgain;
     }
+    answerStarted = false;
     int r = recv_answer(localPath, nullptr, 0);
-    connection.close();
+    if (r != 0 || !keepable) connection.close();
+    // A kept connection that ends (or breaks) before the answer's first
+    // byte was dropped by the server while idle: not the answer's fault.
+    if (reused && r == -1 && !answerStarted && !waits.Cancelled()) {
+        log.Log(2, "GetFile", "kept connection closed by the server; connecting anew\n");
+        return kStale;
+    }
     // A proxy that asks for a Windows login this client can give gets the
     // handshake on a connection of its own; one that asks for Basic alone
     // gets the request again with it.
@@ -361,6 +400,9 @@ int IAD_HTTPClient::request_with_login(const NetAddress& address, const char* pa
     else
         return r;
     handshake.login_answered(r);
+    // Every request to such a proxy makes its own login on a connection of
+    // its own (the handshake connects anew), so none is kept.
+    keepable = false;
     return r;
 }
 
@@ -370,6 +412,7 @@ int IAD_HTTPClient::recv_answer(const char* localPath, const char* read, int cou
     if (had > 0) std::memcpy(first, read, size_t(had));
     int end = -1;
     int n = connection.read_head(first, int(sizeof first), had, &end);
+    if (n > 0) answerStarted = true;
     if (n < 0) return n;
     IAD_HTTPHeader header;
     header.clear();
@@ -379,8 +422,14 @@ int IAD_HTTPClient::recv_answer(const char* localPath, const char* read, int cou
         // Bytes read before the call beyond the first block belong to the
         // body too.
         int beyond = count - had;
-        return recv_body(localPath, header.content_length, first + header.header_length, n - header.header_length,
-                         read + had, beyond > 0 ? beyond : 0);
+        int r = recv_body(localPath, header.content_length, first + header.header_length, n - header.header_length,
+                          read + had, beyond > 0 ? beyond : 0);
+        // Bytes beyond the announced length would be taken for the next
+        // answer: such a connection is not kept.
+        keepable = r == 0 && header.content_length >= 0 && count == 0 &&
+                   n - header.header_length <= header.content_length &&
+                   HeaderKeepsConnection(first, header.header_length) == 1;
+        return r;
     }
     if (IsFollowedRedirect(header.status)) {
         IAD_URL* next = url ? RedirectTarget(header, *url, log) : nullptr;

@@ -73,6 +73,12 @@ public:
     // -1 when it would not fit kRequestSize bytes.
     int build_request(char* request, const char* path);
 
+    // Connections opened so far; a connection kept after a whole answer
+    // serves the next GetFile to the same place without a new one.
+    int connections_made() const { return connection.connections_made(); }
+    // Closes a kept connection (the client's end closes it too).
+    void drop_connection();
+
     // Why the last GetFile failed: its failures in order ("operation: text;
     // ..."), "" when it had none. A GetFile that succeeded may leave notes
     // of what it overcame.
@@ -104,6 +110,9 @@ private:
     // -2 the answer timed out, -3 a redirect was taken, kAgain to send the
     // request anew at once (a proxy asked for Basic, a send timed out).
     static const int kAgain = 1;
+    // A kept connection the server had dropped while idle: the request is
+    // sent once more on a new connection, no try counted.
+    static const int kStale = 2;
     int request_once(const NetAddress& address, const char* path, const char* localPath, int* sendTimeouts);
     // The request of a proxy known to want a Windows login: the login's
     // legs, then the answer. As request_once.
@@ -123,6 +132,16 @@ private:
     // arrived with the head.
     int recv_body(const char* localPath, long long length, const char* first, int count, const char* extra,
                   int extraCount);
+    // Where the open connection leads: the scheme, the proxy and the
+    // target, so that a kept connection serves only requests it can carry.
+    void connection_key(char* out, int size) const;
+
+    // The answer just read left the connection fit for the next request:
+    // its length framed the body, it was read whole and no further, and
+    // the server did not say close.
+    bool keepable = false;
+    bool answerStarted = false;  // a byte of the answer arrived
+    char keptFor[600] = "";      // connection_key of the kept connection
 
     HttpLog log;
     HttpWaits waits;

@@ -186,6 +186,7 @@ int HttpConnection::connect_host(const NetAddress& address, const char* name) {
         }
         log.Log(2, "connect_host", "connected to %s\n", name);
         socket = s;
+        ++made;
         return 0;
     }
 }
@@ -318,6 +319,11 @@ int HttpConnection::skip(long long count) {
         count -= got;
     }
     return 0;
+}
+
+bool HttpConnection::idle_usable() {
+    if (socket == kNoSocket) return false;
+    return NetWaitReadable(socket, 0) == 0;
 }
 
 void HttpConnection::close() {

@@ -158,6 +158,13 @@ public:
     // Ends the secure channel (close-notify) if one is open, then the socket.
     void close();
 
+    // Whether a connection kept open after an answer is still worth a
+    // request: nothing may be waiting on it, since a server that dropped
+    // it while idle (or sent anything unasked) left its end readable.
+    bool idle_usable();
+    // Connections made so far by connect_host.
+    int connections_made() const { return made; }
+
 private:
     HttpWaits& waits;
     HttpLog& log;
@@ -166,4 +173,5 @@ private:
     TlsLink* link = nullptr;           // the channel's socket
     int receiveLimit = 0;
     char tlsDetail[128] = "";
+    int made = 0;
 };

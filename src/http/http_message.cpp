@@ -161,9 +161,6 @@ int ComposeGet(const GetRequest& get, char* buffer, int size) {
         else
             r.Add("GET http://%s:%d%s HTTP/1.0\r\n", url->host, int(url->port), p);
         r.Authorization("Proxy-Authorization", get.proxy);
-        // The handshake of a Windows login needs the same connection for
-        // its next token.
-        if (get.keepAlive) r.Add("Proxy-Connection: Keep-Alive\r\n");
     } else {
         r.Add("GET %s HTTP/1.0\r\n", p);
     }
@@ -179,6 +176,11 @@ int ComposeGet(const GetRequest& get, char* buffer, int size) {
     else
         r.Add("Host: %s\r\n", url->host);
     r.Add("Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n");
+    // Still HTTP/1.0, so that no server answers in chunks; the connection
+    // is asked to stay for the next request all the same (the handshake of
+    // a Windows login needs it for its next token). A proxy is asked in
+    // its own header, which it does not pass on to the server.
+    if (get.keepAlive) r.Add(get.viaProxy ? "Proxy-Connection: Keep-Alive\r\n" : "Connection: keep-alive\r\n");
     // One blank line ends the request, and nothing follows it. Bytes after
     // the blank line are a body no header announces; a proxy that relays
     // them (tinyproxy does) cuts the response short, and the body would be

@@ -83,7 +83,8 @@ bool BasicToken(const char* user, const char* password, char* out, int capacity)
 
 // A GET of `url` (its path, or `path` in its place; "/" without either):
 // in absolute form when it goes to a proxy as plain http, with the proxy's
-// credentials and a request to keep the proxy connection when asked, the
+// credentials, and a request to keep the connection when asked
+// (Proxy-Connection to a proxy, Connection to the server), the
 // URL's Basic credentials when it has a login (IAD_URL::has_login), Host
 // (with the port when it is not the scheme's own) and Accept. Returns the length written (terminated), or -1 when it does not
 // fit `size` bytes or the URL has no host; the buffer then holds "".

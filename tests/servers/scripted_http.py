@@ -53,6 +53,15 @@ Scenarios:
                     then the body one byte every MS milliseconds
   drip-head/MS      the head of a 5-byte body one byte every MS milliseconds,
                     then the body
+  keep/N            200 with N bytes of the pattern framed by Content-Length;
+                    when the request asked to keep the connection, the answer
+                    says keep-alive and the next request on the connection is
+                    served too (any scenario)
+  keep-drop/N       as keep/N, then the connection is dropped at once, as a
+                    server does with a connection idle too long
+  keep-close/N      200 framed by Content-Length saying "Connection: close",
+                    yet the connection stays open until the client closes it
+/_conns/TOKEN returns how many connections began with a request of TOKEN.
 """
 import os
 import select
@@ -66,6 +75,7 @@ import urllib.parse
 LOCK = threading.Lock()
 REQUESTS = {}  # token -> [raw request bytes]
 SEEN = {}  # request path -> how many times it was asked for
+CONNS = {}  # token -> connections whose first request was of that token
 STOP = threading.Event()
 
 
@@ -103,12 +113,29 @@ def response(status, body=b"", headers=(), reason="X", eol=b"\r\n"):
     return eol.join(lines) + eol + eol + body
 
 
+def asks_keep(raw):
+    for l in raw.split(b"\r\n")[1:]:
+        name, _, value = l.partition(b":")
+        if name.strip().lower() in (b"connection", b"proxy-connection") and b"keep-alive" in value.lower():
+            return True
+    return False
+
+
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         conn = self.request
-        raw = read_request(conn)
-        if not raw:
-            return
+        self.first = True
+        while True:
+            self.keep = False
+            raw = read_request(conn)
+            if not raw:
+                return
+            self.one(conn, raw)
+            self.first = False
+            if not self.keep:
+                return
+
+    def one(self, conn, raw):
         line = raw.split(b"\n", 1)[0].decode("latin-1").strip()
         parts = line.split(" ")
         target = parts[1] if len(parts) > 1 else "/"
@@ -125,6 +152,11 @@ class Handler(socketserver.BaseRequestHandler):
             status = 200 if idx < len(reqs) else 404
             conn.sendall(response(status, body, reason="OK"))
             return
+        if segs[:1] == ["_conns"] and len(segs) >= 2:
+            with LOCK:
+                n = CONNS.get(segs[1], 0)
+            conn.sendall(response(200, str(n).encode(), reason="OK"))
+            return
         if segs[:1] == ["_count"] and len(segs) >= 2:
             with LOCK:
                 n = len(REQUESTS.get(segs[1], []))
@@ -138,6 +170,8 @@ class Handler(socketserver.BaseRequestHandler):
             REQUESTS.setdefault(token, []).append(raw)
             SEEN[target] = SEEN.get(target, 0) + 1
             count = SEEN[target]
+            if self.first:
+                CONNS[token] = CONNS.get(token, 0) + 1
         me = "%s/s/%s" % (base, token)
         self.current, self.token = raw, token
         try:
@@ -148,6 +182,16 @@ class Handler(socketserver.BaseRequestHandler):
     def serve(self, conn, scenario, args, me, count):
         if scenario == "body":
             conn.sendall(response(200, pattern(int(args[0])), ["Content-Type: application/octet-stream"], "OK"))
+        elif scenario in ("keep", "keep-drop"):
+            n = int(args[0])
+            keep = asks_keep(self.current)
+            headers = ["Content-Length: %d" % n] + (["Connection: keep-alive"] if keep else [])
+            conn.sendall(response(200, pattern(n), headers, "OK"))
+            self.keep = keep and scenario == "keep"
+        elif scenario == "keep-close":
+            n = int(args[0])
+            conn.sendall(response(200, pattern(n), ["Content-Length: %d" % n, "Connection: close"], "OK"))
+            self.wait_for_close(conn)
         elif scenario == "empty":
             conn.sendall(response(200, b"", ["Content-Type: text/plain"], "OK"))
         elif scenario == "lf":

@@ -469,52 +469,56 @@ std::string Build(const char* url, const char* proxy, const char* path = nullptr
     return std::string(buffer, n);
 }
 const std::string kTail = std::string(kAccept) + "\r\n";
+// Requests ask to keep the connection: the server itself, or a proxy in its
+// own header.
+const std::string kKeep = std::string(kAccept) + "Connection: keep-alive\r\n\r\n";
+const std::string kProxyKeep = std::string(kAccept) + "Proxy-Connection: Keep-Alive\r\n\r\n";
 }  // namespace
 
 TEST(Request, PiecesByConnectionAndCredentials) {
     // "u:p" -> dTpw, "pu:pp" -> cHU6cHA=
-    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", nullptr));
-    EXPECT_EQ("GET /f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kTail, Build("http://u:p@h/f", ""));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "px:3128"));
+    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kKeep, Build("http://h/f", nullptr));
+    EXPECT_EQ("GET /f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kKeep, Build("http://u:p@h/f", ""));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kProxyKeep, Build("http://h/f", "px:3128"));
     // A proxy gets no credentials before it has asked for Basic...
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@px:3128"));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kTail,
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kProxyKeep, Build("http://h/f", "pu:pp@px:3128"));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nAuthorization: Basic dTpw\r\nHost: h\r\n" + kProxyKeep,
               Build("http://u:p@h/f", "pu:pp@px"));
     // ... and once it has, they go with the first request, to that proxy
     // (host in any case, and port) only.
     BasicProxyMemory memory;
     memory.Remember("PX", 3128);
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\nHost: h\r\n" + kTail,
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\nHost: h\r\n" + kProxyKeep,
               Build("http://h/f", "pu:pp@px:3128", nullptr, &memory));
     EXPECT_EQ("GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\n"
               "Authorization: Basic dTpw\r\nHost: h\r\n" +
-                  kTail,
+                  kProxyKeep,
               Build("http://u:p@h/f", "pu:pp@px:3128", nullptr, &memory));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@px:8080", nullptr, &memory));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu:pp@py:3128", nullptr, &memory));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kProxyKeep, Build("http://h/f", "pu:pp@px:8080", nullptr, &memory));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kProxyKeep, Build("http://h/f", "pu:pp@py:3128", nullptr, &memory));
 }
 
 TEST(Request, PortsPathsAndPartialCredentials) {
     // Host names the port whenever it is not the scheme's own.
-    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h:8080\r\n" + kTail, Build("http://h:8080/f", nullptr));
-    EXPECT_EQ("GET http://h:8080/f HTTP/1.0\r\nHost: h:8080\r\n" + kTail, Build("http://h:8080/f", "px"));
-    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h:80/f", nullptr));
-    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h:443\r\n" + kTail, Build("http://h:443/f", nullptr));
+    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h:8080\r\n" + kKeep, Build("http://h:8080/f", nullptr));
+    EXPECT_EQ("GET http://h:8080/f HTTP/1.0\r\nHost: h:8080\r\n" + kProxyKeep, Build("http://h:8080/f", "px"));
+    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kKeep, Build("http://h:80/f", nullptr));
+    EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h:443\r\n" + kKeep, Build("http://h:443/f", nullptr));
     // Only a user name makes a login: an empty user (with an empty password
     // or any other) sends no Authorization, nor does a user alone; a user
     // with an empty password does.
     for (const char* none : {"http://:@h/f", "http://:pw@h/f", "http://u@h/f"})
-        EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kTail, Build(none, nullptr)) << none;
-    EXPECT_EQ("GET /f HTTP/1.0\r\nAuthorization: Basic dTo=\r\nHost: h\r\n" + kTail, Build("http://u:@h/f", nullptr));
-    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", "pu@px"));
+        EXPECT_EQ("GET /f HTTP/1.0\r\nHost: h\r\n" + kKeep, Build(none, nullptr)) << none;
+    EXPECT_EQ("GET /f HTTP/1.0\r\nAuthorization: Basic dTo=\r\nHost: h\r\n" + kKeep, Build("http://u:@h/f", nullptr));
+    EXPECT_EQ("GET http://h/f HTTP/1.0\r\nHost: h\r\n" + kProxyKeep, Build("http://h/f", "pu@px"));
     // The path argument takes the place of the URL's; no path asks for "/".
-    EXPECT_EQ("GET /other?x HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h/f", nullptr, "/other?x"));
-    EXPECT_EQ("GET / HTTP/1.0\r\nHost: h\r\n" + kTail, Build("http://h", nullptr));
-    EXPECT_EQ("GET http://h:81/ HTTP/1.0\r\nHost: h:81\r\n" + kTail, Build("http://h:81", "px"));
+    EXPECT_EQ("GET /other?x HTTP/1.0\r\nHost: h\r\n" + kKeep, Build("http://h/f", nullptr, "/other?x"));
+    EXPECT_EQ("GET / HTTP/1.0\r\nHost: h\r\n" + kKeep, Build("http://h", nullptr));
+    EXPECT_EQ("GET http://h:81/ HTTP/1.0\r\nHost: h:81\r\n" + kProxyKeep, Build("http://h:81", "px"));
 }
 
 TEST(Request, TooLongFailsWithoutOverflow) {
-    std::string fits = "http://h/" + std::string(1023 - 25 - kTail.size(), 'p');
+    std::string fits = "http://h/" + std::string(1023 - 25 - kKeep.size(), 'p');
     std::string r = Build(fits.c_str(), nullptr);
     EXPECT_EQ(1023u, r.size());
     std::string over = fits + "p";
@@ -531,11 +535,11 @@ TEST_F(HttpTest, DirectRequestBytesAndBody) {
     ASSERT_EQ(0, Fetch(Scripted("body/3000")));
     EXPECT_EQ(Pattern(3000), Body());
     ASSERT_EQ(1, RequestCount());
-    EXPECT_EQ("GET /s/" + token + "/body/3000 HTTP/1.0\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kTail, Request(0));
+    EXPECT_EQ("GET /s/" + token + "/body/3000 HTTP/1.0\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kKeep, Request(0));
 
     ASSERT_EQ(0, Fetch(Scripted("body/10", "usr:pwd@")));
     std::string basic = "Authorization: Basic dXNyOnB3ZA==\r\n";
-    EXPECT_EQ("GET /s/" + token + "/body/10 HTTP/1.0\r\n" + basic + "Host: 127.0.0.1:" + scripted + "\r\n" + kTail,
+    EXPECT_EQ("GET /s/" + token + "/body/10 HTTP/1.0\r\n" + basic + "Host: 127.0.0.1:" + scripted + "\r\n" + kKeep,
               Request(1));
 }
 
@@ -548,11 +552,11 @@ TEST_F(HttpTest, ProxyRequestBytes) {
     EXPECT_EQ("GET http://127.0.0.1:" + scripted + "/s/" + token +
                   "/body/5 HTTP/1.0\r\n"
                   "Authorization: Basic dXNyOnB3ZA==\r\nHost: 127.0.0.1:" + scripted + "\r\n" +
-                  kTail,
+                  kProxyKeep,
               Request(0));
     ASSERT_EQ(0, Fetch(Scripted("body/5"), ScriptedProxy()));
     EXPECT_EQ("GET http://127.0.0.1:" + scripted + "/s/" + token + "/body/5 HTTP/1.0\r\nHost: 127.0.0.1:" + scripted +
-                  "\r\n" + kTail,
+                  "\r\n" + kProxyKeep,
               Request(1));
 }
 
@@ -805,6 +809,73 @@ TEST_F(HttpTest, BodiesEndAtTheirAnnouncedLength) {
     EXPECT_NE(std::string::npos, std::string(c.last_failure()).find("990 bytes short of its 1000")) << c.last_failure();
 }
 
+TEST_F(HttpTest, ConnectionKeptWhileAnswersAreFramedAndKept) {
+    IAD_HTTPClient client(0, Quick());
+    int length = -1;
+    std::string buffer(80000, 'z');
+    // Answers framed by their length, into files and a buffer, an empty one
+    // among them: one connection for all.
+    for (int n : {1000, 70000, 0, 3}) {
+        ASSERT_EQ(0, client.set_urls(Scripted("keep/" + std::to_string(n)).c_str(), nullptr));
+        if (n == 3) {
+            ASSERT_EQ(0, client.GetBuffer(nullptr, &buffer[0], int(buffer.size()), &length));
+            EXPECT_EQ(Pattern(3), buffer.substr(0, length));
+        } else {
+            ASSERT_EQ(0, client.GetFile(nullptr, out.c_str())) << client.last_failure();
+            EXPECT_TRUE(Body() == Pattern(n)) << n;
+        }
+    }
+    EXPECT_EQ(1, client.connections_made());
+    EXPECT_EQ("1", Control("/_conns/" + token));
+    ASSERT_EQ(4, RequestCount());
+    EXPECT_EQ("GET /s/" + token + "/keep/0 HTTP/1.0\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kKeep, Request(2));
+    // An error answer ends the connection; the next request makes its own.
+    ASSERT_EQ(0, client.set_urls(Scripted("status/404").c_str(), nullptr));
+    EXPECT_EQ(-1, client.GetFile(nullptr, out.c_str()));
+    ASSERT_EQ(0, client.set_urls(Scripted("keep/10").c_str(), nullptr));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(2, client.connections_made());
+    // Another place (here: through a proxy) is never served by the kept
+    // connection; a proxy is asked in its own header to keep it.
+    ASSERT_EQ(0, client.set_urls(Scripted("keep/20").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    ASSERT_EQ(0, client.set_urls(Scripted("keep/30").c_str(), ScriptedProxy().c_str()));
+    ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+    EXPECT_EQ(Pattern(30), Body());
+    EXPECT_EQ(3, client.connections_made());
+    EXPECT_EQ("GET " + Scripted("keep/30") + " HTTP/1.0\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kProxyKeep,
+              Request(RequestCount() - 1));
+}
+
+TEST_F(HttpTest, ConnectionNotKeptWhenTheServerEndsIt) {
+    // Bodies that end with the connection, and one whose server says close
+    // but leaves the connection open: a request sent on it would wait for
+    // ever, so each fetch must connect anew and end at once.
+    IAD_HTTPClient client(0, Quick(60000));
+    auto start = std::chrono::steady_clock::now();
+    for (const char* scenario : {"body/100", "body/100", "keep-close/100", "keep-close/100", "body/5"}) {
+        ASSERT_EQ(0, client.set_urls(Scripted(scenario).c_str(), nullptr));
+        ASSERT_EQ(0, client.GetFile(nullptr, out.c_str())) << scenario << ": " << client.last_failure();
+    }
+    EXPECT_EQ(Pattern(5), Body());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(5, client.connections_made());
+    EXPECT_EQ(5, RequestCount());
+    // A connection the server dropped while it was idle: the request goes
+    // on a new connection, and the fetch succeeds as if nothing happened.
+    // The first round's drop comes on a fresh connection, the later ones on
+    // the connection kept from the round before.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(0, client.set_urls(Scripted("keep-drop/100").c_str(), nullptr));
+        ASSERT_EQ(0, client.GetFile(nullptr, out.c_str()));
+        ASSERT_EQ(0, client.set_urls(Scripted("keep/200").c_str(), nullptr));
+        ASSERT_EQ(0, client.GetFile(nullptr, out.c_str())) << client.last_failure();
+        EXPECT_TRUE(Body() == Pattern(200));
+    }
+    EXPECT_EQ(5 + 1 + 3, client.connections_made());
+    EXPECT_EQ(11, RequestCount());
+}
+
 TEST_F(HttpTest, BodyIntoABufferOfFixedSize) {
     const int kSize = 300000;
     std::string buffer(kSize + 16, 'z');
@@ -997,10 +1068,10 @@ TEST_F(HttpTest, WindowsLoginHandshakeOnOneConnection) {
     EXPECT_EQ(kSchemeNtlm, client.proxy_login_scheme());
     ASSERT_EQ(3, RequestCount());
     std::string line = "GET " + Scripted("login/Basic,NTLM/ok") + " HTTP/1.0\r\n";
-    EXPECT_EQ(line + "Host: 127.0.0.1:" + scripted + "\r\n" + kTail, Request(0));
-    EXPECT_EQ(line + "Proxy-Authorization: NTLM Zmlyc3Q=\r\nProxy-Connection: Keep-Alive\r\nHost: 127.0.0.1:" +
+    EXPECT_EQ(line + "Host: 127.0.0.1:" + scripted + "\r\n" + kProxyKeep, Request(0));
+    EXPECT_EQ(line + "Proxy-Authorization: NTLM Zmlyc3Q=\r\nHost: 127.0.0.1:" +
                   scripted + "\r\n" +
-                  kTail,
+                  kProxyKeep,
               Request(1));
     // The last token asks for no keep-alive: the answer ends with the connection.
     EXPECT_EQ(line + "Proxy-Authorization: NTLM bGFzdA==\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kTail, Request(2));
@@ -1089,8 +1160,8 @@ TEST_F(HttpTest, ProxyGetsBasicOnlyWhenItAsksForBasicAlone) {
     EXPECT_EQ("via Basic", Body());
     std::string line = "GET " + target + " HTTP/1.0\r\n";
     ASSERT_EQ(2, RequestCount());
-    EXPECT_EQ(line + "Host: 127.0.0.1:" + scripted + "\r\n" + kTail, Request(0));
-    EXPECT_EQ(line + "Proxy-Authorization: Basic cHU6cHA=\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kTail, Request(1));
+    EXPECT_EQ(line + "Host: 127.0.0.1:" + scripted + "\r\n" + kProxyKeep, Request(0));
+    EXPECT_EQ(line + "Proxy-Authorization: Basic cHU6cHA=\r\nHost: 127.0.0.1:" + scripted + "\r\n" + kProxyKeep, Request(1));
     // Known to want Basic from then on, also to another client of the run:
     // the credentials go with the first request.
     IAD_HTTPClient later(0, Quick());

@@ -283,12 +283,12 @@ TEST(HttpsRequest, InsideATunnelTheRequestIsTheServersOwn) {
     ASSERT_EQ(0, c.set_urls("https://su:sp@example.org/p", "pu:pp@proxy:3128"));
     ASSERT_GT(c.build_request(request, nullptr), 0);
     EXPECT_STREQ("GET /p HTTP/1.0\r\nAuthorization: Basic c3U6c3A=\r\nHost: example.org\r\n"
-                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n\r\n",
+                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\nConnection: keep-alive\r\n\r\n",
                  request);
     ASSERT_EQ(0, c.set_urls("https://example.org:8443", nullptr));
     ASSERT_GT(c.build_request(request, nullptr), 0);
     EXPECT_STREQ("GET / HTTP/1.0\r\nHost: example.org:8443\r\n"
-                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\n\r\n",
+                 "Accept: image/gif, image/jpeg, image/pjpeg, */*\r\nConnection: keep-alive\r\n\r\n",
                  request);
 }
 
@@ -529,7 +529,8 @@ TEST_F(HttpsClientTest, TunnelThroughAProxyAskingForAWindowsLogin) {
     EXPECT_EQ(kConnect + "Proxy-Authorization: NTLM bGFzdA==\r\n\r\n", script.heads[2]);
     // Inside the tunnel the request is the site's own, without any proxy
     // credentials.
-    EXPECT_EQ("GET /f.bin HTTP/1.0\r\nHost: site.example\r\nAccept: image/gif, image/jpeg, image/pjpeg, */*\r\n\r\n",
+    EXPECT_EQ("GET /f.bin HTTP/1.0\r\nHost: site.example\r\nAccept: image/gif, image/jpeg, image/pjpeg, */*\r\n"
+              "Connection: keep-alive\r\n\r\n",
               script.heads[3]);
     EXPECT_EQ(script.heads[1], script.heads[4]);
     EXPECT_EQ(script.heads[2], script.heads[5]);

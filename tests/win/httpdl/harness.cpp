@@ -364,6 +364,15 @@ int ScriptedServer::HeldNow() {
     return n;
 }
 
+void ScriptedServer::KeepAlive(bool keep) { keepAlive = keep; }
+
+int ScriptedServer::Connections() {
+    EnterCriticalSection(&lock);
+    int n = connections;
+    LeaveCriticalSection(&lock);
+    return n;
+}
+
 int ScriptedServer::TotalRequests() {
     EnterCriticalSection(&lock);
     int n = total;
@@ -395,12 +404,26 @@ DWORD WINAPI ScriptedServer::ConnectionThread(LPVOID argument) {
 }
 
 void ScriptedServer::Handle(SOCKET s) {
+    EnterCriticalSection(&lock);
+    ++connections;
+    LeaveCriticalSection(&lock);
+    // A connection kept after an answer serves the next request too.
+    while (HandleOne(s)) {
+    }
+}
+
+bool ScriptedServer::HandleOne(SOCKET s) {
     std::string request;
     char piece[1024];
     while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
         int n = recv(s, piece, sizeof piece, 0);
         if (n <= 0) break;
         request.append(piece, n);
+    }
+    // The client closed a kept connection.
+    if (request.empty()) {
+        closesocket(s);
+        return false;
     }
     // "GET /path HTTP/1.0", or with "http://host:port" before the path when
     // the request came through a proxy that passed it on unchanged.
@@ -438,13 +461,13 @@ void ScriptedServer::Handle(SOCKET s) {
                              "WWW-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n";
         SendAll(s, reply, sizeof reply - 1);
         CloseGracefully(s);
-        return;
+        return false;
     }
     if (!authorized) {
         const char reply[] = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\n\r\n";
         SendAll(s, reply, sizeof reply - 1);
         CloseGracefully(s);
-        return;
+        return false;
     }
     if (action == Hold) {
         WaitForSingleObject(released, 60000);
@@ -457,7 +480,7 @@ void ScriptedServer::Handle(SOCKET s) {
         const char reply[] = "HTTP/1.0 503 Service Unavailable\r\n\r\n";
         SendAll(s, reply, sizeof reply - 1);
         CloseGracefully(s);
-        return;
+        return false;
     }
     std::string file = root;
     for (char ch : path) file += ch == '/' ? '\\' : ch;
@@ -465,11 +488,29 @@ void ScriptedServer::Handle(SOCKET s) {
         const char reply[] = "HTTP/1.0 404 Not Found\r\n\r\n";
         SendAll(s, reply, sizeof reply - 1);
         CloseGracefully(s);
-        return;
+        return false;
     }
     std::string body = ReadFileBytes(file);
     // Whole, but with its first byte changed: only the part's sum tells.
     if (action == Damaged && !body.empty()) body[0] = static_cast<char>(body[0] ^ 0x5A);
+    // Kept: framed by its length, and the connection waits for the next
+    // request, or is dropped at once as a server drops an idle one.
+    bool asked = request.find("\r\nConnection: keep-alive\r\n") != std::string::npos;
+    if ((keepAlive && asked && (action == Serve || action == Damaged)) || action == DropAfter ||
+        action == SaysClose) {
+        std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                           (action == SaysClose ? "\r\nConnection: close" : "\r\nConnection: keep-alive") +
+                           "\r\n\r\n";
+        SendAll(s, head.data(), head.size());
+        SendAll(s, body.data(), body.size());
+        if (action == Serve || action == Damaged) return true;
+        if (action == DropAfter) {
+            closesocket(s);
+            return false;
+        }
+        CloseGracefully(s);
+        return false;
+    }
     std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n";
     if (action == CutAnnounced) header += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     header += "\r\n";
@@ -485,11 +526,12 @@ void ScriptedServer::Handle(SOCKET s) {
         }
         if (sent < body.size()) {
             closesocket(s);
-            return;
+            return false;
         }
     } else {
         bool cut = action == CutShort || action == CutAnnounced;
         SendAll(s, body.data(), cut ? body.size() / 2 : body.size());
     }
     CloseGracefully(s);
+    return false;
 }

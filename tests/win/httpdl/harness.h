@@ -80,8 +80,11 @@ public:
     // Trickle: the header and the first 4 KiB at once, then the rest in
     // pieces of 512 bytes 20 ms apart (a slow server); Release ends it.
     // CutShort ends the body halfway with no length announced; CutAnnounced
-    // the same after a Content-Length of the whole body.
-    enum Action { Serve, CutShort, Unavailable, Hold, Trickle, Damaged, CutAnnounced };
+    // the same after a Content-Length of the whole body. DropAfter: the
+    // whole file framed by its length, saying keep-alive, then the
+    // connection dropped (a server ending an idle connection); SaysClose:
+    // framed and saying "Connection: close".
+    enum Action { Serve, CutShort, Unavailable, Hold, Trickle, Damaged, CutAnnounced, DropAfter, SaysClose };
     explicit ScriptedServer(const std::string& root);
     ~ScriptedServer();
     bool Start();
@@ -104,11 +107,19 @@ public:
     int RequestsCarrying(const std::string& text);
     int HeldNow();
     int TotalRequests();
+    // Answers to requests that ask for it keep the connection (by default
+    // every answer ends its connection).
+    void KeepAlive(bool keep);
+    // Connections accepted so far.
+    int Connections();
 
 private:
     static DWORD WINAPI AcceptThread(LPVOID self);
     static DWORD WINAPI ConnectionThread(LPVOID self);
     void Handle(SOCKET s);
+    // One request of a connection; true when the connection stays for the
+    // next one.
+    bool HandleOne(SOCKET s);
 
     std::string root;
     SOCKET listener;
@@ -123,5 +134,7 @@ private:
     std::vector<std::string> windowsLogin;
     int held;
     int total;
+    int connections = 0;
+    volatile bool keepAlive = false;
     volatile LONG stopping;
 };

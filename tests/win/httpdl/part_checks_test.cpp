@@ -87,6 +87,55 @@ TEST_F(PartChecks, DamagedPartIsFetchedAgainAndOnlyTheGoodOneKept) {
     EXPECT_EQ(data.substr(kPart, kPart), ReadFileBytes(Part(1)));
 }
 
+TEST_F(PartChecks, PartsShareKeptConnections) {
+    RunLogLines log;
+    // A server that keeps connections: the part list and every part over
+    // one, a damaged part fetched again on it too.
+    server->KeepAlive(true);
+    server->Script(PartUrl(2), {ScriptedServer::Damaged});
+    Open(site);
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(kParts + 2, server->TotalRequests());
+    EXPECT_EQ(1, server->Connections());
+    EXPECT_TRUE(log.InOrder({": complete; parts: 4 fetched, 0 present, 1 retries; 1 connections"})) << log.text;
+
+    // A server that ends every answer's connection, or says close while it
+    // frames the answer: a connection per request, and the whole file.
+    server->KeepAlive(false);
+    for (int n = 0; n < kParts; ++n) DeleteFileA(Part(n).c_str());
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(1 + (kParts + 1), server->Connections());
+    server->KeepAlive(true);
+    for (int n = 0; n < kParts; ++n) {
+        DeleteFileA(Part(n).c_str());
+        server->Script(PartUrl(n), {ScriptedServer::SaysClose});
+    }
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    // The part list and part 0 share one; each later part needs its own.
+    EXPECT_EQ(1 + (kParts + 1) + kParts, server->Connections());
+}
+
+TEST_F(PartChecks, KeptConnectionDroppedWhileIdleCostsNoTry) {
+    RunLogLines log;
+    // One try per part: a dropped connection counted as a failed try would
+    // give the part up.
+    UseTries(1);
+    server->KeepAlive(true);
+    server->Script(Url("pkginfo.txt"), {ScriptedServer::DropAfter});
+    server->Script(PartUrl(1), {ScriptedServer::DropAfter});
+    server->Script(PartUrl(2), {ScriptedServer::DropAfter});
+    Open(site);
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(kParts + 1, server->TotalRequests());
+    EXPECT_EQ(4, server->Connections());
+    EXPECT_TRUE(log.InOrder({": complete; parts: 4 fetched, 0 present, 0 retries; 4 connections"})) << log.text;
+    EXPECT_EQ(std::string::npos, log.Text().find("failed (")) << log.text;
+}
+
 TEST_F(PartChecks, PartDamagedOrMissingEveryTimeIsGivenUp) {
     RunLogLines log;
     UseTries(3);
