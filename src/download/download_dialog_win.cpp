@@ -71,6 +71,7 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       fileNumber(0),
       filePinned(PinNone),
       pinFailures(0),
+      siteNumber(1),
       connectPending(0),
       totalBytes(0),
       usesNetwork(0),
@@ -280,6 +281,7 @@ int DownloadDialog::NextComponent() {
             continue;
         }
         ReadSetting(section, SetupKeyName(KeySite), "", siteName, sizeof siteName, inf);
+        siteNumber = 1;
         ReadSetting(section, SetupKeyName(KeyProxy), "", proxyName, sizeof proxyName, inf);
         ReadSetting(section, SetupKeyName(KeyPort), "", proxyPort, sizeof proxyPort, inf);
         if (!siteName[0]) {
@@ -326,8 +328,18 @@ int DownloadDialog::NextFile() {
             const char* section = currentComponent->section;
             const char* inf = currentComponent->infPath;
             char user[100], password[100], proxyUser[100], proxyPassword[100];
-            ReadSetting(section, SetupKeyName(KeyUser), "", user, sizeof user, inf);
-            ReadSetting(section, SetupKeyName(KeyPassword), "", password, sizeof password, inf);
+            // Each site has its own login: a further site's is never the
+            // first one's.
+            char userKey[40], passwordKey[40];
+            if (siteNumber > 1) {
+                NumberedKeyName(KeyMirrorUser, siteNumber, userKey, sizeof userKey);
+                NumberedKeyName(KeyMirrorPassword, siteNumber, passwordKey, sizeof passwordKey);
+            } else {
+                CopyTruncated(userKey, sizeof userKey, SetupKeyName(KeyUser));
+                CopyTruncated(passwordKey, sizeof passwordKey, SetupKeyName(KeyPassword));
+            }
+            ReadSetting(section, userKey, "", user, sizeof user, inf);
+            ReadSetting(section, passwordKey, "", password, sizeof password, inf);
             ReadSetting(section, SetupKeyName(KeyProxyUser), "", proxyUser, sizeof proxyUser, inf);
             ReadSetting(section, SetupKeyName(KeyProxyPassword), "", proxyPassword, sizeof proxyPassword, inf);
             transport->SetCredentials(user, password);
@@ -347,6 +359,9 @@ int DownloadDialog::NextFile() {
         GetSourcePath(currentComponent, "tmp.tmp", path, sizeof path);
         fetchStartTick = GetTickCount();
         ReadFilePin(transport);
+        transport->SetTries(
+            TriesFromSetting(ReadSettingInt(currentComponent->section, SetupKeyName(KeyTries), 0,
+                                            currentComponent->infPath)));
         LogEvent("fetching %s from %s (%s)%s", currentFile, siteName, remotePath,
                  filePinned == PinNone ? "" : ", pinned");
         if (transport->Fetch(remotePath, path)) return 1;
@@ -393,7 +408,26 @@ bool DownloadDialog::FileMatchesPin(const char* temporary) {
     return false;
 }
 
+bool DownloadDialog::TryNextSite(int error) {
+    if (!currentComponent || !AnotherSiteMayHelp(error)) return false;
+    char key[40], next[sizeof siteName];
+    NumberedKeyName(KeyMirrorSite, siteNumber + 1, key, sizeof key);
+    ReadSetting(currentComponent->section, key, "", next, sizeof next, currentComponent->infPath);
+    const int number = NextSiteNumber(siteNumber, next);
+    if (!number) return false;
+    LogEvent("fetch of %s from %s failed; the next site is tried: %s (%s), the parts already checked kept",
+             currentFile, siteName, next, key);
+    siteNumber = number;
+    CopyTruncated(siteName, static_cast<int>(sizeof siteName), next);
+    pinFailures = 0;
+    // The same file again, from the new site once it is connected.
+    connectPending = 1;
+    NextFile();
+    return true;
+}
+
 void DownloadDialog::FingerprintFailed() {
+    if (TryNextSite(kFetchFingerprintMismatch)) return;
     LogEvent("fetch of %s failed: it does not match the fingerprint in the setup; nothing of it is installed",
              currentFile);
     SetStatusFromString(IDS_FINGERPRINT_MISMATCH, currentFile, siteName);
@@ -442,6 +476,7 @@ void DownloadDialog::SetStatusFromString(UINT id, const char* fileName, const ch
 void DownloadDialog::OnConnected(WPARAM error) {
     if (error) {
         LogEvent("cannot connect to %s (error %d)", siteName, static_cast<int>(error));
+        if (TryNextSite(kSiteUnreachable)) return;
         SetStatusFromString(IDS_CONNECT_FAILED, siteName, siteName);
         // As after a failed transfer, the row says so rather than go on
         // reading "Downloading..." once the run has stopped.
@@ -508,6 +543,7 @@ void DownloadDialog::ShowProgress() {
 void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
     ShowProgress();
     int certificateText = error == kFetchCertificateFailed ? CertificateMessageId(static_cast<int>(detail)) : 0;
+    if (certificateText && TryNextSite(kFetchCertificateFailed)) return;
     if (certificateText) {
         // The host, and why its certificate was refused.
         char host[256];
@@ -524,6 +560,7 @@ void DownloadDialog::OnFileDone(WPARAM error, LPARAM detail) {
     if (error) {
         LogEvent("fetch of %s failed (error %d%s)", currentFile, static_cast<int>(error),
                  error == 5 ? ", disk full" : "");
+        if (TryNextSite(static_cast<int>(error))) return;
         SetStatusFromString(error == 5 ? IDS_DISK_FULL : IDS_RECEIVE_FAILED, currentFile, siteName);
         PostDone(1);
         SetCurrentState(DownloadError);

@@ -46,6 +46,7 @@ public:
     char currentFile[260];
     char remoteDir[260];
     char siteName[80];
+    int siteNumber;  // 1 for "site", n for "site<n>"
     char proxyName[80];
     char proxyPort[80];
     char connectedSite[80];
@@ -93,6 +94,10 @@ private:
     // check itself does not match its pin, or its fetch is tried again.
     bool FileMatchesPin(const char* temporary);
     void FingerprintFailed();
+    // After a failed fetch of currentFile with "dl4" code `error` (or
+    // kSiteUnreachable): true when the component names a further site and
+    // the fetch goes on there, false when the component fails.
+    bool TryNextSite(int error);
     void OnQuit();
     // The completion step's view of the run.
     void HideRunWindow() override;

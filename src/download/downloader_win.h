@@ -34,10 +34,15 @@ public:
     // part list as served); null for none. The transport that can check it
     // does; the dialog checks the others' files.
     void SetFingerprint(const unsigned char* digest);
+    // Failed tries of the next Fetch on its site before it is given up, as
+    // the setup description gives them (TriesFromSetting); 0 leaves the
+    // transport's own. Only a transport that tries again heeds it.
+    void SetTries(int count) { setupTries = count; }
 
     HWND notifyWindow;
     int pinned;
     unsigned char pin[kSha256Size];
+    int setupTries = 0;
     // The host entry of the last lookup that ended without error, copied
     // here on "dli1" before a subclass sees the message.
     char hostEntry[MAXGETHOSTSTRUCT];

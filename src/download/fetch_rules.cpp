@@ -79,6 +79,25 @@ bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha25
     return differ == 0;
 }
 
+int TriesFromSetting(int value) {
+    if (value == 0) return 0;
+    if (value < 1) return 1;
+    return value > kMostTries ? kMostTries : value;
+}
+
+bool AnotherSiteMayHelp(int error) {
+    // The disk is the same whichever site the bytes come from.
+    const int kDiskFull = 5;
+    return error != 0 && error != kDiskFull;
+}
+
+int NextSiteNumber(int current, const char* nextSite) {
+    if (current < 1 || current >= kMostSites || !nextSite) return 0;
+    for (const char* c = nextSite; *c; ++c)
+        if (*c != ' ' && *c != '\t') return current + 1;
+    return 0;
+}
+
 int ShownKilobytes(long long bytes) {
     long long shown = (bytes + 511) / 1024;
     if (shown > INT_MAX) return INT_MAX;

@@ -38,6 +38,30 @@ bool Sha256OfFile(const char* path, unsigned char digest[kSha256Size]);
 // Whether two digests are the same.
 bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha256Size]);
 
+// Failed tries of a part list or part on one site, from the setup
+// description's value: 0 (the key is absent) keeps the transport's own;
+// anything else is held to 1 .. kMostTries, so that a typo can neither
+// switch the fetch off nor make it try for hours.
+const int kMostTries = 99;
+int TriesFromSetting(int value);
+
+// Further sites of a component: "site2", "site3" ... are read up to the
+// first number missing, and a file that cannot be had from one site is
+// fetched from the next, the checked parts on the disk kept.
+// kSiteUnreachable stands for a site that could not be connected to.
+const int kSiteUnreachable = -1;
+// Sites past this number are not read.
+const int kMostSites = 99;
+// Whether a fetch that failed with "dl4" code `error` (or
+// kSiteUnreachable) may succeed at another site: every failure of the site
+// or of what it served may (a dead server, a missing or forged part, a list
+// or file refused by its pin, a certificate); a full disk here may not.
+bool AnotherSiteMayHelp(int error);
+// The number of the site to try after site `current` (1 for "site"), given
+// the value of "site<current + 1>"; 0 when there is none (an empty value
+// ends the sites like a missing one).
+int NextSiteNumber(int current, const char* nextSite);
+
 // Kilobytes a status text shows for a byte count: (bytes + 511) / 1024, cut
 // to what "%d" prints.
 int ShownKilobytes(long long bytes);

@@ -695,6 +695,11 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
             continue;
         }
         ++partsFetched;
+        // Where each part came from, when a component has several sites;
+        // without any user information the site text may carry.
+        char shown[1400];
+        if (!PacLookupUrl(state->site, remotePath, name, shown, sizeof shown)) CopyTruncated(shown, sizeof shown, "?");
+        LogEvent("part %s: fetched from %s", name, shown);
         ReportCount(msgDl3, static_cast<long long>(number + 1) * size);
         return Done;
     }

@@ -80,7 +80,8 @@ void ReleaseTransferState(HttpTransferState* state) {
 }
 
 HttpDownloader::HttpDownloader(int tries)
-    : state(NewTransferState(tries)), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false) {}
+    : state(NewTransferState(tries)), startThread(nullptr), workerThread(nullptr), sitePasswordGiven(false),
+      ownTries(tries > 0 ? tries : 1) {}
 
 HttpDownloader::~HttpDownloader() {
     Abandon();
@@ -155,6 +156,7 @@ int HttpDownloader::Fetch(const char* remotePath, const char* localFile) {
     CopyTruncated(state->localFile, sizeof state->localFile, localFile);
     state->pinned = pinned;
     std::memcpy(state->pin, pin, sizeof state->pin);
+    state->tries = setupTries > 0 ? setupTries : ownTries;
     state->notifyWindow = notifyWindow;
 
     FetchWorkerStart* start = new (std::nothrow) FetchWorkerStart;

@@ -87,6 +87,8 @@ public:
     // The last SetCredentials gave a password; an empty one keeps the
     // earlier password only for the same site.
     bool sitePasswordGiven;
+    // The tries it was made with, for a fetch the setup gives none.
+    int ownTries;
 
 private:
     void Abandon();

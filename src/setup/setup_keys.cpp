@@ -41,6 +41,7 @@ const SetupKey kSetupKeys[kSetupKeyCount] = {
     {"site", KeyInComponent, KindText, 2},
     {"user", KeyInComponent, KindText, 2},
     {"password", KeyInComponent, KindPassword, 2},
+    {"tries", KeyInComponent, KindInteger, 0},
     {"resultFrom", KeyInComponent, KindText, 0},
 };
 

@@ -57,6 +57,7 @@ enum SetupKeyId {
     KeyMirrorSite,     // site<n>, n from 2: further sites, tried in order
     KeyMirrorUser,     // user<n>: the login of site<n>
     KeyMirrorPassword, // password<n>
+    KeyTries,          // failed tries of a part list or part on one site
     KeyResultFrom,     // how the component's programs report their result
     kSetupKeyCount
 };

@@ -63,10 +63,14 @@ const KeyWords kWords[] = {
                     "other protocols are checked by `cvpack check` only", "none", "64 hex digits (SHA-256)"},
     {KeyFileSha256Nth, "fingerprint of the n-th file of `files`, in place of `sha256` for the first", "none",
      "64 hex digits (SHA-256)"},
-    {KeyMirrorSite, "a further site with the same files; checked by `cvpack check --online` only, the "
-                    "program does not fetch from it", "none", "host"},
-    {KeyMirrorUser, "the login of `site<n>` (for `cvpack check`)", "none", "text"},
-    {KeyMirrorPassword, "the password of `site<n>` (for `cvpack check`)", "none", "text"},
+    {KeyMirrorSite, "a further site with the same files, tried in order when a file cannot be had from the "
+                    "one before (parts already checked are kept); the numbers go up from 2 without a gap",
+     "none", "host"},
+    {KeyMirrorUser, "the login of `site<n>`", "none", "text"},
+    {KeyMirrorPassword, "the password of `site<n>`", "none", "text"},
+    {KeyTries, "failed tries of an \"http\" component's part list or of one part on one site, with a growing "
+               "pause between them, before the next site is tried or the component fails", "`10`",
+     "number, 1 to 99"},
     {KeyResultFrom, "`exitcode`: each `run` and `ispackage` program's exit code tells its result (0 success, "
                     "3010 and 1641 success with a restart, anything else failure); `statefile`: the client "
                     "writes `[result] success=1` into `tessark.ini`", "`statefile`", "word"},

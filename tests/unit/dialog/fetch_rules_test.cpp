@@ -159,3 +159,33 @@ TEST(Pins, FileDigestIsThatOfItsBytes) {
     EXPECT_FALSE(Sha256OfFile(path.c_str(), digest));
     EXPECT_EQ(0x5a, digest[0]);
 }
+
+// Sites are taken in their order and end at the first one not named; any
+// failure of what a site served sends the file to the next, a full disk
+// does not, since every site's bytes land on the same disk.
+TEST(Sites, NextSiteOnlyWhereOneIsNamedAndItCanHelp) {
+    EXPECT_EQ(2, NextSiteNumber(1, "mirror.example.com"));
+    EXPECT_EQ(3, NextSiteNumber(2, "10.0.0.1:8080/dir"));
+    EXPECT_EQ(0, NextSiteNumber(1, ""));
+    EXPECT_EQ(0, NextSiteNumber(1, " \t"));
+    EXPECT_EQ(0, NextSiteNumber(1, nullptr));
+    EXPECT_EQ(0, NextSiteNumber(0, "x"));
+    EXPECT_EQ(0, NextSiteNumber(kMostSites, "x"));
+
+    EXPECT_TRUE(AnotherSiteMayHelp(kSiteUnreachable));
+    EXPECT_TRUE(AnotherSiteMayHelp(4));
+    EXPECT_TRUE(AnotherSiteMayHelp(kFetchCertificateFailed));
+    EXPECT_TRUE(AnotherSiteMayHelp(kFetchFingerprintMismatch));
+    EXPECT_FALSE(AnotherSiteMayHelp(5));
+    EXPECT_FALSE(AnotherSiteMayHelp(0));
+}
+
+// An absent key keeps the transport's tries; a written one is bounded both
+// ways, so neither "0" nor a huge number leaves a fetch untried or endless.
+TEST(Sites, TriesFromTheSetupAreBounded) {
+    EXPECT_EQ(0, TriesFromSetting(0));
+    EXPECT_EQ(1, TriesFromSetting(-5));
+    EXPECT_EQ(1, TriesFromSetting(1));
+    EXPECT_EQ(10, TriesFromSetting(10));
+    EXPECT_EQ(kMostTries, TriesFromSetting(1000000));
+}
