@@ -28,6 +28,7 @@ FTP_DIR = os.environ['CV_FTP_DIR']
 # A run that has not ended by then has failed (a message box waits, or the
 # fetch hangs).
 RUN_LIMIT = 600
+last_cpu = 0.0
 
 
 def win_path(path):
@@ -58,7 +59,17 @@ def timed(cmd, log, cwd=None):
             time.sleep(0.005)
         seconds = time.perf_counter() - start
     p.returncode = os.waitstatus_to_exitcode(status)
+    # The processor time it took, which other work on a shared machine
+    # changes less than the wall time.
+    global last_cpu
+    last_cpu = usage.ru_utime + usage.ru_stime
     return seconds, p.returncode, usage.ru_maxrss / 1024.0
+
+
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
 
 
 def reset_prefix():
@@ -80,12 +91,28 @@ def write_setup(directory, section, components='data'):
     return path
 
 
+def drop_strong_sums(directory):
+    """Takes the [sha256] section out of a part list, which leaves it as
+    lists without strong sums are: checked by the 32-bit sums only."""
+    path = os.path.join(directory, 'pkginfo.txt')
+    with open(path, 'rb') as f:
+        lines = f.read().decode('latin-1').splitlines()
+    kept, inside = [], False
+    for line in lines:
+        if line.startswith('['):
+            inside = line.strip().lower() == '[sha256]'
+        if not inside:
+            kept.append(line)
+    with open(path, 'wb') as f:
+        f.write('\r\n'.join(kept).encode('latin-1') + b'\r\n')
+
+
 class Job:
-    def __init__(self, kind, size_mib, cvget, cvpack, work):
+    def __init__(self, kind, size_mib, cvget, cvpack, work, strong=True):
         self.kind = kind
         self.size = size_mib * MIB
         self.cvget = cvget
-        self.work = os.path.join(work, '%s-%d' % (kind, size_mib))
+        self.work = os.path.join(work, '%s-%d%s' % (kind, size_mib, '' if strong else '-weak'))
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.name = 'wj%d.bin' % size_mib
@@ -99,11 +126,13 @@ class Job:
                     f.write(block)
                     left -= len(block)
         if kind == 'http':
-            self.remote = 'wholejob-%d' % size_mib
+            self.remote = 'wholejob-%d%s' % (size_mib, '' if strong else '-weak')
             self.published = os.path.join(WWW_DIR, self.remote)
             shutil.rmtree(self.published, ignore_errors=True)
             subprocess.run([cvpack, 'split', self.source, self.published, '--part-size', str(PART_SIZE)],
                            check=True, stdout=subprocess.DEVNULL)
+            if not strong:
+                drop_strong_sums(self.published)
             site, source_dir = '127.0.0.1:%d' % HTTP_PORT, self.remote
         else:
             self.published = os.path.join(FTP_DIR, self.name)
@@ -204,6 +233,20 @@ def main():
     start_seconds = empty_run(cvget, work)
     print('  program start and end with nothing to fetch: %.3f s' % start_seconds)
     results = {}
+    # What the strong sums cost: the same program on the same parts, with
+    # and without the part list's [sha256] section, rounds taken in turn so
+    # that both see the same load.
+    strong, weak = Job('http', size_mib, cvget, cvpack, work), Job('http', size_mib, cvget, cvpack, work, False)
+    with_sums, without_sums, cpu_with, cpu_without = [], [], [], []
+    try:
+        for r in range(ROUNDS):
+            without_sums.append(weak.run_program(r)[0])
+            cpu_without.append(last_cpu)
+            with_sums.append(strong.run_program(r)[0])
+            cpu_with.append(last_cpu)
+    finally:
+        strong.remove()
+        weak.remove()
     for kind in ('http', 'ftp'):
         job = Job(kind, size_mib, cvget, cvpack, work)
         program, curl, peaks = [], [], []
@@ -241,6 +284,19 @@ def main():
         growth = peak - small_peak
         print('       peak memory %.1f MiB at %d MiB, %.1f MiB at %d MiB: %+.1f MiB (goal < 16: %s)' % (
             peak, size_mib, small_peak, quarter, growth, 'met' if growth < 16 else 'NOT met'))
+    print('  strong sums: http job %.3f s with the [sha256] section, %.3f s without: %+.1f%% (goal < 10%%: %s)'
+          % (min(with_sums), min(without_sums), 100.0 * (min(with_sums) / min(without_sums) - 1),
+             'met' if min(with_sums) < 1.1 * min(without_sums) else 'NOT met'))
+    print('       rounds with: %s | without: %s' % (' '.join('%.3f' % t for t in with_sums),
+                                                   ' '.join('%.3f' % t for t in without_sums)))
+    print('       median %.3f s with, %.3f s without: %+.1f%%; processor time (median) %.3f s with, %.3f s '
+          'without: %+.1f%%' % (median(with_sums), median(without_sums),
+                               100.0 * (median(with_sums) / median(without_sums) - 1), median(cpu_with),
+                               median(cpu_without), 100.0 * (median(cpu_with) / median(cpu_without) - 1)))
+    a, b = [t for t in strong.transfers if t], [t for t in weak.transfers if t]
+    if a and b:
+        print('       transfer alone (from the run log) %.3f s with, %.3f s without: %+.1f%%'
+              % (min(a), min(b), 100.0 * (min(a) / min(b) - 1)))
     print('  load after: %s' % load())
 
 
