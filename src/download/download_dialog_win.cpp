@@ -371,24 +371,66 @@ int DownloadDialog::NextFile() {
     return 0;
 }
 
-void DownloadDialog::ReadFilePin(Downloader* transport) {
-    const char* section = currentComponent->section;
-    const char* inf = currentComponent->infPath;
+namespace {
+// The pin of file `number` (from 1), named `fileName`, of a component; a
+// malformed pin leaves `pin` zeroed, which nothing matches.
+PinRead ReadComponentPin(const Component* component, int number, const char* fileName,
+                         unsigned char pin[kSha256Size]) {
+    const char* section = component->section;
+    const char* inf = component->infPath;
     char numberedKey[40], numbered[200], plain[200];
-    NumberedKeyName(KeyFileSha256Nth, fileNumber, numberedKey, sizeof numberedKey);
+    NumberedKeyName(KeyFileSha256Nth, number, numberedKey, sizeof numberedKey);
     ReadSetting(section, numberedKey, "", numbered, sizeof numbered, inf);
     ReadSetting(section, SetupKeyName(KeyFileSha256), "", plain, sizeof plain, inf);
-    filePinned = ReadPin(numbered, plain, fileNumber, filePin);
-    if (filePinned == PinMalformed) {
+    const PinRead read = ReadPin(numbered, plain, number, pin);
+    if (read == PinMalformed) {
         // Nothing matches it: the file is refused rather than taken unchecked.
-        LogEvent("component %s: the fingerprint pinned for %s is not 64 hexadecimal digits",
-                 currentComponent->section, currentFile);
-        std::memset(filePin, 0, sizeof filePin);
+        LogEvent("component %s: the fingerprint pinned for %s is not 64 hexadecimal digits", section, fileName);
+        std::memset(pin, 0, kSha256Size);
     }
+    return read;
+}
+}  // namespace
+
+void DownloadDialog::ReadFilePin(Downloader* transport) {
+    filePinned = ReadComponentPin(currentComponent, fileNumber, currentFile, filePin);
     // Over HTTP the worker checks the part list against it; a malformed pin
     // is handed on as one that nothing matches.
     const bool http = transport == httpTransport;
     transport->SetFingerprint(http && filePinned != PinNone ? filePin : nullptr);
+}
+
+bool DownloadDialog::LocalFilesMatchPins(const Component* component) {
+    char list[sizeof fileList];
+    ReadSetting(component->section, SetupKeyName(KeyFiles), "", list, sizeof list, component->infPath);
+    char folder[MAX_PATH];
+    GetSourceDirectory(component, folder, sizeof folder);
+    char* cursor = list;
+    int number = 0;
+    while (char* name = NextToken(&cursor, ", ")) {
+        ++number;
+        unsigned char pin[kSha256Size];
+        const PinRead pinned = ReadComponentPin(component, number, name, pin);
+        if (pinned == PinNone) continue;
+        // A local file has no tries: it is what it is.
+        char path[MAX_PATH];
+        GetSourcePath(component, name, path, sizeof path);
+        unsigned char digest[kSha256Size];
+        if (pinned == PinGiven && Sha256OfFile(path, digest) && SameDigest(digest, pin)) {
+            LogEvent("component %s: %s matches its pinned fingerprint", component->section, path);
+            continue;
+        }
+        LogEvent("file %s of component %s: it does not match the fingerprint in the setup; nothing of it is "
+                 "installed", path, component->section);
+        char format[300], text[600], caption[100];
+        LoadStringA(GetModuleInstance(), IDS_FINGERPRINT_MISMATCH, format, sizeof format);
+        FormatFileStatus(format, name, folder, text, sizeof text);
+        SetStatus(text);
+        LoadStringA(GetModuleInstance(), IDS_APP_NAME, caption, sizeof caption);
+        ShowRunMessageBox(hwnd, text, caption, MB_ICONERROR | MB_SETFOREGROUND);
+        return false;
+    }
+    return true;
 }
 
 bool DownloadDialog::FileMatchesPin(const char* temporary) {

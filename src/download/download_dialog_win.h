@@ -105,6 +105,7 @@ private:
     int RunEnded() const override { return endedWith; }
     void NoteUserQuit() override { userQuit = 1; }
     void NoteHandedOver() override { handedOver = 1; }
+    bool LocalFilesMatchPins(const Component* component) override;
     void PostDone(int failed);
     void SetStatus(const char* text);
     void SetStatusFromString(UINT id, const char* fileName, const char* site);

@@ -42,11 +42,27 @@ void CompleteRun(CompletionHost* host, const CompletionRun& run) {
     SetForegroundWindow(run.window);
 
     int missing = 0;
+    int refused = 0;
     for (int row = 0; row < run.componentCount; ++row) {
         Component* component = GetRowComponent(row);
         DecideInitialState(component);
+        // The files of a network component were checked as they came; those
+        // taken where they lie are checked here, before anything installs.
+        const int protocol = GetProtocol(component);
+        if (component->state == Downloaded && protocol != ProtocolFtp && protocol != ProtocolHttp &&
+            !host->LocalFilesMatchPins(component)) {
+            component->state = DownloadError;
+            refused = 1;
+        } else if (component->state != AlreadyInstalled && component->state != Downloaded) {
+            missing = 1;
+        }
         SetRowState(row, component->state);
-        if (component->state != AlreadyInstalled && component->state != Downloaded) missing = 1;
+    }
+    if (refused && !missing) {
+        // The host has told which file its pin refused.
+        LogEvent("completion: a file refused by its fingerprint: nothing is installed");
+        host->EndRun(ResultKeepFiles);
+        return;
     }
     if (missing) {
         LogEvent("completion: components missing: message %d", run.usesNetwork ? IDS_DOWNLOAD_INCOMPLETE : IDS_FILES_MISSING);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "base/http_settings.h"
+#include "setup/component.h"
 
 // Results of the modal run, as start-up reads them.
 enum DownloadResult {
@@ -35,6 +36,11 @@ public:
     // The install went to the elevated copy, which goes on after this run:
     // the exit code says the run was handed over.
     virtual void NoteHandedOver() {}
+    // Whether the files of a component taken where they lie (a copy, cdrom
+    // or package component) are those its setup description pins; false,
+    // once the host has said which is not, when one differs. Nothing of
+    // such a component may be installed.
+    virtual bool LocalFilesMatchPins(const Component*) { return true; }
 
 protected:
     ~CompletionHost() {}

@@ -5,7 +5,9 @@ part forged together with its 32-bit sum line (the SHA-256 line left as it
 was) is refused at that part and fetched from the next site; a site serving
 another part list than the pinned one is passed over; and a download that
 cannot finish on its first site finishes on the second, with the parts it
-already had kept. The runs are unattended with two tries a site, so that
+already had kept. Files a component takes where they lie (here from the
+package) are held to their pins too: installed when they match, and nothing
+installed when one does not. The runs are unattended with two tries a site, so that
 every refusal ends within seconds; the web server's access log counts what
 was asked of which site."""
 import hashlib
@@ -201,6 +203,52 @@ class PinsAndMirrors(runs.RunTestCase):
             self.assertEqual(second, mirror.gets(name), name)
         self.assertEqual(1, mirror.gets('pkginfo.txt'))
         self.assertIn('parts: 2 fetched, 2 present', text)
+
+
+class LocalPins(runs.RunTestCase):
+    """A package component of two files, each pinned by its number."""
+    FIRST = runs.data(3000, 51)
+    SECOND = runs.data(5000, 52)
+
+    def run_package(self, second_pin):
+        log = os.path.join(self.work, 'run.log')
+        paths = {}
+        for name, content in (('first.bin', self.FIRST), ('second.bin', self.SECOND)):
+            paths[name] = os.path.join(self.work, name)
+            with open(paths[name], 'wb') as f:
+                f.write(content)
+        inf = ('[defs]\ncomponents=setup,data\nallowintervention=FALSE\n' + runs.SETUP_SECTION +
+               '[data]\nname=Local data\nProtocol=selfext\nfiles=first.bin, second.bin\nDisplayOrder=2\n'
+               'InstallOrder=10\ncount=2\ninstall1=copy,first.bin\ninstall2=copy,second.bin\n'
+               'sha256_1=%s\nsha256_2=%s\n' % (hashlib.sha256(self.FIRST).hexdigest(), second_pin))
+        program = cvtest.start('-log', cvtest.to_win(log), exe=runs.package(self.work, inf, paths))
+        return program.wait(120), read_log(log)
+
+    def installed(self, name):
+        path = os.path.join(self.client, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, 'rb') as f:
+            return f.read()
+
+    def test_local_files_matching_their_pins_are_installed(self):
+        code, text = self.run_package(hashlib.sha256(self.SECOND).hexdigest().upper())
+        self.assertEqual(0, code, text)
+        self.assertEqual(self.FIRST, self.installed('first.bin'))
+        self.assertEqual(self.SECOND, self.installed('second.bin'))
+        self.assertEqual(2, text.count('matches its pinned fingerprint'), text)
+        self.assertNotIn(PIN_REFUSED, text)
+
+    def test_local_file_differing_from_its_pin_is_refused_with_nothing_installed(self):
+        # The first file matches; the second is pinned to other bytes.
+        code, text = self.run_package(hashlib.sha256(self.SECOND + b'x').hexdigest())
+        self.assertEqual(3, code, text)
+        self.assertRegex(text, r'file \S*second\.bin of component data: it %s; nothing of it is installed'
+                         % PIN_REFUSED)
+        self.assertIn("Error: 'second.bin' from '", text)
+        self.assertIsNone(self.installed('first.bin'))
+        self.assertIsNone(self.installed('second.bin'))
+        self.assertNotIn('installing component', text)
 
 
 if __name__ == '__main__':

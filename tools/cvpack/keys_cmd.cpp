@@ -59,8 +59,8 @@ const KeyWords kWords[] = {
      "section"},
     {KeyInstall, "an action line run last in round `n`", "none", "action line"},
     {KeyFileSha256, "fingerprint of the first file: for `http` its part list as served, for `ftp` the file; "
-                    "a fetch that does not match is tried again, then the component fails; files of the "
-                    "other protocols are checked by `cvpack check` only", "none", "64 hex digits (SHA-256)"},
+                    "a fetch that does not match is tried again, then the component fails; for the other "
+                    "protocols the file where it lies, which must match before anything is installed", "none", "64 hex digits (SHA-256)"},
     {KeyFileSha256Nth, "fingerprint of the n-th file of `files`, in place of `sha256` for the first", "none",
      "64 hex digits (SHA-256)"},
     {KeyMirrorSite, "a further site with the same files, tried in order when a file cannot be had from the "
