@@ -416,7 +416,7 @@ bool DownloadDialog::LocalFilesMatchPins(const Component* component) {
         char path[MAX_PATH];
         GetSourcePath(component, name, path, sizeof path);
         unsigned char digest[kSha256Size];
-        if (pinned == PinGiven && Sha256OfFile(path, digest) && SameDigest(digest, pin)) {
+        if (pinned == PinGiven && Sha256OfFile(path, digest) == 0 && SameDigest(digest, pin)) {
             LogEvent("component %s: %s matches its pinned fingerprint", component->section, path);
             continue;
         }
@@ -436,7 +436,7 @@ bool DownloadDialog::LocalFilesMatchPins(const Component* component) {
 bool DownloadDialog::FileMatchesPin(const char* temporary) {
     if (filePinned == PinNone || CurrentTransport() == httpTransport) return true;
     unsigned char digest[kSha256Size];
-    if (filePinned == PinGiven && Sha256OfFile(temporary, digest) && SameDigest(digest, filePin)) return true;
+    if (filePinned == PinGiven && Sha256OfFile(temporary, digest) == 0 && SameDigest(digest, filePin)) return true;
     DeleteFileA(temporary);
     LogEvent("fetch of %s from %s: try %d failed: it %s", currentFile, siteName, pinFailures + 1,
              "does not match the fingerprint in the setup");

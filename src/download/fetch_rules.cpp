@@ -54,25 +54,6 @@ PinRead ReadPin(const char* numbered, const char* plain, int number, unsigned ch
     return PinGiven;
 }
 
-bool Sha256OfFile(const char* path, unsigned char digest[kSha256Size]) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    Sha256 sha;
-    static const size_t kPiece = 64 * 1024;
-    char* piece = static_cast<char*>(std::malloc(kPiece));
-    if (!piece) {
-        std::fclose(f);
-        return false;
-    }
-    size_t n;
-    while ((n = std::fread(piece, 1, kPiece, f)) > 0) sha.update(piece, n);
-    const bool read = !std::ferror(f);
-    std::free(piece);
-    std::fclose(f);
-    if (read) sha.final(digest);
-    return read;
-}
-
 bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha256Size]) {
     unsigned char differ = 0;
     for (int i = 0; i < kSha256Size; ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);

@@ -32,9 +32,6 @@ enum PinRead { PinNone, PinGiven, PinMalformed };
 // fingerprint, which nothing matches (a fetch is never left unchecked
 // because a pin was mistyped); PinNone leaves the digest untouched.
 PinRead ReadPin(const char* numbered, const char* plain, int number, unsigned char digest[kSha256Size]);
-// The SHA-256 of a file's bytes as they are on the disk; false when it
-// cannot be read to its end.
-bool Sha256OfFile(const char* path, unsigned char digest[kSha256Size]);
 // Whether two digests are the same.
 bool SameDigest(const unsigned char a[kSha256Size], const unsigned char b[kSha256Size]);
 

@@ -343,7 +343,7 @@ bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     pinRefused = false;
     if (reached && state->pinned) {
         unsigned char served[kSha256Size];
-        if (!Sha256OfFile(listPath, served) || !SameDigest(served, state->pin)) {
+        if (Sha256OfFile(listPath, served) != 0 || !SameDigest(served, state->pin)) {
             reached = false;
             pinRefused = true;
             DeleteFileA(listPath);

@@ -4,6 +4,8 @@
 #include "http/sha256.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -191,6 +193,26 @@ void Sha256Of(const void* bytes, size_t count, unsigned char digest[kSha256Size]
     Sha256 sha;
     sha.update(bytes, count);
     sha.final(digest);
+}
+
+int Sha256OfFile(const char* path, unsigned char digest[kSha256Size]) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return kSha256FileNotOpened;
+    static const size_t kPiece = 64 * 1024;
+    char* piece = static_cast<char*>(std::malloc(kPiece));
+    if (!piece) {
+        std::fclose(f);
+        return kSha256FileNotRead;
+    }
+    Sha256 sha;
+    size_t n;
+    while ((n = std::fread(piece, 1, kPiece, f)) > 0) sha.update(piece, n);
+    const bool read = !std::ferror(f);
+    std::free(piece);
+    std::fclose(f);
+    if (!read) return kSha256FileNotRead;
+    sha.final(digest);
+    return 0;
 }
 
 void Sha256Hex(const unsigned char digest[kSha256Size], char out[kSha256HexLength + 1]) {

@@ -27,6 +27,12 @@ private:
 // The digest of one piece of memory.
 void Sha256Of(const void* bytes, size_t count, unsigned char digest[kSha256Size]);
 
+// The digest of a file's bytes as they are on the disk: 0, or
+// kSha256FileNotOpened / kSha256FileNotRead (digest untouched).
+const int kSha256FileNotOpened = -1;
+const int kSha256FileNotRead = -2;
+int Sha256OfFile(const char* path, unsigned char digest[kSha256Size]);
+
 // Lower-case hexadecimal, 64 digits and a NUL.
 void Sha256Hex(const unsigned char digest[kSha256Size], char out[kSha256HexLength + 1]);
 // Exactly 64 hexadecimal digits (either case) and nothing else: 1 and the

@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 
 #include "check.h"
@@ -497,14 +496,8 @@ void SetupCheck::CheckLocalFiles(const CheckedComponent& c) {
         std::string native = directory + c.files[i];
         for (char& ch : native)
             if (ch == '\\') ch = '/';
-        std::ifstream in(native, std::ios::binary);
-        if (!in) continue;
-        Sha256 sha;
-        std::vector<char> buffer(1 << 20);
-        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
-            sha.update(buffer.data(), static_cast<size_t>(in.gcount()));
         unsigned char digest[kSha256Size];
-        sha.final(digest);
+        if (Sha256OfFile(native.c_str(), digest) != 0) continue;
         char hex[kSha256HexLength + 1];
         Sha256Hex(digest, hex);
         if (c.pins[i] != hex)

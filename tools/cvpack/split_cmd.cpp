@@ -164,24 +164,14 @@ int CmdPin(int argc, char** argv) {
     }
     // One file: "sha256="; several: "sha256_1=" ... in the order given, as
     // a component's "files" list names them.
-    std::vector<unsigned char> buffer(1024 * 1024);
     for (int i = 0; i < argc; ++i) {
-        FILE* in = std::fopen(argv[i], "rb");
-        if (!in) {
-            std::fprintf(stderr, "cvpack pin: cannot open %s\n", argv[i]);
-            return 1;
-        }
-        Sha256 sha;
-        size_t got;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) sha.update(buffer.data(), got);
-        const bool failed = std::ferror(in) != 0;
-        std::fclose(in);
-        if (failed) {
-            std::fprintf(stderr, "cvpack pin: cannot read %s\n", argv[i]);
-            return 1;
-        }
         unsigned char digest[kSha256Size];
-        sha.final(digest);
+        const int hashed = Sha256OfFile(argv[i], digest);
+        if (hashed != 0) {
+            std::fprintf(stderr, "cvpack pin: cannot %s %s\n", hashed == kSha256FileNotOpened ? "open" : "read",
+                         argv[i]);
+            return 1;
+        }
         char key[32];
         if (argc == 1)
             std::snprintf(key, sizeof key, "sha256");

@@ -151,12 +151,12 @@ TEST(Pins, FileDigestIsThatOfItsBytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     unsigned char digest[kSha256Size], expected[kSha256Size];
-    ASSERT_TRUE(Sha256OfFile(path.c_str(), digest));
+    ASSERT_EQ(0, Sha256OfFile(path.c_str(), digest));
     Sha256Of(bytes.data(), bytes.size(), expected);
     EXPECT_TRUE(SameDigest(digest, expected));
     std::remove(path.c_str());
     std::memset(digest, 0x5a, sizeof digest);
-    EXPECT_FALSE(Sha256OfFile(path.c_str(), digest));
+    EXPECT_EQ(kSha256FileNotOpened, Sha256OfFile(path.c_str(), digest));
     EXPECT_EQ(0x5a, digest[0]);
 }
 
