@@ -95,6 +95,7 @@ DownloadDialog::DownloadDialog(const char* downloadFolder, int showIntro, int re
       progressTimer(0) {
     fileList[0] = currentFile[0] = remoteDir[0] = '\0';
     siteName[0] = proxyName[0] = proxyPort[0] = connectedSite[0] = '\0';
+    httpDownloader.SetConnections(kDefaultConnections);
 }
 
 DownloadDialog::~DownloadDialog() {}
@@ -138,6 +139,9 @@ void DownloadDialog::ReadSetupDescription(const char* infPath) {
     // names none leaves an earlier one in place.
     ReadSetting(kDefsSection, SetupKeyName(KeyProxyAutoConfig), "", value, sizeof value, infPath);
     if (value[0]) httpDownloader.SetProxyScript(value);
+    // Likewise the parts fetched at once.
+    const int connections = ReadSettingInt(kDefsSection, SetupKeyName(KeyMaxConnections), 0, infPath);
+    if (connections) httpDownloader.SetConnections(ConnectionsFromSetting(connections));
     ReadSetting(kDefsSection, SetupKeyName(KeyStrings), "", value, sizeof value, infPath);
     cursor = value;
     while ((name = NextToken(&cursor, ", ")) != nullptr) LoadSection(name, infPath);

@@ -66,6 +66,24 @@ int TriesFromSetting(int value) {
     return value > kMostTries ? kMostTries : value;
 }
 
+int ConnectionsFromSetting(int value) {
+    if (value == 0) return kDefaultConnections;
+    if (value < 1) return 1;
+    return value > kMostConnections ? kMostConnections : value;
+}
+
+PartSlots PlanPartSlots(int connections, int partBytes, int parts) {
+    int wanted = connections < 1 ? 1 : connections > kMostConnections ? kMostConnections : connections;
+    if (parts > 0 && wanted > parts) wanted = parts;
+    // Enough buffers that a connection rarely waits for the ones ahead of
+    // it, within the memory the parts may take.
+    long long fit = partBytes > 0 ? kPartMemoryBytes / partBytes : 3LL * wanted;
+    long long buffers = 3LL * wanted < fit ? 3LL * wanted : fit;
+    if (buffers <= 1) return PartSlots{1, 1};
+    if (buffers < wanted + 1) wanted = static_cast<int>(buffers) - 1;
+    return PartSlots{wanted, static_cast<int>(buffers)};
+}
+
 bool AnotherSiteMayHelp(int error) {
     // The disk is the same whichever site the bytes come from.
     const int kDiskFull = 5;

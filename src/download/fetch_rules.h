@@ -59,6 +59,30 @@ bool AnotherSiteMayHelp(int error);
 // ends the sites like a missing one).
 int NextSiteNumber(int current, const char* nextSite);
 
+// Parts of an "http" component fetched at once, each over a connection of
+// its own, from the setup description's [defs] MaxConnections: 0 (the key
+// is absent) gives kDefaultConnections; anything else is held to 1 ..
+// kMostConnections, so that a typo cannot open dozens of connections to
+// one server.
+const int kDefaultConnections = 4;
+const int kMostConnections = 8;
+int ConnectionsFromSetting(int value);
+
+// Checked parts wait in memory until they are joined in order; together
+// they hold at most this many bytes (a single part larger than this is
+// held alone).
+const long long kPartMemoryBytes = 32LL * 1024 * 1024;
+// How a fetch of `parts` parts of at most `partBytes` bytes each goes:
+// `connections` parts at once, into `buffers` buffers of partBytes. There
+// is always a buffer more than connections where memory allows, so that a
+// connection goes on while the joiner holds a part; a part that completes
+// before the ones ahead of it waits in its buffer.
+struct PartSlots {
+    int connections;
+    int buffers;
+};
+PartSlots PlanPartSlots(int connections, int partBytes, int parts);
+
 // Kilobytes a status text shows for a byte count: (bytes + 511) / 1024, cut
 // to what "%d" prints.
 int ShownKilobytes(long long bytes);

@@ -1,16 +1,17 @@
 // The fetch worker: reaches a component's part list through the first proxy
 // arrangement that works, then fetches the parts that are not already
-// present with the right sums, checks each against its sums as it arrives
-// (the 32-bit one, and the SHA-256 where the list gives strong sums), joins
-// them into the local file and checks the whole file's sums. A part that
-// keeps failing is given up after a bounded number of tries. It reports
-// with "dl2", "dl3" and "dl4" and heeds the pause and stop requests between
-// parts. It reads and writes only its shared state block, never the
-// transport object itself.
+// present with the right sums, several at once over connections of their
+// own, checks each against its sums as it arrives (the 32-bit one, and the
+// SHA-256 where the list gives strong sums), joins them in order into the
+// local file and checks the whole file's sums. A part that keeps failing is
+// given up after a bounded number of tries. It reports with "dl2", "dl3" and
+// "dl4" and heeds the pause and stop requests between parts. It reads and
+// writes only its shared state block, never the transport object itself.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "base/process_win.h"
 #include "base/run_log.h"
@@ -175,11 +176,48 @@ private:
     int partSize = 0;
 };
 
+class Worker;
+
+// A connection of its own that brings in the parts the worker hands it, on
+// a thread of its own: each part checked, written to its part file and left
+// in the buffer it came with, to be joined in order by the worker.
+struct PartSlot {
+    Worker* worker = nullptr;
+    const HttpTransferState* state = nullptr;
+    const volatile bool* abort = nullptr;  // the worker ends the parts in flight
+    IAD_HTTPClient* client = nullptr;      // the worker's own for the first slot
+    IAD_HTTPClient* ownClient = nullptr;
+    SspiProxyLogin* ownLogin = nullptr;
+    BasicProxyMemory basic;  // a copy: the worker's record is the first slot's
+    HANDLE thread = nullptr;
+    HANDLE go = nullptr;    // a part was handed over, or the thread is to end
+    HANDLE done = nullptr;  // the part handed over came in or was given up (reset by the worker)
+    HANDLE wake = nullptr;  // a pause or stop request changed (passed on by the worker)
+    volatile bool quit = false;
+    bool busy = false;
+    bool awaitsList = false;  // its part waits for the part list to be fetched again
+    // The part in hand, in buffer `entry` of the worker's.
+    int size = 0;
+    char name[32] = "";
+    char* buffer = nullptr;
+    int entry = -1;
+    int failures = 0;          // failed tries of the part so far
+    bool listFetched = false;  // handed back after the list was fetched again
+    PartListDoubt doubt;
+    int outcome = 0;  // a Worker::Outcome
+    bool present = false;  // found on the disk, checked
+    bool fetched = false;  // came from the site just now
+    int retries = 0;
+    int certificateFailure = 0;
+    char certificateHost[256] = "";
+    char url[1400] = "";
+};
+
 class Worker {
 public:
     explicit Worker(HttpTransferState* state)
-        : state(state), client(0, state->timeouts), output(nullptr), partBuffer(nullptr) {
-        buffers[0] = buffers[1] = nullptr;
+        : state(state), client(0, state->timeouts), output(nullptr) {
+        for (char*& buffer : buffers) buffer = nullptr;
         url[0] = proxy[0] = 0;
         CopyTruncated(remotePath, sizeof remotePath, state->remotePath);
         CopyTruncated(directory, sizeof directory, state->localFile);
@@ -192,6 +230,7 @@ public:
         client.set_cancel(TransferUnwanted, state);
     }
     ~Worker() {
+        if (slots) EndSlots();
         // The joiner lets go of the buffers and the output first.
         joiner.Stop();
         FreeBuffers();
@@ -202,8 +241,10 @@ public:
 
 private:
     // ListChanged: the part list was fetched again and differs; the parts
-    // start over with it.
-    enum Outcome { Done, Stopped, Failed, ListChanged };
+    // start over with it. ListDoubted: a part's bytes came whole and
+    // disagreed with the list several tries in a row: the list is fetched
+    // again before its next try.
+    enum Outcome { Done, Stopped, Failed, ListChanged, ListDoubted };
 
     // The client's cancel question: a stop (not one made during a pause,
     // which clearing the pause drops) or a transport that is gone ends the
@@ -212,6 +253,13 @@ private:
         const HttpTransferState* s = static_cast<const HttpTransferState*>(context);
         return s->abandoned || (s->stopRequested && !s->pauseRequested);
     }
+    // The same for a slot's connection, which the worker also ends when
+    // another part failed.
+    static bool SlotTransferUnwanted(void* context) {
+        const PartSlot* slot = static_cast<const PartSlot*>(context);
+        return *slot->abort || TransferUnwanted(const_cast<HttpTransferState*>(slot->state));
+    }
+    static DWORD WINAPI SlotThread(LPVOID slot);
 
     Outcome ReachPartList();
     // One attempt at the part list with the url and proxy set; logged with
@@ -226,27 +274,45 @@ private:
     Outcome FetchParts();
     // One pass over the parts of the part list on the disk.
     Outcome JoinParts();
-    Outcome FetchPart(int number, int size, const char* name);
+    // Brings in the slot's part, on the slot's thread.
+    Outcome FetchPart(PartSlot& slot);
+    // Slots for up to `count` connections, the first over the worker's own
+    // client; how many could be made (0: none).
+    int StartSlots(int count);
+    bool MakeSlot(PartSlot& slot, int index);
+    // Ends the slots' threads (every part in flight is let finish or end
+    // first) and counts their connections.
+    void EndSlots();
+    void EndSlot(PartSlot& slot);
+    // Hands the slot its part: its thread brings it in, or this one where
+    // no thread could be made.
+    void Dispatch(PartSlot& slot);
     // Fetches the part list again, with the proxy that reached it, after a
     // part kept failing its sum: ListChanged when a whole list came that
     // differs from the one in use (it then replaces it), else Done with the
     // list in use kept.
     Outcome FetchPartListAgain(const char* partName);
     bool StopNow() const { return state->stopRequested || state->abandoned; }
+    bool SlotStopNow() const { return StopNow() || abortParts; }
     // Remembers a certificate that failed in the client's last fetch; true
     // when it did.
     bool CertificateFailed();
     // Logs a certificate accepted whose revocation was not known.
     void NoteRevocation();
-    void WaitWhilePaused();
-    void Pause(int milliseconds);
+    // Waits on `wake`: the state block's own, or a slot's, which the worker
+    // sets whenever the block's is set.
+    void WaitWhilePaused(HANDLE wake);
+    void Pause(int milliseconds, HANDLE wake);
+    void WaitWhilePaused() { WaitWhilePaused(state->wake); }
+    void Pause(int milliseconds) { Pause(milliseconds, state->wake); }
     void Report(UINT message, WPARAM wParam, LPARAM lParam);
     // "dl2" (code 0) or "dl3" with a byte count.
     void ReportCount(UINT message, long long bytes);
     void FreeBuffers() {
-        std::free(buffers[0]);
-        std::free(buffers[1]);
-        buffers[0] = buffers[1] = partBuffer = nullptr;
+        for (char*& buffer : buffers) {
+            std::free(buffer);
+            buffer = nullptr;
+        }
     }
     void LocalPath(char* out, int size, const char* name) const {
         std::snprintf(out, size, "%s%s", directory, name);
@@ -258,13 +324,24 @@ private:
     int partsFetched = 0;
     int partsPresent = 0;
     int retries = 0;
-    PartListDoubt listDoubt;
+    // The list is read by every slot while parts are in flight, and loaded
+    // only while none is.
     LineFile list;
     Joiner joiner;
     FILE* output;
-    char* buffers[2];
-    char* partBuffer;  // the one of the two buffers being filled
+    // Parts waiting to be joined, each in a buffer of bufferSize bytes.
+    static const int kMostBuffers = 3 * kMostConnections;
+    char* buffers[kMostBuffers];
     int bufferSize = 0;
+    PartSlot* slots = nullptr;
+    int slotCount = 0;
+    // Set when a part failed: the other parts in flight end at once.
+    volatile bool abortParts = false;
+    // Connections of slots that have ended.
+    int slotConnections = 0;
+    // The logged-on user's own login may go to the proxy that reached the
+    // part list (see DecideOwnLogin); every slot's client is told the same.
+    bool ownLoginAllowed = true;
     char url[1400];
     char proxy[1100];
     char remotePath[1000];
@@ -286,15 +363,22 @@ private:
     char withheldPort[260] = "";
 };
 
+// Logs a certificate that `http`'s last fetch refused and gives its
+// TlsFailure and host; 0 (host untouched) when it refused none.
+int CertificateRefused(const IAD_HTTPClient& http, char* host, int hostSize) {
+    int reason = http.tls_failure();
+    if (CertificateMessageId(reason) == 0) return 0;
+    CopyTruncated(host, hostSize, http.tls_failure_host());
+    const char* which = http.tls_failure_certificate();
+    LogEvent("certificate of %s refused%s%s%s%s", host, TlsFailureText(reason), which[0] ? " (" : "", which,
+             which[0] ? ")" : "");
+    return reason;
+}
+
 bool Worker::CertificateFailed() {
-    int reason = client.tls_failure();
-    if (CertificateMessageId(reason) == 0) return false;
-    certificateFailure = reason;
-    CopyTruncated(certificateHost, sizeof certificateHost, client.tls_failure_host());
-    const char* which = client.tls_failure_certificate();
-    LogEvent("certificate of %s refused%s%s%s%s", certificateHost, TlsFailureText(reason), which[0] ? " (" : "",
-             which, which[0] ? ")" : "");
-    return true;
+    int reason = CertificateRefused(client, certificateHost, sizeof certificateHost);
+    if (reason) certificateFailure = reason;
+    return reason != 0;
 }
 
 void Worker::NoteRevocation() {
@@ -321,18 +405,18 @@ void Worker::ReportCount(UINT message, long long bytes) {
     Report(message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
 }
 
-void Worker::WaitWhilePaused() {
+void Worker::WaitWhilePaused(HANDLE wake) {
     // A transport that is gone will never clear its pause.
-    while (state->pauseRequested && !state->abandoned) {
+    while (state->pauseRequested && !state->abandoned && !abortParts) {
         InterlockedIncrement(&state->pauseWaits);
-        WaitForSingleObject(state->wake, 1000);
+        WaitForSingleObject(wake, 1000);
     }
 }
 
-void Worker::Pause(int milliseconds) {
-    ResetEvent(state->wake);
-    if (state->pauseRequested || StopNow()) return;
-    WaitForSingleObject(state->wake, static_cast<DWORD>(milliseconds));
+void Worker::Pause(int milliseconds, HANDLE wake) {
+    ResetEvent(wake);
+    if (state->pauseRequested || SlotStopNow()) return;
+    WaitForSingleObject(wake, static_cast<DWORD>(milliseconds));
 }
 
 bool Worker::TryPartList(const char* listPath, const char* attemptName) {
@@ -402,6 +486,7 @@ void Worker::DecideOwnLogin(ProxyOrigin origin, const PacEntry& entry) {
     if (origin == ProxyDiscovered && !entry.direct) IntranetNames(intranet, sizeof intranet);
     bool allowed = entry.direct || MayOfferOwnLogin(origin, entry.address, intranet);
     client.set_own_login_allowed(allowed);
+    ownLoginAllowed = allowed;
     if (!allowed)
         LogEvent("part list: the proxy %s was found by automatic detection and is no intranet host: the "
                  "logged-on user's Windows login is not offered to it",
@@ -432,14 +517,16 @@ bool Worker::TryScriptProxies(const char* listPath, Outcome* outcome) {
         UseFoundProxy(entries[i].address, entries[i].port);
         DecideOwnLogin(origin, entries[i]);
         bool reached = TryPartList(listPath, "the auto-configuration script's entry");
-        client.set_own_login_allowed(true);
         if (reached) {
             // Recorded with its site: the site credentials that got through
-            // go to this site only.
+            // go to this site only. The parts go through the same proxy,
+            // the decision on the user's own login with them.
             ConfirmSettings(state->site);
             *outcome = Done;
             return true;
         }
+        client.set_own_login_allowed(true);
+        ownLoginAllowed = true;
         if (client.own_login_withheld() && !withheldAddress[0]) {
             CopyTruncated(withheldAddress, sizeof withheldAddress, entries[i].address);
             CopyTruncated(withheldPort, sizeof withheldPort, entries[i].port);
@@ -609,15 +696,23 @@ uint32_t Sum32(const char* bytes, int size) {
     return digest.sum32();
 }
 
-// Brings part `name` of `size` bytes into partBuffer: from its file when
-// that is there with the right sum, else from the site.
-Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
+// Brings the slot's part into its buffer: from its file when that is there
+// with the right sums, else from the site over the slot's connection.
+Worker::Outcome Worker::FetchPart(PartSlot& slot) {
+    const char* name = slot.name;
+    const int size = slot.size;
+    char* buffer = slot.buffer;
+    IAD_HTTPClient& http = *slot.client;
     char partPath[300];
     LocalPath(partPath, sizeof partPath, name);
-    listDoubt.NextPart();
+    slot.present = slot.fetched = false;
+    // A part handed back after the part list was fetched again had its
+    // pause already.
+    bool paused = slot.listFetched;
+    slot.listFetched = false;
     bool listAgain = false;
-    for (int failures = 0;; ++failures) {
-        if (failures > 0) {
+    for (int& failures = slot.failures;; ++failures) {
+        if (failures > 0 && !paused) {
             // A part that keeps failing (a missing or damaged part on the
             // server) is given up: nobody may be there to stop the run.
             if (failures >= state->tries) {
@@ -626,17 +721,15 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
             }
             // A growing pause, during which a pause or stop request is
             // still heard.
-            ++retries;
-            Pause(PartRetryDelayMs(failures));
+            ++slot.retries;
+            Pause(PartRetryDelayMs(failures), slot.wake);
         }
-        WaitWhilePaused();
-        if (StopNow()) return Stopped;
-        if (listAgain) {
-            listAgain = false;
-            Outcome again = FetchPartListAgain(name);
-            if (again != Done) return again;
-            if (StopNow()) return Stopped;
-        }
+        paused = false;
+        WaitWhilePaused(slot.wake);
+        if (SlotStopNow()) return Stopped;
+        // The worker fetches the list once no other part is in flight, and
+        // hands the part back.
+        if (listAgain) return ListDoubted;
         int expected = 0;
         if (list.GetValue("sums", name, &expected) != 0) {
             LogEvent("part %s: no sum in the part list", name);
@@ -649,23 +742,29 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         uint32_t sum = static_cast<uint32_t>(expected);
         // A part on the disk was checked when it came, but the disk is not
         // ours alone: it is checked again, strongly where the list can.
-        if (ReadWholePart(partPath, partBuffer, size) && Sum32(partBuffer, size) == sum &&
-            CheckStrongSumOf(list, name, partBuffer, static_cast<size_t>(size)) != StrongSumDiffers) {
-            if (failures == 0) ++partsPresent;
-            else ++partsFetched;  // written whole by a try that failed afterwards
+        if (ReadWholePart(partPath, buffer, size) && Sum32(buffer, size) == sum &&
+            CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) != StrongSumDiffers) {
+            // Written whole by a try that failed afterwards, it counts as
+            // fetched.
+            slot.present = failures == 0;
             return Done;
         }
         HttpSettings& shared = SharedHttpSettings;
-        FormatSiteUrl(url, sizeof url, shared.siteUser, shared.sitePassword, state->site, remotePath, name);
+        FormatSiteUrl(slot.url, sizeof slot.url, shared.siteUser, shared.sitePassword, state->site, remotePath,
+                      name);
         int length = 0;
         // Received into the whole buffer, so that a body longer than the
         // list says (up to the largest part) comes whole and tells of the
         // list rather than failing as too long.
-        if (client.set_urls(url, proxy) != 0 || client.GetBuffer(nullptr, partBuffer, bufferSize, &length) != 0) {
-            LogEvent("part %s: try %d failed (%s)", name, failures + 1, client.last_failure());
+        if (http.set_urls(slot.url, proxy) != 0 || http.GetBuffer(nullptr, buffer, bufferSize, &length) != 0) {
+            LogEvent("part %s: try %d failed (%s)", name, failures + 1, http.last_failure());
             // Trying again cannot change a certificate.
-            if (CertificateFailed()) return Failed;
-            listAgain = listDoubt.TryFailed(false);
+            int refused = CertificateRefused(http, slot.certificateHost, sizeof slot.certificateHost);
+            if (refused) {
+                slot.certificateFailure = refused;
+                return Failed;
+            }
+            listAgain = slot.doubt.TryFailed(false);
             continue;
         }
         // A connection that ends early looks like a complete body to the
@@ -673,34 +772,33 @@ Worker::Outcome Worker::FetchPart(int number, int size, const char* name) {
         // sum tell, and either being wrong is a failed try.
         if (length != size) {
             LogEvent("part %s: try %d failed (%d of %d bytes)", name, failures + 1, length, size);
-            listAgain = listDoubt.TryFailed(true);
+            listAgain = slot.doubt.TryFailed(true);
             continue;
         }
-        if (Sum32(partBuffer, size) != sum) {
+        if (Sum32(buffer, size) != sum) {
             LogEvent("part %s: try %d failed (the sum does not match the part list)", name, failures + 1);
-            listAgain = listDoubt.TryFailed(true);
+            listAgain = slot.doubt.TryFailed(true);
             continue;
         }
         // Other bytes with the same 32-bit sum are cheap to make; the
         // strong sum is what tells a forged part.
-        if (CheckStrongSumOf(list, name, partBuffer, static_cast<size_t>(size)) == StrongSumDiffers) {
+        if (CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) == StrongSumDiffers) {
             LogEvent("part %s: try %d failed (the SHA-256 does not match the part list)", name, failures + 1);
-            listAgain = listDoubt.TryFailed(true);
+            listAgain = slot.doubt.TryFailed(true);
             continue;
         }
         // Only a checked part reaches the disk, where a later run finds it.
-        if (!WriteWholePart(partPath, partBuffer, size)) {
+        if (!WriteWholePart(partPath, buffer, size)) {
             LogEvent("part %s: try %d failed (it cannot be written to the disk)", name, failures + 1);
-            listAgain = listDoubt.TryFailed(false);
+            listAgain = slot.doubt.TryFailed(false);
             continue;
         }
-        ++partsFetched;
+        slot.fetched = true;
         // Where each part came from, when a component has several sites;
         // without any user information the site text may carry.
         char shown[1400];
         if (!PacLookupUrl(state->site, remotePath, name, shown, sizeof shown)) CopyTruncated(shown, sizeof shown, "?");
         LogEvent("part %s: fetched from %s", name, shown);
-        ReportCount(msgDl3, static_cast<long long>(number + 1) * size);
         return Done;
     }
 }
@@ -723,7 +821,6 @@ bool SameFileBytes(const char* pathA, const char* pathB) {
 }
 
 Worker::Outcome Worker::FetchPartListAgain(const char* partName) {
-    listDoubt.ListFetched();
     LogEvent("part %s: its bytes came whole and disagreed with the part list %d times in a row; the part list is fetched again",
              partName, kSumFailuresBeforeListAgain);
     char listPath[300];
@@ -764,6 +861,96 @@ Worker::Outcome Worker::FetchParts() {
     }
 }
 
+DWORD WINAPI Worker::SlotThread(LPVOID self) {
+    PartSlot* slot = static_cast<PartSlot*>(self);
+    for (;;) {
+        WaitForSingleObject(slot->go, INFINITE);
+        if (slot->quit) return 0;
+        slot->outcome = slot->worker->FetchPart(*slot);
+        SetEvent(slot->done);
+    }
+}
+
+void Worker::Dispatch(PartSlot& slot) {
+    slot.busy = true;
+    if (slot.thread) {
+        SetEvent(slot.go);
+        return;
+    }
+    slot.outcome = FetchPart(slot);
+    SetEvent(slot.done);
+}
+
+bool Worker::MakeSlot(PartSlot& slot, int index) {
+    slot.worker = this;
+    slot.state = state;
+    slot.abort = &abortParts;
+    if (index == 0) {
+        slot.client = &client;
+    } else {
+        // Each further connection logs on to a proxy for itself.
+        slot.ownLogin = new (std::nothrow) SspiProxyLogin;
+        slot.ownClient = slot.ownLogin ? new (std::nothrow) IAD_HTTPClient(0, state->timeouts) : nullptr;
+        if (!slot.ownClient) return false;
+        slot.basic = basicProxies;
+        slot.ownClient->set_proxy_login(slot.ownLogin);
+        slot.ownClient->set_basic_memory(&slot.basic);
+        slot.ownClient->set_own_login_allowed(ownLoginAllowed);
+        slot.client = slot.ownClient;
+    }
+    slot.go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    slot.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    slot.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!slot.go || !slot.done || !slot.wake) return false;
+    slot.client->set_cancel(SlotTransferUnwanted, &slot);
+    slot.thread = CreateThread(nullptr, 0, SlotThread, &slot, 0, nullptr);
+    // The first slot can work on the worker's thread; others cannot.
+    return slot.thread || index == 0;
+}
+
+int Worker::StartSlots(int count) {
+    abortParts = false;
+    slots = new (std::nothrow) PartSlot[count];
+    if (!slots) return 0;
+    slotCount = count;
+    int made = 0;
+    while (made < count && MakeSlot(slots[made], made)) ++made;
+    // Fewer connections where not all could be made; none fails the fetch.
+    for (int i = made; i < count; ++i) EndSlot(slots[i]);
+    slotCount = made;
+    if (made == 0) EndSlots();
+    return made;
+}
+
+void Worker::EndSlot(PartSlot& slot) {
+    if (slot.busy && slot.done) WaitForSingleObject(slot.done, INFINITE);
+    slot.busy = false;
+    if (slot.thread) {
+        slot.quit = true;
+        SetEvent(slot.go);
+        WaitForSingleObject(slot.thread, INFINITE);
+        CloseHandle(slot.thread);
+        slot.thread = nullptr;
+    }
+    for (HANDLE* event : {&slot.go, &slot.done, &slot.wake}) {
+        if (*event) CloseHandle(*event);
+        *event = nullptr;
+    }
+    if (slot.ownClient) slotConnections += slot.ownClient->connections_made();
+    delete slot.ownClient;
+    delete slot.ownLogin;
+    slot.ownClient = nullptr;
+    slot.ownLogin = nullptr;
+}
+
+void Worker::EndSlots() {
+    for (int i = 0; i < slotCount; ++i) EndSlot(slots[i]);
+    delete[] slots;
+    slots = nullptr;
+    slotCount = 0;
+    client.set_cancel(TransferUnwanted, state);
+}
+
 Worker::Outcome Worker::JoinParts() {
     char listPath[300];
     LocalPath(listPath, sizeof listPath, kPartList);
@@ -772,26 +959,176 @@ Worker::Outcome Worker::JoinParts() {
     ReadPartPlan(list, &plan);
     bufferSize = plan.bufferSize;
     ReportCount(msgDl2, plan.total);
-    for (char*& buffer : buffers) {
-        buffer = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1));
-        if (!buffer) return Failed;
-    }
+    // Fewer buffers and connections where memory is short; one of each at
+    // least, or the fetch fails.
+    PartSlots planned = PlanPartSlots(state->connections, bufferSize, plan.count);
+    int bufferCount = 0;
+    while (bufferCount < planned.buffers &&
+           (buffers[bufferCount] = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1))) != nullptr)
+        ++bufferCount;
+    if (bufferCount == 0) return Failed;
+    if (planned.connections >= bufferCount) planned.connections = bufferCount > 1 ? bufferCount - 1 : 1;
+    const int connections = StartSlots(planned.connections);
+    if (connections == 0) return Failed;
+    LogEvent("%s: %d parts, up to %d at once", remotePath, plan.count, connections);
     joiner.Start(output, plan.strongSums != 0);
 
-    char name[32];
-    for (int n = 0; n < plan.count; ++n) {
-        PartName(n, name, sizeof name);
-        int size = 0;
-        list.GetValue("files", name, &size);
-        partBuffer = buffers[n % 2];
-        Outcome outcome = FetchPart(n, size, name);
-        if (outcome != Done) return outcome;
-        // The part is in the buffer, checked: joined from there without
-        // reading it back, while the next part comes into the other one.
-        if (!joiner.Wait()) return Failed;
-        joiner.Join(partBuffer, size);
+    // Which part each buffer holds (-1: free) and whether it came in.
+    int holds[kMostBuffers];
+    bool in[kMostBuffers];
+    for (int b = 0; b < bufferCount; ++b) holds[b] = -1, in[b] = false;
+    int joining = -1;  // the buffer the joiner has
+    int nextPart = 0;  // handed out in order, so the next to join is always in hand or in
+    int nextJoin = 0;
+    long long completed = 0;
+    Outcome outcome = Done;
+    auto freeJoined = [&]() {
+        if (joining < 0) return true;
+        bool joined = joiner.Wait();
+        holds[joining] = -1;
+        joining = -1;
+        return joined;
+    };
+    for (;;) {
+        // The parts that came in.
+        bool busy = false;
+        bool listWanted = false;
+        for (int i = 0; i < connections; ++i) {
+            PartSlot& slot = slots[i];
+            if (slot.busy && WaitForSingleObject(slot.done, 0) == WAIT_OBJECT_0) {
+                ResetEvent(slot.done);
+                slot.busy = false;
+                retries += slot.retries;
+                slot.retries = 0;
+                switch (slot.outcome) {
+                case Done:
+                    in[slot.entry] = true;
+                    completed += slot.size;
+                    if (slot.present) ++partsPresent;
+                    else ++partsFetched;
+                    // Progress as parts complete, in whatever order.
+                    if (slot.fetched) ReportCount(msgDl3, completed);
+                    break;
+                case ListDoubted:
+                    slot.awaitsList = true;
+                    break;
+                case Stopped:
+                    holds[slot.entry] = -1;
+                    if (outcome == Done) outcome = Stopped;
+                    break;
+                default:
+                    holds[slot.entry] = -1;
+                    outcome = Failed;
+                    if (slot.certificateFailure) {
+                        certificateFailure = slot.certificateFailure;
+                        CopyTruncated(certificateHost, sizeof certificateHost, slot.certificateHost);
+                    }
+                    break;
+                }
+            }
+            busy = busy || slot.busy;
+            listWanted = listWanted || slot.awaitsList;
+        }
+        // A stop made during a pause waits with the parts: clearing the
+        // pause drops it.
+        if (outcome == Done && TransferUnwanted(state)) outcome = Stopped;
+        if (outcome != Done) {
+            // A failed part ends the others at once; a stop ends them
+            // itself. Parts already checked stay on the disk.
+            abortParts = true;
+            if (!busy) break;
+        } else {
+            // Joined in order, each from the buffer it came into.
+            for (int b = 0; b < bufferCount && nextJoin < plan.count;) {
+                if (holds[b] != nextJoin || !in[b]) {
+                    ++b;
+                    continue;
+                }
+                if (!freeJoined()) {
+                    outcome = Failed;
+                    break;
+                }
+                int size = 0;
+                char name[32];
+                PartName(nextJoin, name, sizeof name);
+                list.GetValue("files", name, &size);
+                joiner.Join(buffers[b], size);
+                joining = b;
+                ++nextJoin;
+                b = 0;
+            }
+            if (outcome != Done) continue;
+            if (nextJoin == plan.count) break;
+            if (listWanted) {
+                // The list is loaded anew only while no part is in flight.
+                if (!busy) {
+                    PartSlot* first = nullptr;
+                    for (int i = 0; i < connections; ++i)
+                        if (slots[i].awaitsList && !first) first = &slots[i];
+                    Outcome again = FetchPartListAgain(first->name);
+                    for (int i = 0; i < connections; ++i) {
+                        PartSlot& slot = slots[i];
+                        slot.doubt.ListFetched();
+                        if (!slot.awaitsList) continue;
+                        slot.awaitsList = false;
+                        if (again != Done) {
+                            holds[slot.entry] = -1;
+                            continue;
+                        }
+                        slot.listFetched = true;
+                        Dispatch(slot);
+                    }
+                    if (again != Done) {
+                        outcome = again;
+                        break;
+                    }
+                    continue;
+                }
+            } else {
+                // Further parts to the connections that are free, as long
+                // as buffers are.
+                for (int i = 0; i < connections && nextPart < plan.count; ++i) {
+                    PartSlot& slot = slots[i];
+                    if (slot.busy) continue;
+                    int b = 0;
+                    while (b < bufferCount && holds[b] >= 0) ++b;
+                    if (b == bufferCount && joining >= 0) {
+                        b = joining;
+                        if (!freeJoined()) {
+                            outcome = Failed;
+                            break;
+                        }
+                    }
+                    if (b == bufferCount) break;
+                    holds[b] = nextPart;
+                    in[b] = false;
+                    slot.entry = b;
+                    slot.buffer = buffers[b];
+                    PartName(nextPart, slot.name, sizeof slot.name);
+                    slot.size = 0;
+                    list.GetValue("files", slot.name, &slot.size);
+                    slot.failures = 0;
+                    slot.listFetched = false;
+                    slot.doubt.NextPart();
+                    ++nextPart;
+                    Dispatch(slot);
+                }
+                if (outcome != Done) continue;
+            }
+        }
+        // Until a part comes in, or a request changes: that is passed on to
+        // every slot waiting in a pause.
+        HANDLE waits[1 + kMostConnections];
+        DWORD count = 0;
+        waits[count++] = state->wake;
+        for (int i = 0; i < connections; ++i)
+            if (slots[i].busy) waits[count++] = slots[i].done;
+        if (WaitForMultipleObjects(count, waits, FALSE, 1000) == WAIT_OBJECT_0)
+            for (int i = 0; i < connections; ++i) SetEvent(slots[i].wake);
     }
-    if (!joiner.Wait()) return Failed;
+    if (outcome == Done && !freeJoined()) outcome = Failed;
+    EndSlots();
+    if (outcome != Done) return outcome;
     joiner.Stop();
     FreeBuffers();
     int closed = std::fclose(output);
@@ -834,7 +1171,7 @@ int Worker::Run() {
     }
     LogEvent("%s: %s; parts: %d fetched, %d present, %d retries; %d connections", remotePath,
              outcome == Done ? "complete" : outcome == Stopped ? "stopped" : "failed", partsFetched, partsPresent,
-             retries, client.connections_made());
+             retries, client.connections_made() + slotConnections);
     switch (outcome) {
     case Done:
         Report(msgDl4, 0, 0);

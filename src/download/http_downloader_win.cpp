@@ -2,6 +2,7 @@
 // start thread, Fetch and the order of worker threads, the credentials and
 // the pause and stop requests.
 #include "download/http_downloader_win.h"
+#include "download/fetch_rules.h"
 
 #include <cstring>
 #include <new>
@@ -62,6 +63,7 @@ HttpTransferState* NewTransferState(int tries) {
     state->timeouts = HttpTimeouts();
     state->scriptTimeoutMs = 10000;
     state->tries = tries > 0 ? tries : 1;
+    state->connections = 1;
     state->references = 1;
     state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!state->wake) {
@@ -207,6 +209,10 @@ void HttpDownloader::SetProxyCredentials(const char* user, const char* password)
 
 void HttpDownloader::SetProxyScript(const char* url) {
     if (state) CopyTruncated(state->proxyScript, sizeof state->proxyScript, url ? url : "");
+}
+
+void HttpDownloader::SetConnections(int count) {
+    if (state) state->connections = count < 1 ? 1 : count > kMostConnections ? kMostConnections : count;
 }
 
 void HttpDownloader::SetUnattended(bool unattended) {

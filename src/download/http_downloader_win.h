@@ -37,6 +37,9 @@ struct HttpTransferState {
     int scriptTimeoutMs;
     // Failed tries after which a part, or the part list, is given up.
     int tries;
+    // Parts fetched at once, each over a connection of its own; 1 unless
+    // the caller says otherwise (the download dialog passes the setup's).
+    int connections;
     // Nobody may answer questions (allowintervention=FALSE): no settings
     // dialog; the part list's attempts start over after a pause instead.
     volatile LONG unattended;
@@ -68,6 +71,8 @@ public:
     void SetProxyCredentials(const char* user, const char* password) override;
     // The setup description's proxy auto-configuration script.
     void SetProxyScript(const char* url);
+    // Parts fetched at once from now on (held to 1 .. kMostConnections).
+    void SetConnections(int count);
     // A run nobody watches: the settings dialog is never shown.
     void SetUnattended(bool unattended);
     // Slot 7: non-zero pauses the worker between parts, zero stops it.

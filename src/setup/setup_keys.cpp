@@ -13,6 +13,7 @@ const SetupKey kSetupKeys[kSetupKeyCount] = {
     {"allowintervention", KeyInDefs, KindFlag, 0},
     {"SaveProxySettings", KeyInDefs, KindFlag, 0},
     {"ProxyAutoConfig", KeyInDefs, KindText, 0},
+    {"MaxConnections", KeyInDefs, KindInteger, 0},
     {"strings", KeyInDefs, KindList, 0},
     {"components", KeyInDefs, KindList, 0},
     {"name", KeyInComponent, KindText, 0},

@@ -28,6 +28,7 @@ enum SetupKeyId {
     KeyAllowIntervention,
     KeySaveProxySettings,
     KeyProxyAutoConfig,
+    KeyMaxConnections,  // parts of an "http" component fetched at once
     KeyStrings,
     KeyComponents,
     // component sections

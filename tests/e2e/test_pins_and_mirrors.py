@@ -158,13 +158,13 @@ class PinsAndMirrors(runs.RunTestCase):
                          % re.escape(site.dir_name))
         self.assertRegex(text, r'part file001\.bin: fetched from http://127\.0\.0\.1:\d+/%s/%s/file001\.bin'
                          % (mirror.prefix, re.escape(site.dir_name)))
-        # The part checked on the first site stays; only the rest comes from
-        # the mirror.
+        # The parts checked on the first site stay (part 2 was in flight
+        # beside the forged one); only the forged part comes from the mirror.
         self.assertEqual(0, mirror.gets('file000.bin'))
         self.assertEqual(1, mirror.gets('file001.bin'))
-        self.assertEqual(1, mirror.gets('file002.bin'))
+        self.assertEqual(0, mirror.gets('file002.bin'))
         self.assertEqual(2, self.gets(site, 'file001.bin'))
-        self.assertEqual(0, self.gets(site, 'file002.bin'))
+        self.assertEqual(1, self.gets(site, 'file002.bin'))
 
     def test_site_with_another_part_list_is_passed_over_under_a_pin(self):
         site = self.site(2 * runs.PART_SIZE + 7, seed=44)
@@ -195,14 +195,15 @@ class PinsAndMirrors(runs.RunTestCase):
         self.assertEqual(0, code, text)
         self.assertInstalled(site)
         self.assertIn('part file002.bin: given up after 2 tries', text)
-        # Parts 0 and 1 came from the first site and were kept; the mirror
-        # was asked for its list and the parts still missing only.
-        for n, first, second in ((0, 1, 0), (1, 1, 0), (2, 2, 1), (3, 0, 1)):
+        # Parts 0, 1 and 3 came from the first site, beside the failing
+        # part, and were kept; the mirror was asked for its list and the
+        # missing part only.
+        for n, first, second in ((0, 1, 0), (1, 1, 0), (2, 2, 1), (3, 1, 0)):
             name = 'file%03d.bin' % n
             self.assertEqual(first, self.gets(site, name), name)
             self.assertEqual(second, mirror.gets(name), name)
         self.assertEqual(1, mirror.gets('pkginfo.txt'))
-        self.assertIn('parts: 2 fetched, 2 present', text)
+        self.assertIn('parts: 1 fetched, 3 present', text)
 
 
 class LocalPins(runs.RunTestCase):

@@ -25,6 +25,9 @@ const KeyWords kWords[] = {
      "`TRUE`", "`TRUE` or `FALSE`"},
     {KeyProxyAutoConfig, "a proxy auto-configuration script asked first in the browser step of every \"http\" "
                          "component", "none", "URL"},
+    {KeyMaxConnections, "parts of an \"http\" component fetched at once, each over a connection of its own, "
+                        "checked as they arrive and joined in order; `1` fetches one part at a time", "`4`",
+     "number, 1 to 8"},
     {KeyStrings, "sections whose values stand for `%name%` in every value", "none", "section names"},
     {KeyComponents, "the component sections, in the order they are added", "none", "section names"},
     {KeyName, "the name shown in the dialogs; a component without one is left out", "none",

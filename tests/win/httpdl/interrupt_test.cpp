@@ -1,6 +1,7 @@
 // Pause, resume and stop between parts, a server that cuts a part short and
 // recovers, and a transport destroyed while its worker is inside a request
-// (Suspend) with a new fetch of the same file waiting for it.
+// (Suspend) with a new fetch of the same file waiting for it; the same with
+// several parts in flight at once.
 #include <new>
 
 #include "fetch_support.h"
@@ -143,4 +144,69 @@ TEST_F(Interrupts, SuspendDuringAPartThenResumeAtOnce) {
     EXPECT_EQ("dl2 dl3 dl3 dl3 dl3 dl4", recorder.Names());
     EXPECT_EQ(2, server->Requests(PartUrl(2)));
     EXPECT_EQ(data, ReadFileBytes(Target()));
+}
+
+// Four parts in flight over kept connections: parts that come in before the
+// first one are held until it does and the file is joined in order; a
+// damaged part alone travels again; a later fetch with parts 0, 2 and 5 on
+// the disk asks only for the others.
+TEST_F(Interrupts, PartsInFlightJoinInOrderAndOnlyWhatIsMissingTravels) {
+    RunLogLines log;
+    transport->SetConnections(4);
+    server->KeepAlive(true);
+    server->Script(PartUrl(0), {ScriptedServer::Hold});
+    server->Script(PartUrl(3), {ScriptedServer::Damaged});
+    Open(site);
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    // Every other part comes in while the first is held, progress counting
+    // each as it completes.
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl3) == kParts - 1; }));
+    EXPECT_EQ(1, server->HeldNow());
+    EXPECT_EQ(static_cast<LPARAM>((kParts - 1) * kPart), recorder.Last(msgDl3)->lParam);
+    EXPECT_EQ(0, recorder.Count(msgDl4));
+    server->Release();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    for (int n = 0; n < kParts; ++n) EXPECT_EQ(n == 3 ? 2 : 1, server->Requests(PartUrl(n))) << n;
+    // The list and seven part requests over no more connections than were
+    // in flight.
+    EXPECT_LE(server->Connections(), 4);
+    EXPECT_TRUE(log.InOrder({": complete; parts: 6 fetched, 0 present, 1 retries; "})) << log.text;
+
+    for (int n : {1, 3, 4}) ASSERT_TRUE(DeleteFileA(Part(n).c_str()));
+    recorder.reports.clear();
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    for (int n = 0; n < kParts; ++n) EXPECT_EQ(n == 3 ? 3 : n == 1 || n == 4 ? 2 : 1, server->Requests(PartUrl(n))) << n;
+    EXPECT_EQ(3, recorder.Count(msgDl3));
+    EXPECT_EQ(static_cast<LPARAM>(kParts * kPart), recorder.Last(msgDl3)->lParam);
+    EXPECT_TRUE(log.InOrder({": complete; parts: 3 fetched, 3 present, 0 retries; "})) << log.text;
+}
+
+// A stop while four parts are coming in slowly ends every connection at
+// once; only the parts that came whole and checked are on the disk.
+TEST_F(Interrupts, StopWithPartsInFlightLeavesOnlyCheckedParts) {
+    transport->SetConnections(4);
+    // Two parts halfway through their bodies, two waiting for their heads.
+    for (int n = 2; n < kParts; ++n) server->Script(PartUrl(n), {n < 4 ? ScriptedServer::Trickle : ScriptedServer::Hold});
+    Open(site);
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([&] {
+        return server->Requests(PartUrl(2)) + server->Requests(PartUrl(3)) + server->Requests(PartUrl(4)) +
+                   server->Requests(PartUrl(5)) == 4 && recorder.Count(msgDl3) == 2;
+    }));
+    transport->Interrupt(0);
+    // Within the waits' slice, not the held parts' minute.
+    ASSERT_TRUE(PumpUntil([] { return WaitForFetchWorkers(0); }, 5000));
+    EXPECT_EQ(0, recorder.Count(msgDl4));
+    EXPECT_EQ(2, server->HeldNow());
+    // A slow part that still came whole is kept; nothing else is there.
+    for (int n = 0; n < kParts; ++n) {
+        if (n < 2 || (n < 4 && FileExists(Part(n))))
+            EXPECT_EQ(data.substr(static_cast<size_t>(n) * kPart, kPart), ReadFileBytes(Part(n))) << n;
+        else EXPECT_FALSE(FileExists(Part(n))) << n;
+    }
 }

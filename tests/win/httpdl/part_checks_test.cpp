@@ -276,6 +276,37 @@ TEST_F(PartChecks, PartListChangedOnTheServerIsFetchedAgain) {
         << log.text;
 }
 
+// The same with four parts in flight: the list is fetched again once the
+// other parts are in, and the parts start over with the new one.
+TEST_F(PartChecks, PartListChangedWhilePartsAreInFlight) {
+    RunLogLines log;
+    transport->SetConnections(4);
+    std::string changed = data;
+    changed[kPart + 5] = static_cast<char>(changed[kPart + 5] ^ 0x33);
+    Layout next;
+    ASSERT_TRUE(Publish(layout.name + "-next", changed, kPart, &next));
+    server->onRequest = [&](const std::string& path, int count) {
+        if (path != PartUrl(0) || count != 1) return;
+        for (const char* name : {"\\pkginfo.txt", "\\file001.bin"})
+            CopyFileA((next.dir + name).c_str(), (layout.dir + name).c_str(), FALSE);
+    };
+    // Part 1 is answered only once the new version is there.
+    server->Script(PartUrl(1), {ScriptedServer::Hold});
+    Open(site);
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return server->Requests(PartUrl(0)) == 1 && server->HeldNow() == 1; }));
+    server->Release();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam) << log.Text();
+    EXPECT_EQ(changed, ReadFileBytes(Target()));
+    EXPECT_EQ(2, server->Requests(Url("pkginfo.txt")));
+    EXPECT_FALSE(FileExists(local + "\\pkginfo.new"));
+    EXPECT_TRUE(log.InOrder({"part file001.bin: its bytes came whole and disagreed with the part list 3 times in a row",
+                             "it changed on the server; the parts start over with it", ": complete; parts: "}))
+        << log.text;
+}
+
 // A forged part whose 32-bit sums were made to fit passes the weak check but
 // not its SHA-256: each try fails, it never reaches the disk, and the part is
 // given up. A forged copy already on the disk is not taken either.
