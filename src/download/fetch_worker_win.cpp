@@ -1033,9 +1033,13 @@ Worker::Outcome Worker::JoinParts() {
         // pause drops it.
         if (outcome == Done && TransferUnwanted(state)) outcome = Stopped;
         if (outcome != Done) {
-            // A failed part ends the others at once; a stop ends them
-            // itself. Parts already checked stay on the disk.
-            abortParts = true;
+            // A failed part ends the others at once, a part in its pause
+            // too; a stop ends them itself. Parts already checked stay on
+            // the disk.
+            if (!abortParts) {
+                abortParts = true;
+                for (int i = 0; i < connections; ++i) SetEvent(slots[i].wake);
+            }
             if (!busy) break;
         } else {
             // Joined in order, each from the buffer it came into.

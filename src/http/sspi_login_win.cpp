@@ -164,8 +164,11 @@ int SspiProxyLogin::Continue(const char* challenge, char* token, int size) {
 }
 
 void SspiProxyLogin::End() {
+    // A login that never began has nothing to end: the interface is not
+    // loaded for it, which takes a while.
+    if (!state || (!state->haveContext && !state->haveCredentials)) return;
     PSecurityFunctionTableA table = Table();
-    if (!state || !table) return;
+    if (!table) return;
     if (state->haveContext) table->DeleteSecurityContext(&state->context);
     if (state->haveCredentials) table->FreeCredentialsHandle(&state->credentials);
     state->haveContext = state->haveCredentials = false;
