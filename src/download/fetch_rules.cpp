@@ -72,16 +72,15 @@ int ConnectionsFromSetting(int value) {
     return value > kMostConnections ? kMostConnections : value;
 }
 
-PartSlots PlanPartSlots(int connections, int partBytes, int parts) {
+PartSlots PlanPartSlots(int connections, int partBytes, int parts, long long memory) {
     int wanted = connections < 1 ? 1 : connections > kMostConnections ? kMostConnections : connections;
     if (parts > 0 && wanted > parts) wanted = parts;
-    // Enough buffers that a connection rarely waits for the ones ahead of
-    // it, within the memory the parts may take.
-    long long fit = partBytes > 0 ? kPartMemoryBytes / partBytes : 3LL * wanted;
-    long long buffers = 3LL * wanted < fit ? 3LL * wanted : fit;
-    if (buffers <= 1) return PartSlots{1, 1};
-    if (buffers < wanted + 1) wanted = static_cast<int>(buffers) - 1;
-    return PartSlots{wanted, static_cast<int>(buffers)};
+    const int window = 3 * wanted;
+    // Enough parts waiting that a connection rarely waits for the ones
+    // ahead of it, within the memory they may take.
+    const long long fit = partBytes > 0 ? memory / partBytes : window;
+    if (fit < wanted + 1) return PartSlots{wanted, window, true};
+    return PartSlots{wanted, fit < window ? static_cast<int>(fit) : window, false};
 }
 
 bool AnotherSiteMayHelp(int error) {

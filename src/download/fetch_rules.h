@@ -68,20 +68,26 @@ const int kDefaultConnections = 4;
 const int kMostConnections = 8;
 int ConnectionsFromSetting(int value);
 
+// A part list longer than this is no part list: its fetch fails, so that a
+// server cannot fill the disk with one.
+const long long kPartListBytes = 16LL * 1024 * 1024;
+
 // Checked parts wait in memory until they are joined in order; together
-// they hold at most this many bytes (a single part larger than this is
-// held alone).
+// they hold at most this many bytes.
 const long long kPartMemoryBytes = 32LL * 1024 * 1024;
 // How a fetch of `parts` parts of at most `partBytes` bytes each goes:
-// `connections` parts at once, into `buffers` buffers of partBytes. There
-// is always a buffer more than connections where memory allows, so that a
-// connection goes on while the joiner holds a part; a part that completes
-// before the ones ahead of it waits in its buffer.
+// `connections` parts at once, and `buffers` parts at most fetched and not
+// yet joined (a part that completes before the ones ahead of it waits).
+// Where memory holds them, parts are received into buffers of partBytes,
+// with a buffer more than connections so that a connection goes on while
+// the joiner holds a part. Parts too large for that are `streamed`: each
+// goes to its file as it arrives, is checked there, and is joined from it.
 struct PartSlots {
     int connections;
     int buffers;
+    bool streamed;
 };
-PartSlots PlanPartSlots(int connections, int partBytes, int parts);
+PartSlots PlanPartSlots(int connections, int partBytes, int parts, long long memory = kPartMemoryBytes);
 
 // Kilobytes a status text shows for a byte count: (bytes + 511) / 1024, cut
 // to what "%d" prints.

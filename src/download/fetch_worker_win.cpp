@@ -79,10 +79,48 @@ bool FindBrowserProxy(char* address, int addressSize, char* port, int portSize) 
     return system && DiscoverBrowserProxy(address, addressSize, port, portSize);
 }
 
+// A part file on the disk read in blocks of this size.
+const int kPartFileBlock = 64 * 1024;
+
+// How a part file compares with what the part list says of it.
+enum PartFileCheck { PartFileMatches, PartFileUnreadable, PartFileWrongSize, PartFileWrongSum, PartFileWrongStrongSum };
+
+// Reads the part file at `path` through `block` (kPartFileBlock bytes)
+// and compares it with `size` bytes of 32-bit sum `sum` and the SHA-256
+// the list gives for `name`; *length gets the bytes it holds.
+PartFileCheck CheckPartFile(const char* path, int size, uint32_t sum, const LineFile& list, const char* name,
+                            char* block, long long* length) {
+    *length = 0;
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return PartFileUnreadable;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    IAD_MD5 weak;
+    weak.init();
+    Sha256 strong;
+    for (;;) {
+        size_t n = std::fread(block, 1, kPartFileBlock, f);
+        if (n == 0) break;
+        *length += static_cast<long long>(n);
+        // Past its size the rest no longer matters.
+        if (*length > size) break;
+        weak.update(block, static_cast<unsigned>(n));
+        strong.update(block, n);
+    }
+    bool readWhole = !std::ferror(f);
+    std::fclose(f);
+    if (!readWhole) return PartFileUnreadable;
+    if (*length != size) return PartFileWrongSize;
+    if (weak.sum32() != sum) return PartFileWrongSum;
+    unsigned char digest[kSha256Size];
+    strong.final(digest);
+    return CheckStrongSum(list, name, digest) == StrongSumDiffers ? PartFileWrongStrongSum : PartFileMatches;
+}
+
 // Joins checked parts into the output file on a thread of its own, so that
 // the total sum and the write of one part overlap with the fetch and check
-// of the next. One part at a time: the worker hands a buffer over only once
-// the joiner is done with the one before, and fills the other meanwhile.
+// of the next. One part at a time: the worker hands a part over only once
+// the joiner is done with the one before. A part comes in a buffer, or in
+// its file where parts are too large to wait in memory.
 class Joiner {
 public:
     Joiner()
@@ -90,7 +128,10 @@ public:
           strong(false) {
         digest.init();
     }
-    ~Joiner() { Stop(); }
+    ~Joiner() {
+        Stop();
+        std::free(block);
+    }
     Joiner(const Joiner&) = delete;
     Joiner& operator=(const Joiner&) = delete;
 
@@ -122,11 +163,20 @@ public:
         if (thread) WaitForSingleObject(idle, INFINITE);
         part = bytes;
         partSize = size;
-        if (thread) {
-            SetEvent(ready);
-        } else {
-            JoinPart();
-        }
+        HandOver();
+    }
+    // Hands over a checked part in its file. The file is not ours alone: its
+    // bytes are checked again, against `sum` and the SHA-256 `strongSum`
+    // (null for none), as they are joined, and any difference fails the join.
+    void JoinFile(const char* path, int size, uint32_t sum, const unsigned char* strongSum) {
+        if (thread) WaitForSingleObject(idle, INFINITE);
+        part = nullptr;
+        partSize = size;
+        CopyTruncated(partPath, sizeof partPath, path);
+        partSum = sum;
+        partStrong = strongSum != nullptr;
+        if (strongSum) std::memcpy(partDigest, strongSum, kSha256Size);
+        HandOver();
     }
     // Ends the thread once the part in hand is joined.
     void Stop() {
@@ -155,12 +205,52 @@ private:
             SetEvent(joiner->idle);
         }
     }
+    void HandOver() {
+        if (thread) {
+            SetEvent(ready);
+        } else {
+            JoinPart();
+        }
+    }
     void JoinPart() {
         if (failed) return;
+        if (!part) {
+            JoinPartFile();
+            return;
+        }
         digest.update(part, static_cast<unsigned>(partSize));
         if (strong) strongDigest.update(part, static_cast<size_t>(partSize));
         if (std::fwrite(part, 1, static_cast<size_t>(partSize), output) != static_cast<size_t>(partSize))
             failed = true;
+    }
+    void JoinPartFile() {
+        if (!block) block = static_cast<char*>(std::malloc(kPartFileBlock));
+        FILE* f = block ? std::fopen(partPath, "rb") : nullptr;
+        if (!f) {
+            failed = true;
+            return;
+        }
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        IAD_MD5 weak;
+        weak.init();
+        Sha256 strongPart;
+        long long left = partSize;
+        while (left > 0 && !failed) {
+            size_t n = std::fread(block, 1, left < kPartFileBlock ? static_cast<size_t>(left) : kPartFileBlock, f);
+            if (n == 0) break;
+            weak.update(block, static_cast<unsigned>(n));
+            if (partStrong) strongPart.update(block, n);
+            digest.update(block, static_cast<unsigned>(n));
+            if (strong) strongDigest.update(block, n);
+            if (std::fwrite(block, 1, n, output) != n) failed = true;
+            left -= static_cast<long long>(n);
+        }
+        char extra;
+        bool whole = left == 0 && std::fread(&extra, 1, 1, f) == 0;
+        std::fclose(f);
+        unsigned char seen[kSha256Size];
+        strongPart.final(seen);
+        if (!whole || weak.sum32() != partSum || (partStrong && !SameDigest(seen, partDigest))) failed = true;
     }
 
     FILE* output;
@@ -172,8 +262,13 @@ private:
     IAD_MD5 digest;
     bool strong;
     Sha256 strongDigest;
-    const char* part = nullptr;
+    const char* part = nullptr;  // null: the part is in partPath
     int partSize = 0;
+    char partPath[300] = "";
+    uint32_t partSum = 0;
+    bool partStrong = false;
+    unsigned char partDigest[kSha256Size] = {};
+    char* block = nullptr;
 };
 
 class Worker;
@@ -421,6 +516,7 @@ void Worker::Pause(int milliseconds, HANDLE wake) {
 
 bool Worker::TryPartList(const char* listPath, const char* attemptName) {
     bool addressed = client.set_urls(url, proxy) == 0;
+    client.set_file_limit(kPartListBytes);
     bool reached = addressed && client.GetFile(nullptr, listPath) == 0;
     // A pinned list is taken only as the publisher pinned it: the bytes as
     // served, before anything in them is believed.
@@ -696,8 +792,10 @@ uint32_t Sum32(const char* bytes, int size) {
     return digest.sum32();
 }
 
-// Brings the slot's part into its buffer: from its file when that is there
-// with the right sums, else from the site over the slot's connection.
+// Brings the slot's part in: from its file when that is there with the
+// right sums, else from the site over the slot's connection, into the
+// slot's buffer or, where parts are too large to wait in memory, into a
+// file of its own that takes the part's name once checked.
 Worker::Outcome Worker::FetchPart(PartSlot& slot) {
     const char* name = slot.name;
     const int size = slot.size;
@@ -705,6 +803,15 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
     IAD_HTTPClient& http = *slot.client;
     char partPath[300];
     LocalPath(partPath, sizeof partPath, name);
+    char newPath[310];
+    std::snprintf(newPath, sizeof newPath, "%s.new", partPath);
+    // A streamed part's file is read through this block.
+    char* block = buffer ? nullptr : static_cast<char*>(std::malloc(kPartFileBlock));
+    if (!buffer && !block) return Failed;
+    struct BlockRelease {
+        char* block;
+        ~BlockRelease() { std::free(block); }
+    } release{block};
     slot.present = slot.fetched = false;
     // A part handed back after the part list was fetched again had its
     // pause already.
@@ -741,9 +848,12 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
         }
         uint32_t sum = static_cast<uint32_t>(expected);
         // A part on the disk was checked when it came, but the disk is not
-        // ours alone: it is checked again, strongly where the list can.
-        if (ReadWholePart(partPath, buffer, size) && Sum32(buffer, size) == sum &&
-            CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) != StrongSumDiffers) {
+        // ours alone: it is checked again, strongly where the list can (and
+        // a streamed one once more as it is joined).
+        long long length = 0;
+        if (buffer ? ReadWholePart(partPath, buffer, size) && Sum32(buffer, size) == sum &&
+                         CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) != StrongSumDiffers
+                   : CheckPartFile(partPath, size, sum, list, name, block, &length) == PartFileMatches) {
             // Written whole by a try that failed afterwards, it counts as
             // fetched.
             slot.present = failures == 0;
@@ -752,11 +862,15 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
         HttpSettings& shared = SharedHttpSettings;
         FormatSiteUrl(slot.url, sizeof slot.url, shared.siteUser, shared.sitePassword, state->site, remotePath,
                       name);
-        int length = 0;
-        // Received into the whole buffer, so that a body longer than the
-        // list says (up to the largest part) comes whole and tells of the
-        // list rather than failing as too long.
-        if (http.set_urls(slot.url, proxy) != 0 || http.GetBuffer(nullptr, buffer, bufferSize, &length) != 0) {
+        // Received into the whole buffer (or a file as long as the largest
+        // part), so that a body longer than the list says comes whole and
+        // tells of the list rather than failing as too long.
+        http.set_file_limit(bufferSize);
+        int received = 0;
+        bool came = http.set_urls(slot.url, proxy) == 0 &&
+                    (buffer ? http.GetBuffer(nullptr, buffer, bufferSize, &received) : http.GetFile(nullptr, newPath)) == 0;
+        if (!came) {
+            if (!buffer) DeleteFileA(newPath);
             LogEvent("part %s: try %d failed (%s)", name, failures + 1, http.last_failure());
             // Trying again cannot change a certificate.
             int refused = CertificateRefused(http, slot.certificateHost, sizeof slot.certificateHost);
@@ -769,26 +883,37 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
         }
         // A connection that ends early looks like a complete body to the
         // client, and a damaged part like a good one: the part's size and
-        // sum tell, and either being wrong is a failed try.
-        if (length != size) {
-            LogEvent("part %s: try %d failed (%d of %d bytes)", name, failures + 1, length, size);
-            listAgain = slot.doubt.TryFailed(true);
+        // sum tell, and either being wrong is a failed try. Other bytes with
+        // the same 32-bit sum are cheap to make; the strong sum is what
+        // tells a forged part.
+        PartFileCheck check = PartFileMatches;
+        if (buffer) {
+            length = received;
+            check = received != size                                                         ? PartFileWrongSize
+                    : Sum32(buffer, size) != sum                                             ? PartFileWrongSum
+                    : CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) == StrongSumDiffers
+                        ? PartFileWrongStrongSum
+                        : PartFileMatches;
+        } else {
+            check = CheckPartFile(newPath, size, sum, list, name, block, &length);
+        }
+        if (check != PartFileMatches) {
+            if (!buffer) DeleteFileA(newPath);
+            if (check == PartFileWrongSize)
+                LogEvent("part %s: try %d failed (%lld of %d bytes)", name, failures + 1, length, size);
+            else if (check == PartFileUnreadable)
+                LogEvent("part %s: try %d failed (it cannot be read back)", name, failures + 1);
+            else
+                LogEvent("part %s: try %d failed (the %s does not match the part list)", name, failures + 1,
+                         check == PartFileWrongSum ? "sum" : "SHA-256");
+            listAgain = slot.doubt.TryFailed(check != PartFileUnreadable);
             continue;
         }
-        if (Sum32(buffer, size) != sum) {
-            LogEvent("part %s: try %d failed (the sum does not match the part list)", name, failures + 1);
-            listAgain = slot.doubt.TryFailed(true);
-            continue;
-        }
-        // Other bytes with the same 32-bit sum are cheap to make; the
-        // strong sum is what tells a forged part.
-        if (CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) == StrongSumDiffers) {
-            LogEvent("part %s: try %d failed (the SHA-256 does not match the part list)", name, failures + 1);
-            listAgain = slot.doubt.TryFailed(true);
-            continue;
-        }
-        // Only a checked part reaches the disk, where a later run finds it.
-        if (!WriteWholePart(partPath, buffer, size)) {
+        // Only a checked part reaches its name on the disk, where a later
+        // run finds it.
+        if (buffer ? !WriteWholePart(partPath, buffer, size)
+                   : !MoveFileExA(newPath, partPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            if (!buffer) DeleteFileA(newPath);
             LogEvent("part %s: try %d failed (it cannot be written to the disk)", name, failures + 1);
             listAgain = slot.doubt.TryFailed(false);
             continue;
@@ -959,18 +1084,21 @@ Worker::Outcome Worker::JoinParts() {
     ReadPartPlan(list, &plan);
     bufferSize = plan.bufferSize;
     ReportCount(msgDl2, plan.total);
-    // Fewer buffers and connections where memory is short; one of each at
-    // least, or the fetch fails.
-    PartSlots planned = PlanPartSlots(state->connections, bufferSize, plan.count);
-    int bufferCount = 0;
+    PartSlots planned = PlanPartSlots(state->connections, bufferSize, plan.count, state->partMemory);
+    // Streamed parts wait in their files: their "buffers" hold no memory.
+    const bool streamed = planned.streamed;
+    int bufferCount = streamed ? planned.buffers : 0;
     while (bufferCount < planned.buffers &&
            (buffers[bufferCount] = static_cast<char*>(std::malloc(bufferSize > 0 ? bufferSize : 1))) != nullptr)
         ++bufferCount;
+    // Fewer connections where memory is short; one at least, or the fetch
+    // fails.
     if (bufferCount == 0) return Failed;
-    if (planned.connections >= bufferCount) planned.connections = bufferCount > 1 ? bufferCount - 1 : 1;
+    if (!streamed && planned.connections >= bufferCount) planned.connections = bufferCount > 1 ? bufferCount - 1 : 1;
     const int connections = StartSlots(planned.connections);
     if (connections == 0) return Failed;
-    LogEvent("%s: %d parts, up to %d at once", remotePath, plan.count, connections);
+    LogEvent("%s: %d parts, up to %d at once%s", remotePath, plan.count, connections,
+             streamed ? ", each through its file" : "");
     joiner.Start(output, plan.strongSums != 0);
 
     // Which part each buffer holds (-1: free) and whether it came in.
@@ -1056,7 +1184,17 @@ Worker::Outcome Worker::JoinParts() {
                 char name[32];
                 PartName(nextJoin, name, sizeof name);
                 list.GetValue("files", name, &size);
-                joiner.Join(buffers[b], size);
+                if (streamed) {
+                    char path[300];
+                    LocalPath(path, sizeof path, name);
+                    int sum = 0;
+                    list.GetValue("sums", name, &sum);
+                    unsigned char strongSum[kSha256Size];
+                    bool strong = list.GetSha256(name, strongSum) == 0;
+                    joiner.JoinFile(path, size, static_cast<uint32_t>(sum), strong ? strongSum : nullptr);
+                } else {
+                    joiner.Join(buffers[b], size);
+                }
                 joining = b;
                 ++nextJoin;
                 b = 0;

@@ -64,6 +64,7 @@ HttpTransferState* NewTransferState(int tries) {
     state->scriptTimeoutMs = 10000;
     state->tries = tries > 0 ? tries : 1;
     state->connections = 1;
+    state->partMemory = kPartMemoryBytes;
     state->references = 1;
     state->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!state->wake) {

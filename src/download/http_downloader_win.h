@@ -40,6 +40,9 @@ struct HttpTransferState {
     // Parts fetched at once, each over a connection of its own; 1 unless
     // the caller says otherwise (the download dialog passes the setup's).
     int connections;
+    // Bytes of checked parts that may wait in memory to be joined; larger
+    // parts go through their files (kPartMemoryBytes; tests set less).
+    long long partMemory;
     // Nobody may answer questions (allowintervention=FALSE): no settings
     // dialog; the part list's attempts start over after a pause instead.
     volatile LONG unattended;

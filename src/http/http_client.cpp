@@ -49,7 +49,8 @@ public:
 // so the stream has no buffer of its own that would only copy them.
 class FileSink : public BodySink {
 public:
-    FileSink(HttpLog& log, const char* path) : log(log), path(path) {
+    // `limit`: the most bytes the body may have, 0 for no limit.
+    FileSink(HttpLog& log, const char* path, long long limit) : log(log), path(path), limit(limit) {
         file = std::fopen(path, "wb");
         if (!file) {
             log.Log(1, "recv_file", "Can't open %s (errno=%d)\n", path, errno);
@@ -69,6 +70,11 @@ public:
     }
     int Commit(int count) override {
         used += count;
+        total += count;
+        if (limit > 0 && total > limit) {
+            log.Log(1, "recv_file", "Body longer than %lld bytes\n", limit);
+            return -1;
+        }
         return used == IAD_HTTPClient::kBodyBlock ? Flush() : 0;
     }
     int Finish() override {
@@ -93,6 +99,8 @@ private:
     }
     HttpLog& log;
     const char* path;
+    long long limit;
+    long long total = 0;
     FILE* file = nullptr;
     char* block = nullptr;
     int used = 0;
@@ -453,6 +461,10 @@ int IAD_HTTPClient::recv_body(const char* localPath, long long length, const cha
         log.Log(1, "recv_file", "Body longer than %d bytes\n", bodyCapacity);
         return -1;
     }
+    if (localPath && fileLimit > 0 && length > fileLimit) {
+        log.Log(1, "recv_file", "Body longer than %lld bytes\n", fileLimit);
+        return -1;
+    }
     long long left = length;
     // The deadline grows with the body: by its stated length, or without
     // one by what has come so far.
@@ -466,7 +478,7 @@ int IAD_HTTPClient::recv_body(const char* localPath, long long length, const cha
     BufferSink* buffer = nullptr;
     BodySink* sink = nullptr;
     if (localPath) {
-        file = new (std::nothrow) FileSink(log, localPath);
+        file = new (std::nothrow) FileSink(log, localPath, fileLimit);
         if (file && file->ready()) sink = file;
     } else if (bodyBuffer) {
         buffer = new (std::nothrow) BufferSink(log, bodyBuffer, bodyCapacity, bodyLength);

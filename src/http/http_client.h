@@ -38,6 +38,10 @@ public:
     // failed or was longer. The worker checks a part there before a byte
     // of it reaches the disk.
     int GetBuffer(const char* path, char* buffer, int capacity, int* length);
+    // A body GetFile writes that is longer than this many bytes fails the
+    // fetch, so that a server cannot fill the disk; 0 (the default) for no
+    // limit.
+    void set_file_limit(long long bytes) { fileLimit = bytes; }
     // Installs (or, with null, removes) the question that cancels transfers.
     void set_cancel(HttpCancelCheck check, void* context) { waits.set_cancel(check, context); }
 
@@ -159,4 +163,5 @@ private:
     char* bodyBuffer = nullptr;
     int bodyCapacity = 0;
     int* bodyLength = nullptr;
+    long long fileLimit = 0;
 };

@@ -190,9 +190,9 @@ TEST(Sites, TriesFromTheSetupAreBounded) {
     EXPECT_EQ(kMostTries, TriesFromSetting(1000000));
 }
 
-// Connections are bounded like the tries; the parts in memory never exceed
-// the bound (one part alone where a part is larger), and there is a buffer
-// more than connections wherever two fit.
+// Connections are bounded like the tries; parts in memory never take more
+// than the bound, with a buffer more than connections; parts too large for
+// that go to their files with every connection still in use.
 TEST(Sites, PartsInFlightAreBoundedByConnectionsAndMemory) {
     EXPECT_EQ(kDefaultConnections, ConnectionsFromSetting(0));
     EXPECT_EQ(1, ConnectionsFromSetting(-3));
@@ -200,21 +200,25 @@ TEST(Sites, PartsInFlightAreBoundedByConnectionsAndMemory) {
     const int kMiB = 1024 * 1024;
     struct Case {
         int connections, partBytes, parts, wantConnections, wantBuffers;
+        bool streamed;
     } cases[] = {
-        {4, kMiB, 48, 4, 12},        // small parts: a window of three per connection
-        {1, kMiB, 48, 1, 3},         // one at a time, as before, still overlapping the join
-        {4, kMiB, 2, 2, 6},          // never more connections than parts
-        {4, 8 * kMiB, 48, 3, 4},     // 32 MiB: four buffers, one of them for the joiner
-        {4, 16 * kMiB, 48, 1, 2},    // two fit: one connection and the joiner
-        {4, 20 * kMiB, 48, 1, 1},    // one fits: the joiner and the connection take turns
-        {4, 0x7fffffff, 48, 1, 1},   // larger than the bound: held alone
-        {99, 64 * 1024, 1000, kMostConnections, 3 * kMostConnections},
-        {4, 0, 3, 3, 9},             // empty parts take no memory
+        {4, kMiB, 48, 4, 12, false},       // small parts: a window of three per connection
+        {1, kMiB, 48, 1, 3, false},        // one at a time, as before, still overlapping the join
+        {4, kMiB, 2, 2, 6, false},         // never more connections than parts
+        {4, 6 * kMiB, 48, 4, 5, false},    // 30 MiB: one buffer more than connections
+        {4, 8 * kMiB, 48, 4, 12, true},    // four and one more do not fit: to the files
+        {1, 16 * kMiB, 48, 1, 2, false},   // two fit one connection
+        {4, 0x7fffffff, 48, 4, 12, true},  // larger than the bound itself
+        {99, 64 * 1024, 1000, kMostConnections, 3 * kMostConnections, false},
+        {4, 0, 3, 3, 9, false},            // empty parts take no memory
     };
     for (const Case& c : cases) {
         PartSlots slots = PlanPartSlots(c.connections, c.partBytes, c.parts);
         EXPECT_EQ(c.wantConnections, slots.connections) << c.partBytes;
         EXPECT_EQ(c.wantBuffers, slots.buffers) << c.partBytes;
-        if (slots.buffers > 1) EXPECT_LE(static_cast<long long>(slots.buffers) * c.partBytes, kPartMemoryBytes);
+        EXPECT_EQ(c.streamed, slots.streamed) << c.partBytes;
+        if (!slots.streamed) EXPECT_LE(static_cast<long long>(slots.buffers) * c.partBytes, kPartMemoryBytes);
     }
+    // A smaller bound, as tests set it.
+    EXPECT_TRUE(PlanPartSlots(4, 32 * 1024, 6, 64 * 1024).streamed);
 }

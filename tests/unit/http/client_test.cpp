@@ -924,6 +924,18 @@ TEST_F(HttpTest, BodyIntoABufferOfFixedSize) {
     ASSERT_EQ(0, get("redirect/2/302", kSize, &length));
     EXPECT_EQ("arrived", buffer.substr(0, length));
     EXPECT_EQ(-1, get("status/404", kSize, &length));
+    // A body written to a file stops at the file's limit alike, whether it
+    // says its length or not.
+    auto file = [&](const std::string& scenario, long long limit) {
+        IAD_HTTPClient c(0, Quick(60000));
+        EXPECT_EQ(0, c.set_urls(Scripted(scenario).c_str(), nullptr));
+        c.set_file_limit(limit);
+        return c.GetFile(nullptr, (dir / "limited.bin").string().c_str());
+    };
+    EXPECT_EQ(0, file("body/300000", kSize));
+    EXPECT_EQ(-1, file("body/300001", kSize));
+    EXPECT_EQ(-1, file("sized/300001/0", kSize));
+    EXPECT_EQ(0, file("sized/300001/0", 0));
 }
 
 TEST_F(HttpTest, LocalAndConnectionFailures) {

@@ -210,3 +210,40 @@ TEST_F(Interrupts, StopWithPartsInFlightLeavesOnlyCheckedParts) {
         else EXPECT_FALSE(FileExists(Part(n))) << n;
     }
 }
+
+// Parts too large to wait in memory (a small bound here) go to their files
+// as they arrive and are joined from there, in order: a damaged one travels
+// again, no unchecked file is left, and a part file changed on the disk is
+// not taken on the next fetch.
+TEST_F(Interrupts, PartsTooLargeForMemoryGoThroughTheirFiles) {
+    RunLogLines log;
+    transport->SetConnections(4);
+    transport->state->partMemory = 2 * kPart;
+    server->KeepAlive(true);
+    server->Script(PartUrl(0), {ScriptedServer::Hold});
+    server->Script(PartUrl(3), {ScriptedServer::Damaged});
+    Open(site);
+    std::string remote = layout.name + "/";
+    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl3) == kParts - 1; }));
+    server->Release();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam) << log.Text();
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    EXPECT_EQ(2, server->Requests(PartUrl(3)));
+    EXPECT_TRUE(log.InOrder({": 6 parts, up to 4 at once, each through its file",
+                             "part file003.bin: try 1 failed (the sum does not match the part list)"}))
+        << log.text;
+    for (int n = 0; n < kParts; ++n) {
+        EXPECT_EQ(data.substr(static_cast<size_t>(n) * kPart, kPart), ReadFileBytes(Part(n))) << n;
+        EXPECT_FALSE(FileExists(Part(n) + ".new")) << n;
+    }
+
+    std::string changed = data.substr(2 * kPart, kPart);
+    changed[7] ^= 0x21;
+    WriteFileText(Part(2), changed);
+    ASSERT_TRUE(DeleteFileA(Part(1).c_str()));
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    for (int n = 0; n < kParts; ++n) EXPECT_EQ(n == 1 || n == 2 || n == 3 ? 2 : 1, server->Requests(PartUrl(n))) << n;
+}
