@@ -792,6 +792,17 @@ uint32_t Sum32(const char* bytes, int size) {
     return digest.sum32();
 }
 
+// How a part's bytes in memory compare with the list. Where the list gives
+// the strong sum, that decides alone: bytes that match it match the weak
+// one the publisher wrote beside it, and the weak one is taken only to say
+// how a part differs.
+PartFileCheck CheckPartBytes(const char* bytes, int size, uint32_t sum, const LineFile& list, const char* name) {
+    StrongSumCheck strong = CheckStrongSumOf(list, name, bytes, static_cast<size_t>(size));
+    if (strong == StrongSumMatches) return PartFileMatches;
+    if (Sum32(bytes, size) != sum) return PartFileWrongSum;
+    return strong == StrongSumDiffers ? PartFileWrongStrongSum : PartFileMatches;
+}
+
 // Brings the slot's part in: from its file when that is there with the
 // right sums, else from the site over the slot's connection, into the
 // slot's buffer or, where parts are too large to wait in memory, into a
@@ -851,8 +862,8 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
         // ours alone: it is checked again, strongly where the list can (and
         // a streamed one once more as it is joined).
         long long length = 0;
-        if (buffer ? ReadWholePart(partPath, buffer, size) && Sum32(buffer, size) == sum &&
-                         CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) != StrongSumDiffers
+        if (buffer ? ReadWholePart(partPath, buffer, size) &&
+                         CheckPartBytes(buffer, size, sum, list, name) == PartFileMatches
                    : CheckPartFile(partPath, size, sum, list, name, block, &length) == PartFileMatches) {
             // Written whole by a try that failed afterwards, it counts as
             // fetched.
@@ -889,11 +900,7 @@ Worker::Outcome Worker::FetchPart(PartSlot& slot) {
         PartFileCheck check = PartFileMatches;
         if (buffer) {
             length = received;
-            check = received != size                                                         ? PartFileWrongSize
-                    : Sum32(buffer, size) != sum                                             ? PartFileWrongSum
-                    : CheckStrongSumOf(list, name, buffer, static_cast<size_t>(size)) == StrongSumDiffers
-                        ? PartFileWrongStrongSum
-                        : PartFileMatches;
+            check = received != size ? PartFileWrongSize : CheckPartBytes(buffer, size, sum, list, name);
         } else {
             check = CheckPartFile(newPath, size, sum, list, name, block, &length);
         }
