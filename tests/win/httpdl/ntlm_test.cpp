@@ -199,6 +199,17 @@ TEST_F(Ntlm, HttpsSiteThroughTheTunnelAfterACheckedLogin) {
     EXPECT_EQ(1u, ok.size()) << ProxyLog();
     EXPECT_EQ(before + 1, TlsLogged(list));
     EXPECT_EQ(0, server->Requests(list));
+
+    // Four parts at once: each further connection opens a tunnel of its own
+    // after a login of its own, and the file comes whole.
+    for (int n = 0; n < 4; ++n) ASSERT_TRUE(DeleteFileA(Part(n).c_str()));
+    transport->SetConnections(4);
+    ASSERT_EQ(0, Fetch(layout.name));
+    EXPECT_EQ(data, ReadFileBytes(Target()));
+    ok = LogLines(" ok scheme=NTLM ");
+    for (const std::string& line : ok)
+        EXPECT_NE(std::string::npos, line.find("user=" + user + " ntlmv2=1 legs=2 target=" + target)) << line;
+    EXPECT_EQ(1u + 4u, ok.size()) << ProxyLog();
 }
 
 TEST_F(Ntlm, HttpsWithAWrongPasswordFailsCleanlyAndTheDialogSaysWhichLogin) {
