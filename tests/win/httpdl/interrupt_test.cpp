@@ -32,6 +32,30 @@ protected:
         return "/" + layout.name + name;
     }
 
+    // Four parts at once over kept connections, the first held back and the
+    // fourth damaged once: every other part comes in while the first is
+    // held, progress counting each as it completes; then the first is let
+    // go, and the file is joined in order with the damaged part alone
+    // fetched again.
+    void FetchFirstPartLast() {
+        transport->SetConnections(4);
+        server->KeepAlive(true);
+        server->Script(PartUrl(0), {ScriptedServer::Hold});
+        server->Script(PartUrl(3), {ScriptedServer::Damaged});
+        Open(site);
+        std::string remote = layout.name + "/";
+        ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
+        ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl3) == kParts - 1; }));
+        EXPECT_EQ(1, server->HeldNow());
+        EXPECT_EQ(static_cast<LPARAM>((kParts - 1) * kPart), recorder.Last(msgDl3)->lParam);
+        EXPECT_EQ(0, recorder.Count(msgDl4));
+        server->Release();
+        ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
+        EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
+        EXPECT_EQ(data, ReadFileBytes(Target()));
+        for (int n = 0; n < kParts; ++n) EXPECT_EQ(n == 3 ? 2 : 1, server->Requests(PartUrl(n))) << n;
+    }
+
     std::string data;
     Layout layout;
     ScriptedServer* server = nullptr;
@@ -152,24 +176,7 @@ TEST_F(Interrupts, SuspendDuringAPartThenResumeAtOnce) {
 // the disk asks only for the others.
 TEST_F(Interrupts, PartsInFlightJoinInOrderAndOnlyWhatIsMissingTravels) {
     RunLogLines log;
-    transport->SetConnections(4);
-    server->KeepAlive(true);
-    server->Script(PartUrl(0), {ScriptedServer::Hold});
-    server->Script(PartUrl(3), {ScriptedServer::Damaged});
-    Open(site);
-    std::string remote = layout.name + "/";
-    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
-    // Every other part comes in while the first is held, progress counting
-    // each as it completes.
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl3) == kParts - 1; }));
-    EXPECT_EQ(1, server->HeldNow());
-    EXPECT_EQ(static_cast<LPARAM>((kParts - 1) * kPart), recorder.Last(msgDl3)->lParam);
-    EXPECT_EQ(0, recorder.Count(msgDl4));
-    server->Release();
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
-    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam);
-    EXPECT_EQ(data, ReadFileBytes(Target()));
-    for (int n = 0; n < kParts; ++n) EXPECT_EQ(n == 3 ? 2 : 1, server->Requests(PartUrl(n))) << n;
+    ASSERT_NO_FATAL_FAILURE(FetchFirstPartLast());
     // The list and seven part requests over no more connections than were
     // in flight.
     EXPECT_LE(server->Connections(), 4);
@@ -217,20 +224,8 @@ TEST_F(Interrupts, StopWithPartsInFlightLeavesOnlyCheckedParts) {
 // not taken on the next fetch.
 TEST_F(Interrupts, PartsTooLargeForMemoryGoThroughTheirFiles) {
     RunLogLines log;
-    transport->SetConnections(4);
     transport->state->partMemory = 2 * kPart;
-    server->KeepAlive(true);
-    server->Script(PartUrl(0), {ScriptedServer::Hold});
-    server->Script(PartUrl(3), {ScriptedServer::Damaged});
-    Open(site);
-    std::string remote = layout.name + "/";
-    ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl3) == kParts - 1; }));
-    server->Release();
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
-    EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam) << log.Text();
-    EXPECT_EQ(data, ReadFileBytes(Target()));
-    EXPECT_EQ(2, server->Requests(PartUrl(3)));
+    ASSERT_NO_FATAL_FAILURE(FetchFirstPartLast());
     EXPECT_TRUE(log.InOrder({": 6 parts, up to 4 at once, each through its file",
                              "part file003.bin: try 1 failed (the sum does not match the part list)"}))
         << log.text;
