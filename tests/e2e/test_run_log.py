@@ -65,8 +65,9 @@ class RunLog(runs.RunTestCase):
         extra = ('proxy=127.0.0.1\nport=%d\nproxyuser=%s\nproxypassword=%s\nuser=alice\npassword=%s\n'
                  % (runs.PROXY_AUTH_PORT, runs.PROXY_USER, runs.scramble(runs.PROXY_PASSWORD),
                     runs.scramble(SITE_PASSWORD)))
-        inf = '[defs]\ncomponents=setup,data\nallowintervention=FALSE\n' + runs.SETUP_SECTION + \
-            runs.http_section('data', site, display=2, install_order=10, extra=extra)
+        # Two parts at a time, each connection logging on to the proxy.
+        inf = '[defs]\ncomponents=setup,data\nallowintervention=FALSE\nMaxConnections=2\n' + \
+            runs.SETUP_SECTION + runs.http_section('data', site, display=2, install_order=10, extra=extra)
         log = self.log_path()
         program = self.start(inf, log)
         self.assertEqual(0, program.wait(90))
@@ -82,6 +83,7 @@ class RunLog(runs.RunTestCase):
             % (runs.HTTP_PORT, runs.PROXY_AUTH_PORT, runs.PROXY_USER),
             "with the component's own settings (%s:***@127.0.0.1:%d): reached"
             % (runs.PROXY_USER, runs.PROXY_AUTH_PORT),
+            '%d parts, up to 2 at once' % site.parts,
             'parts: %d fetched, 0 present, 0 retries' % site.parts,
             'fetched ', '\\client.bin from 127.0.0.1:%d: %d bytes in ' % (runs.HTTP_PORT,
                                                                         len(site.content)),
