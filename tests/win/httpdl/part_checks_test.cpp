@@ -285,17 +285,19 @@ TEST_F(PartChecks, PartListChangedWhilePartsAreInFlight) {
     changed[kPart + 5] = static_cast<char>(changed[kPart + 5] ^ 0x33);
     Layout next;
     ASSERT_TRUE(Publish(layout.name + "-next", changed, kPart, &next));
+    volatile LONG copied = 0;
     server->onRequest = [&](const std::string& path, int count) {
         if (path != PartUrl(0) || count != 1) return;
         for (const char* name : {"\\pkginfo.txt", "\\file001.bin"})
             CopyFileA((next.dir + name).c_str(), (layout.dir + name).c_str(), FALSE);
+        InterlockedExchange(&copied, 1);
     };
     // Part 1 is answered only once the new version is there.
     server->Script(PartUrl(1), {ScriptedServer::Hold});
     Open(site);
     std::string remote = layout.name + "/";
     ASSERT_EQ(1, transport->Fetch(remote.c_str(), Target().c_str()));
-    ASSERT_TRUE(PumpUntil([&] { return server->Requests(PartUrl(0)) == 1 && server->HeldNow() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return copied == 1 && server->HeldNow() == 1; }));
     server->Release();
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(msgDl4) == 1; }));
     EXPECT_EQ(0u, recorder.Last(msgDl4)->wParam) << log.Text();
